@@ -1,0 +1,137 @@
+# Shared build rules: the two targets (windows, host), warnings, sanitizers, the build-time
+# constants and the test registration used by every module.
+
+if(CMAKE_SYSTEM_NAME STREQUAL "Windows")
+  set(VELTRANE_WINDOWS ON)
+  # Windows tests run under Wine in the build folder's own prefix (tools/wine).
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${PROJECT_SOURCE_DIR}/tools/wine/wine-run.sh ${CMAKE_BINARY_DIR})
+else()
+  set(VELTRANE_WINDOWS OFF)
+endif()
+
+set(VELTRANE_WARNINGS -Wall -Wextra -Wpedantic -Werror)
+
+# Every project target gets these; dependencies are built elsewhere without -Werror.
+function(veltrane_target_defaults target)
+  target_compile_options(${target} PRIVATE ${VELTRANE_WARNINGS})
+  target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  if(VELTRANE_WINDOWS)
+    target_compile_definitions(${target} PUBLIC UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
+                               _WIN32_WINNT=0x0A00 WINVER=0x0A00)
+    target_link_options(${target} PUBLIC -static)
+  else()
+    target_compile_options(${target} PUBLIC -fsanitize=address,undefined -fno-omit-frame-pointer
+                           -fno-sanitize-recover=undefined)
+    target_link_options(${target} PUBLIC -fsanitize=address,undefined)
+  endif()
+endfunction()
+
+# A module is a static library of portable sources plus, on Windows, its *_win.cpp effects.
+#   veltrane_module(name SOURCES a.cpp ... WIN_SOURCES x_win.cpp ... HOST_SOURCES y_posix.cpp ...
+#                   DEPS other_modules... WIN_LIBS gdi32 ...)
+function(veltrane_module name)
+  cmake_parse_arguments(M "" "" "SOURCES;WIN_SOURCES;HOST_SOURCES;DEPS;WIN_LIBS;HOST_LIBS" ${ARGN})
+  set(sources ${M_SOURCES})
+  if(VELTRANE_WINDOWS)
+    list(APPEND sources ${M_WIN_SOURCES})
+  else()
+    list(APPEND sources ${M_HOST_SOURCES})
+  endif()
+  add_library(veltrane_${name} STATIC ${sources})
+  veltrane_target_defaults(veltrane_${name})
+  target_link_libraries(veltrane_${name} PUBLIC ${M_DEPS})
+  if(VELTRANE_WINDOWS)
+    target_link_libraries(veltrane_${name} PUBLIC ${M_WIN_LIBS})
+  else()
+    target_link_libraries(veltrane_${name} PUBLIC ${M_HOST_LIBS})
+  endif()
+endfunction()
+
+# Build-time constants: one generated translation unit per variant. The product links
+# "product"; tests link variants with their own values. Nothing changes them at run time.
+#   veltrane_constants(variant TIMESTAMP yyyymmddhhmmss)
+function(veltrane_constants variant)
+  cmake_parse_arguments(C "" "TIMESTAMP;CONTENT_ORIGIN" "" ${ARGN})
+  set(VELTRANE_CONST_TIMESTAMP "${C_TIMESTAMP}")
+  set(VELTRANE_CONST_CONTENT_ORIGIN "${C_CONTENT_ORIGIN}")
+  set(out ${CMAKE_BINARY_DIR}/generated/build_constants_${variant}.cpp)
+  configure_file(${PROJECT_SOURCE_DIR}/src/update/build_constants.cpp.in ${out} @ONLY)
+  add_library(veltrane_constants_${variant} STATIC ${out})
+  veltrane_target_defaults(veltrane_constants_${variant})
+endfunction()
+
+# Tests run on the host under sanitizers and, in the windows build, under Wine through the
+# cross-compiling emulator (tools/wine/wine-run.sh), which gives each test its own
+# LOCALAPPDATA, APPDATA and TEMP. SERIAL marks tests that start program processes or use
+# fixed kernel-object names: those never overlap within one Wine prefix.
+#   veltrane_test(name SOURCES ... DEPS ... [SERIAL] [TIMEOUT s])
+function(veltrane_test name)
+  cmake_parse_arguments(T "SERIAL" "TIMEOUT" "SOURCES;DEPS;WIN_LIBS" ${ARGN})
+  add_executable(test_${name} ${T_SOURCES})
+  veltrane_target_defaults(test_${name})
+  target_link_libraries(test_${name} PRIVATE ${T_DEPS} veltrane_gtest_main)
+  if(VELTRANE_WINDOWS)
+    target_link_libraries(test_${name} PRIVATE ${T_WIN_LIBS})
+    # Console subsystem so that GoogleTest's output reaches ctest.
+    target_link_options(test_${name} PRIVATE -mconsole)
+  endif()
+  add_test(NAME ${name} COMMAND test_${name})
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 300)
+  endif()
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT})
+  if(VELTRANE_WINDOWS)
+    set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine)
+    if(T_SERIAL)
+      set_tests_properties(${name} PROPERTIES RESOURCE_LOCK wine_objects)
+    endif()
+  endif()
+endfunction()
+
+macro(veltrane_find_dependencies)
+  if(VELTRANE_WINDOWS)
+    if(NOT VELTRANE_DEPS_PREFIX)
+      message(FATAL_ERROR "Set VELTRANE_DEPS_PREFIX to the folder tools/build-deps.sh prints")
+    endif()
+    set(d ${VELTRANE_DEPS_PREFIX})
+    add_library(veltrane_dep_zlib STATIC IMPORTED)
+    set_target_properties(veltrane_dep_zlib PROPERTIES IMPORTED_LOCATION ${d}/lib/libz.a
+                          INTERFACE_INCLUDE_DIRECTORIES ${d}/include)
+    add_library(veltrane_dep_png STATIC IMPORTED)
+    set_target_properties(veltrane_dep_png PROPERTIES IMPORTED_LOCATION ${d}/lib/libpng16.a
+                          INTERFACE_INCLUDE_DIRECTORIES ${d}/include
+                          INTERFACE_LINK_LIBRARIES veltrane_dep_zlib)
+    add_library(veltrane_dep_sodium STATIC IMPORTED)
+    set_target_properties(veltrane_dep_sodium PROPERTIES IMPORTED_LOCATION ${d}/lib/libsodium.a
+                          INTERFACE_INCLUDE_DIRECTORIES ${d}/include
+                          INTERFACE_COMPILE_DEFINITIONS SODIUM_STATIC)
+    add_library(veltrane_gtest STATIC IMPORTED)
+    set_target_properties(veltrane_gtest PROPERTIES IMPORTED_LOCATION ${d}/lib/libgtest.a
+                          INTERFACE_INCLUDE_DIRECTORIES ${d}/include)
+    add_library(veltrane_gtest_main_lib STATIC IMPORTED)
+    set_target_properties(veltrane_gtest_main_lib PROPERTIES IMPORTED_LOCATION ${d}/lib/libgtest_main.a
+                          INTERFACE_LINK_LIBRARIES veltrane_gtest)
+    add_library(veltrane_gtest_main INTERFACE)
+    target_link_libraries(veltrane_gtest_main INTERFACE veltrane_gtest_main_lib)
+    find_path(VELTRANE_JSON_INCLUDE nlohmann/json.hpp PATHS /usr/include NO_CMAKE_FIND_ROOT_PATH REQUIRED)
+  else()
+    find_package(PNG REQUIRED)
+    find_package(PkgConfig REQUIRED)
+    pkg_check_modules(SODIUM REQUIRED IMPORTED_TARGET libsodium)
+    find_package(GTest REQUIRED)
+    add_library(veltrane_dep_png INTERFACE)
+    target_link_libraries(veltrane_dep_png INTERFACE PNG::PNG)
+    add_library(veltrane_dep_sodium INTERFACE)
+    target_link_libraries(veltrane_dep_sodium INTERFACE PkgConfig::SODIUM)
+    add_library(veltrane_gtest_main INTERFACE)
+    target_link_libraries(veltrane_gtest_main INTERFACE GTest::gtest_main)
+    find_path(VELTRANE_JSON_INCLUDE nlohmann/json.hpp REQUIRED)
+  endif()
+  add_library(veltrane_dep_json INTERFACE)
+  # The JSON header lives in /usr/include; give only that folder a private copy path so the
+  # cross compiler does not see the host's other headers.
+  set(json_dir ${CMAKE_BINARY_DIR}/deps/json)
+  file(MAKE_DIRECTORY ${json_dir})
+  file(COPY ${VELTRANE_JSON_INCLUDE}/nlohmann DESTINATION ${json_dir})
+  target_include_directories(veltrane_dep_json SYSTEM INTERFACE ${json_dir})
+endmacro()

@@ -1,0 +1,54 @@
+// Bounded reads and atomic replacement for every record, content file and executable the
+// program keeps. Nothing is read without a caller's byte limit; nothing is rewritten in
+// place: new bytes go to a hidden temporary sibling, are flushed, and replace the target in
+// one rename, so readers in other processes see the old file or the new one, never a torn one.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "file_util/result.h"
+
+namespace veltrane {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// Text of the invalid-data error for a file longer than its limit.
+inline constexpr const char* kSizeLimitMessage = "file exceeds the configured size limit";
+
+struct ExpectedDigest {
+    std::uint64_t size = 0;
+    std::array<std::uint8_t, 32> sha256{};
+};
+
+// The whole file, or an error; a file of exactly `limit` bytes is accepted, one more is not.
+Result<Bytes> read_limited(const std::filesystem::path& path, std::uint64_t limit);
+
+// As read_limited, then strict UTF-8 (a byte-order mark stays part of the text).
+Result<std::string> read_text_limited(const std::filesystem::path& path, std::uint64_t limit);
+
+// "." + name + ".tmp-" + process id + "-" + counter, beside the target.
+std::filesystem::path temp_path_for(const std::filesystem::path& target);
+
+// One rename that replaces the target and is written through to disk.
+Status replace_file(const std::filesystem::path& source, const std::filesystem::path& target);
+
+Status write_file_atomic(const std::filesystem::path& target, std::span<const std::uint8_t> bytes);
+Status write_file_atomic(const std::filesystem::path& target, std::string_view text);
+Status copy_file_atomic(const std::filesystem::path& source, const std::filesystem::path& target);
+
+// Create, write, flush, close: only for files in a private folder that is moved into place
+// afterwards, or a download that is then moved with replace_file.
+Status write_file_synced(const std::filesystem::path& path, std::span<const std::uint8_t> bytes);
+
+// True only when the size from the file's metadata and its SHA-256 both match.
+Result<bool> file_matches_digest(const std::filesystem::path& path, const ExpectedDigest& expected);
+
+// SHA-256 of a buffer, for callers that check downloads held in memory.
+std::array<std::uint8_t, 32> sha256(std::span<const std::uint8_t> bytes);
+
+}  // namespace veltrane

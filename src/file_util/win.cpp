@@ -1,0 +1,31 @@
+#include "file_util/win.h"
+
+#include "file_util/text.h"
+
+namespace veltrane::win {
+
+std::wstring to_wide(std::string_view utf8) {
+    const std::u16string u = utf8_to_utf16(utf8);
+    return std::wstring(u.begin(), u.end());
+}
+
+std::string from_wide(std::wstring_view wide) {
+    return utf16_to_utf8(std::u16string_view(reinterpret_cast<const char16_t*>(wide.data()), wide.size()));
+}
+
+std::string system_message(DWORD code) {
+    wchar_t* buffer = nullptr;
+    const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                       FORMAT_MESSAGE_IGNORE_INSERTS,
+                                   nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    std::wstring text;
+    if (n != 0 && buffer) text.assign(buffer, n);
+    if (buffer) LocalFree(buffer);
+    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' ')) {
+        text.pop_back();
+    }
+    if (text.empty()) return "Win32 error " + std::to_string(code);
+    return from_wide(text);
+}
+
+}  // namespace veltrane::win

@@ -1,0 +1,10 @@
+// Values fixed when the program is built, in one generated translation unit per variant
+// (the product's, and the test builds' own). Nothing changes them at run time.
+#pragma once
+
+namespace veltrane::build {
+
+// "YYYYMMDDHHMMSS", checked at first use by current_build_version().
+extern const char* const kBuildTimestamp;
+
+}  // namespace veltrane::build

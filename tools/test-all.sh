@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# The one command: set up the machine, build both targets, run every test (host under
+# sanitizers, then the same tests and the Windows ones under Wine). Exits non-zero when
+# anything fails or nothing was built.
+#   tools/test-all.sh            everything
+#   tools/test-all.sh host       host build and tests only
+#   tools/test-all.sh windows    windows build and Wine tests only
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+what=${1:-all}
+jobs=$(nproc)
+build=${VELTRANE_BUILD_DIR:-$root/build}
+
+deps=$("$root/tools/setup.sh" | tail -n 1)
+
+if [ "$what" = all ] || [ "$what" = host ]; then
+    cmake -S "$root" -B "$build/host" -G Ninja -DCMAKE_BUILD_TYPE=Debug >/dev/null
+    cmake --build "$build/host" -j "$jobs"
+    (cd "$build/host" && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j "$jobs" --no-tests=error)
+fi
+
+if [ "$what" = all ] || [ "$what" = windows ]; then
+    cmake -S "$root" -B "$build/windows" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" -DVELTRANE_DEPS_PREFIX="$deps" >/dev/null
+    cmake --build "$build/windows" -j "$jobs"
+    test -f "$build/windows/src/bin/Veltrane_Desktop/Veltrane_Desktop.exe"
+    (cd "$build/windows" && ctest --output-on-failure -j "$jobs" --no-tests=error)
+fi

@@ -1,0 +1,96 @@
+#!/usr/bin/env bash
+# Prepares and stops the Wine runtime of one build folder.
+#   prefix.sh setup BUILD    start Xvfb, build the template prefix once, copy it to a fresh
+#                            working prefix (so no run sees the last run's registry or files),
+#                            run the hooks in prepare.d, start a persistent wineserver
+#   prefix.sh cleanup BUILD  stop the wineserver and Xvfb
+# Hooks: template.d/*.sh run once when the template is made (trust stores, fonts);
+# prepare.d/*.sh run on every setup (stand-ins built in BUILD). Both get WINEPREFIX, BUILD
+# and TOOLS in the environment.
+set -euo pipefail
+shopt -s nullglob
+
+mode=$1
+build=$(cd "$2" && pwd)
+tools=$(cd "$(dirname "$0")" && pwd)
+state=$build/wine
+template=$state/template
+prefix=$state/prefix
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree=;mshtml=" BUILD=$build TOOLS=$tools
+
+start_xvfb() {
+    if [ -f "$state/xvfb.pid" ] && kill -0 "$(cat "$state/xvfb.pid")" 2>/dev/null; then return; fi
+    local n
+    for n in $(seq 90 140); do
+        [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || break
+    done
+    Xvfb ":$n" -screen 0 1920x1080x24 -nolisten tcp >"$state/xvfb.log" 2>&1 &
+    echo $! >"$state/xvfb.pid"
+    echo ":$n" >"$state/display"
+    for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && return; sleep 0.1; done
+    echo "Xvfb did not start on :$n" >&2
+    exit 1
+}
+
+template_key() {
+    cat "$0" "$tools"/template.d/*.sh | sha256sum | cut -c1-16
+}
+
+make_template() {
+    local key
+    key=$(template_key)
+    [ -f "$template/.veltrane-$key" ] && return
+    rm -rf "$template"
+    WINEPREFIX=$template wineboot -i >/dev/null 2>&1
+    WINEPREFIX=$template wineserver -w
+    # A new prefix reports Windows 7; the program must see Windows 10 build 19045. Wine 8
+    # takes major.minor from CurrentVersion (Windows itself keeps "6.3" there).
+    local k='HKLM\Software\Microsoft\Windows NT\CurrentVersion'
+    WINEPREFIX=$template wine reg add "$k" /v CurrentBuild /d 19045 /f >/dev/null 2>&1
+    WINEPREFIX=$template wine reg add "$k" /v CurrentBuildNumber /d 19045 /f >/dev/null 2>&1
+    WINEPREFIX=$template wine reg add "$k" /v CurrentMajorVersionNumber /t REG_DWORD /d 10 /f >/dev/null 2>&1
+    WINEPREFIX=$template wine reg add "$k" /v CurrentMinorVersionNumber /t REG_DWORD /d 0 /f >/dev/null 2>&1
+    WINEPREFIX=$template wine reg add "$k" /v CurrentVersion /d 10.0 /f >/dev/null 2>&1
+    WINEPREFIX=$template wine reg add "$k" /v ProductName /d "Windows 10 Pro" /f >/dev/null 2>&1
+    for hook in "$tools"/template.d/*.sh; do
+        [ -e "$hook" ] || continue
+        WINEPREFIX=$template bash "$hook"
+    done
+    WINEPREFIX=$template wineserver -w
+    touch "$template/.veltrane-$key"
+}
+
+setup() {
+    mkdir -p "$state"
+    start_xvfb
+    export DISPLAY
+    DISPLAY=$(cat "$state/display")
+    make_template
+    WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
+    rm -rf "$prefix" "$state/tests"
+    cp -a "$template" "$prefix"
+    mkdir -p "$state/tests"
+    for hook in "$tools"/prepare.d/*.sh; do
+        [ -e "$hook" ] || continue
+        WINEPREFIX=$prefix bash "$hook"
+    done
+    WINEPREFIX=$prefix wineserver -p >/dev/null 2>&1 </dev/null
+    # The first program in a prefix starts Wine's services (services.exe, rpcss, ...), which
+    # outlive it and keep its output pipes open; start them here, detached from any pipe,
+    # so that no test's runner waits on them.
+    WINEPREFIX=$prefix wine wineboot >/dev/null 2>&1 </dev/null
+}
+
+cleanup() {
+    WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
+    if [ -f "$state/xvfb.pid" ]; then
+        kill "$(cat "$state/xvfb.pid")" 2>/dev/null || true
+        rm -f "$state/xvfb.pid" "$state/display"
+    fi
+}
+
+case $mode in
+    setup) setup ;;
+    cleanup) cleanup ;;
+    *) echo "usage: prefix.sh setup|cleanup BUILD" >&2; exit 2 ;;
+esac
