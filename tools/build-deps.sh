@@ -17,15 +17,31 @@ GTEST_VERSION=$(dpkg-query -W -f='${Version}' googletest)
 prefix=$cache/mingw64-png${LIBPNG_VERSION}-sodium${LIBSODIUM_VERSION}-gtest${GTEST_VERSION}
 mkdir -p "$prefix" "$cache/src"
 
+# The main archive this machine already installs from (deb822 or one-line sources).
+debian_archive_uri() {
+    local uri
+    uri=$(awk '/^URIs:/ {u=$2} /^Suites:/ && / bookworm( |$)/ && u != "" {print u; exit}' \
+              /etc/apt/sources.list.d/*.sources 2>/dev/null || true)
+    [ -n "$uri" ] || uri=$(awk '$1 == "deb" && $0 ~ / bookworm / {for (i = 2; i <= NF; i++) if ($i ~ /:\/\//) {print $i; exit}}' \
+              /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null | head -n 1)
+    if [ -z "$uri" ]; then
+        echo "build-deps: no Debian bookworm archive found in this machine's apt sources" >&2
+        exit 1
+    fi
+    echo "$uri"
+}
+
 # A private apt configuration so the machine's own source list stays untouched.
 apt_src() {
     local pkg=$1 version=$2 dir=$cache/src/$1-$2
     if [ -d "$dir/unpacked" ]; then echo "$dir/unpacked"; return; fi
     local aptdir=$cache/apt
     mkdir -p "$aptdir/lists/partial" "$aptdir/archives/partial" "$dir"
+    local uri
+    uri=$(debian_archive_uri)
     cat > "$aptdir/sources.list" <<SRC
-deb-src http://deb.debian.org/debian bookworm main
-deb-src http://deb.debian.org/debian bookworm-updates main
+deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] $uri bookworm main
+deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] $uri bookworm-updates main
 SRC
     local opts=(-o "Dir::Etc::SourceList=$aptdir/sources.list" -o "Dir::Etc::SourceParts=/dev/null"
                 -o "Dir::State::Lists=$aptdir/lists" -o "Dir::Cache::Archives=$aptdir/archives"
