@@ -9,6 +9,12 @@ else()
   set(VELTRANE_WINDOWS OFF)
 endif()
 
+# The content server: the product's origin is fixed at build time; test builds talk to the
+# stand-in in tools/content-server on these loopback ports.
+set(VELTRANE_CONTENT_ORIGIN "https://veltrane.hospital.local" CACHE STRING "Content server origin (https, no trailing slash)")
+set(VELTRANE_TEST_SERVER_PORT 47443 CACHE STRING "Port of the content-server stand-in")
+set(VELTRANE_TEST_UNTRUSTED_PORT 47444 CACHE STRING "Port of the stand-in's untrusted twin")
+
 set(VELTRANE_WARNINGS -Wall -Wextra -Wpedantic -Werror)
 
 # Every project target gets these; dependencies are built elsewhere without -Werror.

@@ -7,4 +7,7 @@ namespace veltrane::build {
 // "YYYYMMDDHHMMSS", checked at first use by current_build_version().
 extern const char* const kBuildTimestamp;
 
+// The content server's HTTPS origin: scheme and host, no trailing slash.
+extern const char* const kContentServerOrigin;
+
 }  // namespace veltrane::build

@@ -7,8 +7,9 @@
 # Hooks: template.d/*.sh run once when the template is made (trust stores, fonts);
 # prepare.d/*.sh run on every setup (stand-ins built in BUILD). Both get WINEPREFIX, BUILD
 # and TOOLS in the environment.
-set -euo pipefail
+set -Eeuo pipefail
 shopt -s nullglob
+trap 'echo "prefix.sh: failed at line $LINENO: $BASH_COMMAND" >&2' ERR
 
 mode=$1
 build=$(cd "$2" && pwd)
@@ -70,15 +71,15 @@ setup() {
     rm -rf "$prefix" "$state/tests"
     cp -a "$template" "$prefix"
     mkdir -p "$state/tests"
-    for hook in "$tools"/prepare.d/*.sh; do
-        [ -e "$hook" ] || continue
-        WINEPREFIX=$prefix bash "$hook"
-    done
     WINEPREFIX=$prefix wineserver -p >/dev/null 2>&1 </dev/null
     # The first program in a prefix starts Wine's services (services.exe, rpcss, ...), which
     # outlive it and keep its output pipes open; start them here, detached from any pipe,
     # so that no test's runner waits on them.
     WINEPREFIX=$prefix wine wineboot >/dev/null 2>&1 </dev/null
+    for hook in "$tools"/prepare.d/*.sh; do
+        [ -e "$hook" ] || continue
+        WINEPREFIX=$prefix bash "$hook"
+    done
 }
 
 cleanup() {

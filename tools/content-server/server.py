@@ -1,0 +1,146 @@
+#!/usr/bin/env python3
+"""Stand-in for the hospital's content server, for tests and the demo only.
+
+Serves the content endpoints over HTTPS on 127.0.0.1 from a folder:
+
+    /api/veltrane/duty-current?schedule=1   ROOT/duty.txt
+    /api/veltrane/current                   ROOT/current.json
+    /api/veltrane/image?etag=TAG            ROOT/images/TAG.png
+    /api/veltrane/text?etag=TAG&badges=2    ROOT/texts/TAG.txt
+    /api/static/PATH                        ROOT/static/PATH
+
+A second port serves the same with a certificate from a CA that nobody trusts.
+
+Faults are read from ROOT/faults.json on every request: an object whose keys are path
+prefixes (without the query) and whose values may hold
+    "status": N          answer N with an empty body
+    "delay": S           wait S seconds before answering
+    "truncate": N        announce the full length, send N bytes, close
+    "append": "text"     add bytes after the file's content
+    "redirects": N       answer 302 N times (to the same URL) before serving
+    "body": "text"       serve this text instead of the file
+Every request line is appended to ROOT/requests.log.
+"""
+import argparse
+import json
+import os
+import ssl
+import threading
+import time
+import urllib.parse
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+
+
+def resolve(root, path, query):
+    q = urllib.parse.parse_qs(query)
+    tag = (q.get("etag") or [""])[0]
+    if path == "/api/veltrane/duty-current" and q.get("schedule") == ["1"]:
+        return os.path.join(root, "duty.txt")
+    if path == "/api/veltrane/current":
+        return os.path.join(root, "current.json")
+    if path == "/api/veltrane/image" and tag and "/" not in tag and ".." not in tag:
+        return os.path.join(root, "images", tag + ".png")
+    if path == "/api/veltrane/text" and tag and "/" not in tag and ".." not in tag:
+        return os.path.join(root, "texts", tag + ".txt")
+    if path.startswith("/api/static/") and ".." not in path:
+        return os.path.join(root, "static", path[len("/api/static/"):])
+    return None
+
+
+def load_faults(root):
+    try:
+        with open(os.path.join(root, "faults.json"), encoding="utf-8") as f:
+            return json.load(f)
+    except (OSError, ValueError):
+        return {}
+
+
+class Handler(BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+    root = "."
+    lock = threading.Lock()
+    hops = {}
+
+    def log_message(self, fmt, *args):
+        pass
+
+    def do_GET(self):
+        with self.lock:
+            with open(os.path.join(self.root, "requests.log"), "a", encoding="utf-8") as log:
+                log.write(self.path + "\n")
+        path, _, query = self.path.partition("?")
+        fault = {}
+        for prefix, value in load_faults(self.root).items():
+            if path.startswith(prefix):
+                fault = value
+        if fault.get("delay"):
+            time.sleep(float(fault["delay"]))
+        if fault.get("redirects"):
+            with self.lock:
+                done = self.hops.get(self.path, 0)
+                self.hops[self.path] = done + 1
+            if done < int(fault["redirects"]):
+                self.send_response(302)
+                self.send_header("Location", self.path)
+                self.send_header("Content-Length", "0")
+                self.end_headers()
+                return
+        if fault.get("status"):
+            self.reply(int(fault["status"]), b"")
+            return
+        if "body" in fault:
+            body = fault["body"].encode("utf-8")
+        else:
+            file = resolve(self.root, path, query)
+            try:
+                with open(file, "rb") as f:
+                    body = f.read()
+            except (OSError, TypeError):
+                self.reply(404, b"")
+                return
+        body += fault.get("append", "").encode("utf-8")
+        if "truncate" in fault:
+            self.send_response(200)
+            self.send_header("Content-Length", str(len(body)))
+            self.end_headers()
+            self.wfile.write(body[: int(fault["truncate"])])
+            self.wfile.flush()
+            self.close_connection = True
+            return
+        self.reply(200, body)
+
+    def reply(self, status, body):
+        self.send_response(status)
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        self.wfile.write(body)
+
+
+def serve(port, cert, key):
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(cert, key)
+    server = ThreadingHTTPServer(("127.0.0.1", port), Handler)
+    server.daemon_threads = True
+    server.socket = context.wrap_socket(server.socket, server_side=True)
+    thread = threading.Thread(target=server.serve_forever, daemon=True)
+    thread.start()
+    return server
+
+
+def main():
+    p = argparse.ArgumentParser()
+    p.add_argument("--root", required=True)
+    p.add_argument("--tls", required=True, help="folder with server.pem/key and rogue.pem/key")
+    p.add_argument("--port", type=int, required=True)
+    p.add_argument("--untrusted-port", type=int, required=True)
+    p.add_argument("--lifetime", type=float, default=3600, help="stop by itself after this many seconds")
+    a = p.parse_args()
+    Handler.root = a.root
+    os.makedirs(a.root, exist_ok=True)
+    serve(a.port, os.path.join(a.tls, "server.pem"), os.path.join(a.tls, "server.key"))
+    serve(a.untrusted_port, os.path.join(a.tls, "rogue.pem"), os.path.join(a.tls, "rogue.key"))
+    time.sleep(a.lifetime)
+
+
+if __name__ == "__main__":
+    main()
