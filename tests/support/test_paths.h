@@ -25,4 +25,8 @@ private:
 void write_raw(const std::filesystem::path& path, const std::string& bytes);
 std::string read_raw(const std::filesystem::path& path);
 
+// Sets a file's or folder's modification time to `seconds` before now. (The standard
+// library cannot set it on a folder under MinGW.)
+void set_age(const std::filesystem::path& path, int seconds);
+
 }  // namespace veltrane::testing

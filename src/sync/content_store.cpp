@@ -1,0 +1,150 @@
+#include "sync/content_store.h"
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cstring>
+
+#include "file_util/text.h"
+
+namespace veltrane {
+namespace fs = std::filesystem;
+
+namespace {
+
+using Clock = fs::file_time_type;
+
+struct Generation {
+    fs::path path;
+    std::string name;
+    Clock modified;
+};
+
+std::string trim_ascii_space(std::string_view s) {
+    const auto is_space = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v'; };
+    while (!s.empty() && is_space(s.front())) s.remove_prefix(1);
+    while (!s.empty() && is_space(s.back())) s.remove_suffix(1);
+    return std::string(s);
+}
+
+Clock modified_or_epoch(const fs::path& p) {
+    std::error_code ec;
+    const auto t = fs::last_write_time(p, ec);
+    if (!ec) return t;
+    return std::chrono::time_point_cast<Clock::duration>(std::chrono::file_clock::from_sys(std::chrono::sys_seconds{}));
+}
+
+std::vector<Generation> list_generations(const fs::path& exe_folder) {
+    std::vector<Generation> out;
+    std::error_code ec;
+    for (fs::directory_iterator it(exe_folder / kContentFolder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = path_to_utf8(it->path().filename());
+        if (!is_generation_name(name)) continue;
+        out.push_back({it->path(), name, modified_or_epoch(it->path())});
+    }
+    return out;
+}
+
+bool is_regular(const fs::path& p) {
+    std::error_code ec;
+    return fs::is_regular_file(p, ec);
+}
+
+// Unicode White_Space, as UTF-8 code points.
+bool is_unicode_space(char32_t c) {
+    return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 || (c >= 0x2000 && c <= 0x200A) ||
+           c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;
+}
+
+}  // namespace
+
+bool is_generation_name(std::string_view name) {
+    constexpr std::string_view prefix = "generation-";
+    if (name.size() <= prefix.size() || name.substr(0, prefix.size()) != prefix) return false;
+    return std::all_of(name.begin() + static_cast<std::ptrdiff_t>(prefix.size()), name.end(),
+                       [](char c) { return (c >= '0' && c <= '9') || c == '-'; });
+}
+
+bool is_entity_tag(std::string_view tag) {
+    if (tag.empty() || tag.size() > 128) return false;
+    return std::all_of(tag.begin(), tag.end(), [](char c) {
+        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '-';
+    });
+}
+
+std::string make_generation_name(std::uint32_t process_id, Uint128 nanoseconds) {
+    std::string digits;
+    do {
+        digits.insert(digits.begin(), static_cast<char>('0' + static_cast<int>(nanoseconds % 10)));
+        nanoseconds /= 10;
+    } while (nanoseconds != 0);
+    return "generation-" + std::to_string(process_id) + "-" + digits;
+}
+
+std::string staging_name(std::string_view generation) { return ".staging-" + std::string(generation); }
+
+std::optional<std::string> read_current_generation(const fs::path& exe_folder) {
+    auto text = read_text_limited(exe_folder / kCurrentPointerFile, kPointerLimit);
+    if (!text) return std::nullopt;
+    std::string name = trim_ascii_space(*text);
+    if (!is_generation_name(name)) return std::nullopt;
+    return name;
+}
+
+std::size_t prune_generations(const fs::path& exe_folder) {
+    const auto current = read_current_generation(exe_folder);
+    auto generations = list_generations(exe_folder);
+    std::sort(generations.begin(), generations.end(), [](const Generation& a, const Generation& b) {
+        return a.modified != b.modified ? a.modified < b.modified : a.path < b.path;
+    });
+    std::size_t excess = generations.size() > 2 ? generations.size() - 2 : 0;
+    for (const auto& g : generations) {
+        if (excess == 0) break;
+        if (current && g.name == *current) continue;
+        std::error_code ec;
+        fs::remove_all(g.path, ec);
+        if (!ec) --excess;
+    }
+    return list_generations(exe_folder).size();
+}
+
+std::vector<ContentPair> content_candidates(const fs::path& exe_folder) {
+    const auto current = read_current_generation(exe_folder);
+    std::vector<Generation> complete;
+    for (auto& g : list_generations(exe_folder)) {
+        if (is_regular(g.path / kContentImageFile) && is_regular(g.path / kContentTextFile)) complete.push_back(std::move(g));
+    }
+    std::sort(complete.begin(), complete.end(), [&](const Generation& a, const Generation& b) {
+        const bool a_current = current && a.name == *current;
+        const bool b_current = current && b.name == *current;
+        if (a_current != b_current) return a_current;
+        return a.modified != b.modified ? a.modified > b.modified : a.path > b.path;
+    });
+    std::vector<ContentPair> out;
+    for (const auto& g : complete) out.push_back({g.path / kContentImageFile, g.path / kContentTextFile});
+    if (is_regular(exe_folder / kContentImageFile) && is_regular(exe_folder / kContentTextFile)) {
+        out.push_back({exe_folder / kContentImageFile, exe_folder / kContentTextFile});
+    }
+    return out;
+}
+
+bool is_blank_text(std::string_view utf8) {
+    const std::u16string text = utf8_to_utf16(utf8);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i];
+        // Surrogate pairs are never white space.
+        if (c >= 0xD800 && c <= 0xDFFF) return false;
+        if (!is_unicode_space(c)) return false;
+    }
+    return true;
+}
+
+bool has_png_envelope(std::span<const std::uint8_t> bytes) {
+    static constexpr std::array<std::uint8_t, 8> signature = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A};
+    static constexpr std::array<std::uint8_t, 12> iend = {0, 0, 0, 0, 0x49, 0x45, 0x4E, 0x44, 0xAE, 0x42, 0x60, 0x82};
+    if (bytes.size() < signature.size() + iend.size()) return false;
+    return std::memcmp(bytes.data(), signature.data(), signature.size()) == 0 &&
+           std::memcmp(bytes.data() + bytes.size() - iend.size(), iend.data(), iend.size()) == 0;
+}
+
+}  // namespace veltrane

@@ -1,0 +1,95 @@
+#include "sync/schedule.h"
+
+#include <chrono>
+#include <cstdio>
+
+namespace veltrane {
+namespace {
+
+bool is_slot_hour(std::uint64_t hour) {
+    for (const auto& s : kSyncSlots) {
+        if (static_cast<std::uint64_t>(s.hour) == hour) return true;
+    }
+    return false;
+}
+
+std::uint64_t slot_id(const LocalTime& t, int hour) {
+    return static_cast<std::uint64_t>(t.year) * 1000000 + static_cast<std::uint64_t>(t.month) * 10000 +
+           static_cast<std::uint64_t>(t.day) * 100 + static_cast<std::uint64_t>(hour);
+}
+
+LocalTime next_day(const LocalTime& t) {
+    using namespace std::chrono;
+    const year_month_day ymd{sys_days{year{t.year} / month{static_cast<unsigned>(t.month)} / day{static_cast<unsigned>(t.day)}} + days{1}};
+    LocalTime out = t;
+    out.year = static_cast<int>(ymd.year());
+    out.month = static_cast<int>(static_cast<unsigned>(ymd.month()));
+    out.day = static_cast<int>(static_cast<unsigned>(ymd.day()));
+    return out;
+}
+
+bool is_space(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v'; }
+
+}  // namespace
+
+std::optional<std::uint64_t> current_sync_slot(const LocalTime& now) {
+    for (const auto& s : kSyncSlots) {
+        if (now.hour == s.hour && now.minute >= s.minute && now.minute < s.minute + 5) return slot_id(now, s.hour);
+    }
+    return std::nullopt;
+}
+
+std::optional<std::uint64_t> parse_slot_id(std::string_view text) {
+    if (text.size() != 10) return std::nullopt;
+    std::uint64_t v = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        v = v * 10 + static_cast<std::uint64_t>(c - '0');
+    }
+    if (!is_slot_hour(v % 100)) return std::nullopt;
+    return v;
+}
+
+std::optional<SyncRetry> next_sync_attempt(const SyncRetry& record, std::optional<std::uint64_t> due_slot,
+                                           std::uint64_t now_seconds) {
+    const std::optional<std::uint64_t> slot = due_slot ? due_slot : record.slot;
+    if (!slot) return std::nullopt;
+    std::uint32_t attempts = 1;
+    if (record.slot && *record.slot == *slot) {
+        const std::uint64_t elapsed = now_seconds > record.last_attempt ? now_seconds - record.last_attempt : 0;
+        if (elapsed < kRetrySpacingSeconds || record.attempts > 3 || record.succeeded) return std::nullopt;
+        attempts = record.attempts + 1;
+    }
+    return SyncRetry{slot, false, attempts, now_seconds};
+}
+
+std::string format_sync_time(const LocalTime& t) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d.%02d/%02d %02d:%02d", t.year, t.month, t.day, t.hour, t.minute);
+    return text;
+}
+
+std::string last_sync_line(std::optional<std::string_view> status_text) {
+    std::string_view s = status_text.value_or("");
+    while (!s.empty() && is_space(s.front())) s.remove_prefix(1);
+    while (!s.empty() && is_space(s.back())) s.remove_suffix(1);
+    if (s.empty()) return "최근: 없음";
+    return "최근: " + std::string(s);
+}
+
+std::string next_sync_line(const LocalTime& now) {
+    for (const auto& s : kSyncSlots) {
+        if (s.hour > now.hour || (s.hour == now.hour && now.minute < s.minute)) {
+            LocalTime at = now;
+            at.hour = s.hour;
+            at.minute = s.minute;
+            return "다음: " + format_sync_time(at);
+        }
+    }
+    LocalTime at = next_day(now);
+    at.hour = kSyncSlots[0].hour;
+    at.minute = kSyncSlots[0].minute;
+    return "다음: " + format_sync_time(at);
+}
+
+}  // namespace veltrane
