@@ -1,0 +1,50 @@
+// One content sync run: fetch the duty roster, the `current` document, the image and the
+// text it names; check them; publish them as a new generation folder; switch the pointer.
+// Any failure leaves the content store exactly as it was (a fetched duty roster stays).
+// The run core takes its network, clock and image check as inputs so that every failure
+// path is tested without a server; run_content_sync() binds the real ones.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "file_util/file_util.h"
+#include "sync/content_store.h"
+#include "sync/schedule.h"
+
+namespace veltrane {
+
+inline constexpr const char* kDutyPath = "/api/veltrane/duty-current?schedule=1";
+inline constexpr const char* kCurrentPath = "/api/veltrane/current";
+inline constexpr const char* kImagePathPrefix = "/api/veltrane/image?etag=";
+inline constexpr const char* kTextPathPrefix = "/api/veltrane/text?etag=";
+inline constexpr const char* kTextPathSuffix = "&badges=2";
+inline constexpr std::uint64_t kDutyLimit = 262144;
+inline constexpr std::uint64_t kCurrentLimit = 262144;
+inline constexpr std::uint64_t kImageLimit = 67108864;
+inline constexpr std::uint64_t kTextLimit = 1048576;
+
+struct SyncInputs {
+    std::string origin;
+    std::function<std::optional<Bytes>(const std::string& url, std::uint64_t limit)> fetch;
+    // True when the bytes decode completely as a PNG within the decoder's memory limit.
+    std::function<bool(std::span<const std::uint8_t>)> image_decodes;
+    std::uint32_t process_id = 0;
+    std::optional<Uint128> utc_nanoseconds;  // nothing when the clock is before 1970
+    LocalTime local_now;
+};
+
+// The run inside the content lock, for one executable folder.
+bool sync_content_into(const std::filesystem::path& exe_folder, const SyncInputs& inputs);
+
+// The whole run: the content work lock, the executable folder, the real network and clock.
+bool run_content_sync();
+
+// True if any content set is there to render, or if the executable folder is unknown.
+bool has_content();
+
+}  // namespace veltrane
