@@ -3,6 +3,8 @@
 #include <chrono>
 #include <cstdio>
 
+#include "settings/record.h"
+
 namespace veltrane {
 namespace {
 
@@ -13,19 +15,32 @@ bool is_slot_hour(std::uint64_t hour) {
     return false;
 }
 
-std::uint64_t slot_id(const LocalTime& t, int hour) {
+std::uint64_t slot_id(const LocalTime& t, std::uint32_t hour) {
     return static_cast<std::uint64_t>(t.year) * 1000000 + static_cast<std::uint64_t>(t.month) * 10000 +
            static_cast<std::uint64_t>(t.day) * 100 + static_cast<std::uint64_t>(hour);
 }
 
 LocalTime next_day(const LocalTime& t) {
     using namespace std::chrono;
-    const year_month_day ymd{sys_days{year{t.year} / month{static_cast<unsigned>(t.month)} / day{static_cast<unsigned>(t.day)}} + days{1}};
+    const year_month_day ymd{sys_days{year{static_cast<int>(t.year)} / month{t.month} / day{t.day}} + days{1}};
     LocalTime out = t;
     out.year = static_cast<int>(ymd.year());
-    out.month = static_cast<int>(static_cast<unsigned>(ymd.month()));
-    out.day = static_cast<int>(static_cast<unsigned>(ymd.day()));
+    out.month = static_cast<unsigned>(ymd.month());
+    out.day = static_cast<unsigned>(ymd.day());
     return out;
+}
+
+template <class T>
+T parse_decimal_or_zero(std::string_view s) {
+    if (s.empty()) return 0;
+    T v = 0;
+    for (char c : s) {
+        if (c < '0' || c > '9') return 0;
+        const T digit = static_cast<T>(c - '0');
+        if (v > (static_cast<T>(-1) - digit) / 10) return 0;
+        v = static_cast<T>(v * 10 + digit);
+    }
+    return v;
 }
 
 bool is_space(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v'; }
@@ -65,7 +80,8 @@ std::optional<SyncRetry> next_sync_attempt(const SyncRetry& record, std::optiona
 
 std::string format_sync_time(const LocalTime& t) {
     char text[32];
-    std::snprintf(text, sizeof text, "%04d.%02d/%02d %02d:%02d", t.year, t.month, t.day, t.hour, t.minute);
+    std::snprintf(text, sizeof text, "%04lld.%02u/%02u %02u:%02u", static_cast<long long>(t.year), t.month, t.day, t.hour,
+                  t.minute);
     return text;
 }
 
@@ -90,6 +106,24 @@ std::string next_sync_line(const LocalTime& now) {
     at.hour = kSyncSlots[0].hour;
     at.minute = kSyncSlots[0].minute;
     return "다음: " + format_sync_time(at);
+}
+
+SyncRetry parse_sync_retry(std::string_view text) {
+    SyncRetry r;
+    for (const auto& f : parse_record(text)) {
+        if (f.key == "slot") r.slot = parse_slot_id(f.value);
+        else if (f.key == "succeeded") r.succeeded = f.value == "1";
+        else if (f.key == "attempts") r.attempts = parse_decimal_or_zero<std::uint32_t>(f.value);
+        else if (f.key == "last_attempt") r.last_attempt = parse_decimal_or_zero<std::uint64_t>(f.value);
+    }
+    return r;
+}
+
+std::string format_sync_retry(const SyncRetry& r) {
+    return format_record({{"slot", r.slot ? std::to_string(*r.slot) : std::string()},
+                          {"succeeded", r.succeeded ? "1" : "0"},
+                          {"attempts", std::to_string(r.attempts)},
+                          {"last_attempt", std::to_string(r.last_attempt)}});
 }
 
 }  // namespace veltrane

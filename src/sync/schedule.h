@@ -9,20 +9,13 @@
 #include <string>
 #include <string_view>
 
+#include "file_util/local_time.h"
+
 namespace veltrane {
 
-struct LocalTime {
-    int year = 1970;
-    int month = 1;  // 1-12
-    int day = 1;    // 1-31
-    int hour = 0;
-    int minute = 0;
-    int second = 0;
-};
-
 struct SyncSlot {
-    int hour;
-    int minute;
+    std::uint32_t hour;
+    std::uint32_t minute;
 };
 inline constexpr SyncSlot kSyncSlots[] = {{4, 20}, {10, 20}, {16, 20}, {22, 20}};
 inline constexpr std::uint64_t kRetrySpacingSeconds = 1800;
@@ -43,6 +36,11 @@ std::optional<std::uint64_t> parse_slot_id(std::string_view text);
 // The record to write when a scheduled sync should start now, or nothing.
 std::optional<SyncRetry> next_sync_attempt(const SyncRetry& record, std::optional<std::uint64_t> due_slot,
                                            std::uint64_t now_seconds);
+
+// The retry record's four lines: slot, succeeded, attempts, last_attempt. Unreadable
+// values read as their defaults.
+SyncRetry parse_sync_retry(std::string_view text);
+std::string format_sync_retry(const SyncRetry& record);
 
 // "YYYY.MM/DD HH:MM".
 std::string format_sync_time(const LocalTime& t);

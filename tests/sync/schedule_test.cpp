@@ -5,7 +5,9 @@
 using namespace veltrane;
 
 namespace {
-LocalTime at(int y, int mo, int d, int h, int mi, int s = 0) { return LocalTime{y, mo, d, h, mi, s}; }
+LocalTime at(std::int64_t y, std::uint32_t mo, std::uint32_t d, std::uint32_t h, std::uint32_t mi, std::uint32_t s = 0) {
+    return LocalTime{y, mo, d, h, mi, s};
+}
 }  // namespace
 
 TEST(SyncSchedule, SlotIsDueForFiveMinutes) {

@@ -1,0 +1,41 @@
+#include <windows.h>
+
+#include <chrono>
+
+#include "image/png_image.h"
+#include "ipc/ipc.h"
+#include "settings/settings.h"
+#include "sync/download.h"
+#include "sync/sync_run.h"
+#include "update/build_constants.h"
+
+namespace veltrane {
+
+namespace {
+
+std::optional<Uint128> utc_nanoseconds_now() {
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+    if (ns < 0) return std::nullopt;
+    return static_cast<Uint128>(ns);
+}
+
+}  // namespace
+
+bool run_content_sync() {
+    // The lock's error texts name the failure for callers that show it; a run only reports
+    // whether it published.
+    auto lock = ipc::acquire_named_lock(ipc::kContentSyncName);
+    if (!lock) return false;
+    const auto folder = executable_folder();
+    if (!folder) return false;
+    SyncInputs in;
+    in.origin = build::kContentServerOrigin;
+    in.fetch = [](const std::string& url, std::uint64_t limit) { return download_bytes(url, limit); };
+    in.image_decodes = [](std::span<const std::uint8_t> bytes) { return png_decodes(bytes); };
+    in.process_id = GetCurrentProcessId();
+    in.utc_nanoseconds = utc_nanoseconds_now();
+    in.local_now = local_time_now();
+    return sync_content_into(*folder, in);
+}
+
+}  // namespace veltrane
