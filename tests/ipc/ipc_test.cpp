@@ -197,6 +197,26 @@ TEST(RefreshRequest, GoesToTheControllerWindowOnly) {
     EXPECT_EQ(CountingWindow::refresh_requests, 1);
 }
 
+TEST(Errors, ANameTakenByAnotherKindOfObjectGivesTheTexts) {
+    {
+        // A mutex squatting on the event's name: nothing can be signalled.
+        win::UniqueHandle squatter(CreateMutexW(nullptr, FALSE, ipc::kShutdownEventName));
+        ASSERT_TRUE(squatter);
+        auto event = ipc::open_shutdown_event();
+        ASSERT_FALSE(event.ok());
+        EXPECT_EQ(event.error().message, "종료 신호를 만들지 못했습니다. (Win32 오류 6)");
+        auto stopped = ipc::stop_running_instances();
+        ASSERT_FALSE(stopped.ok());
+        EXPECT_EQ(stopped.error().message, "종료 신호를 만들지 못했습니다. (Win32 오류 6)");
+    }
+    const wchar_t* name = L"Local\\Veltrane_Desktop.Test.EventNotMutex";
+    win::UniqueHandle event(CreateEventW(nullptr, TRUE, FALSE, name));
+    ASSERT_TRUE(event);
+    auto lock = ipc::acquire_named_lock(name);
+    ASSERT_FALSE(lock.ok());
+    EXPECT_EQ(lock.error().message, "복원 잠금 생성 실패: 6");
+}
+
 TEST(NamedLock, AnAbandonedLockIsAcquiredAndReleasedForTheNext) {
     const wchar_t* name = L"Local\\Veltrane_Desktop.Test.Abandoned";
     auto holder = start_helper(std::wstring(L"lock ") + name);
