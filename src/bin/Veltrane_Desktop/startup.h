@@ -1,0 +1,59 @@
+// The entry point's decisions: which role a command line starts, and, without a switch,
+// whether to open the settings window or to ask about installing, reinstalling or removing.
+// Every effect comes in through Platform, so the decisions are tested on the host with
+// fakes and the Windows build plugs in message boxes, files and the roles.
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "command_line.h"
+#include "file_util/result.h"
+
+namespace veltrane {
+
+// Message box styles and answers, as MessageBoxW takes and returns them.
+inline constexpr unsigned kErrorIcon = 0x10;
+inline constexpr unsigned kInfoIcon = 0x40;
+inline constexpr unsigned kAskInstall = 0x144;    // Yes/No, information icon, No default
+inline constexpr unsigned kAskReinstall = 0x223;  // Yes/No/Cancel, question icon, Cancel default
+inline constexpr unsigned kAskRemove = 0x134;     // Yes/No, warning icon, No default
+inline constexpr int kYes = 6;
+inline constexpr int kNo = 7;
+inline constexpr int kCancel = 2;
+
+struct Platform {
+    // Owner-less message box with the caption "벨트레인 설정"; returns the button pressed.
+    std::function<int(const std::string& text, unsigned flags)> message_box;
+    // The service's start-up failure, captioned "벨트레인" with the error icon.
+    std::function<void(const std::string& text)> service_error_box;
+    std::function<Result<std::filesystem::path>()> executable_path;
+    std::function<Result<std::filesystem::path>()> install_folder;
+    std::function<bool(const std::filesystem::path&)> file_exists;
+    // Deletes the running program's own file, or leaves it to the next restart; silent.
+    std::function<void(const std::filesystem::path&)> delete_self;
+
+    // The roles, each one call.
+    std::function<Status()> service;
+    std::function<void(const WatchdogTarget&)> watchdog;
+    std::function<void()> apply_update;
+    std::function<void()> settings_window;
+    std::function<void(const std::filesystem::path& source, const std::filesystem::path& target)> install_program;
+    std::function<Status(const std::filesystem::path& install_folder)> remove_installation;
+};
+
+// Runs the role the arguments choose; returns when it has ended.
+void run_program(const std::vector<std::u16string>& args, const Platform& platform);
+
+// No switch: the installed copy opens the settings window; any other copy asks.
+void run_setup_dialogue(const Platform& platform);
+
+// From a temporary copy: remove the installation, report the result, delete this copy.
+void run_uninstall_helper(const Platform& platform);
+
+// The folders are the same text apart from ASCII letter case; no other normalisation.
+bool is_installed_copy(const std::filesystem::path& executable_folder, const std::filesystem::path& install_folder);
+
+}  // namespace veltrane

@@ -1,0 +1,45 @@
+// The named kernel objects, window classes and the private message through which the
+// program's processes coordinate, and the operations built on them: the single-instance
+// test, the named lock, the shutdown signal, the shutdown-aware message loop and stopping
+// every running instance. All names live in the logon session's Local\ namespace, so each
+// user has a set of their own.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+#include "update/build_version.h"
+
+namespace veltrane::ipc {
+
+inline constexpr const wchar_t* kSingletonName = L"Local\\Veltrane_Desktop.Singleton";
+inline constexpr const wchar_t* kShutdownEventName = L"Local\\Veltrane_Desktop.ShutdownRequest.v1";
+inline constexpr const wchar_t* kWatchdogName = L"Local\\Veltrane_Desktop.Watchdog";
+inline constexpr const wchar_t* kContentSyncName = L"Local\\Veltrane_Desktop.ContentSync";
+inline constexpr const wchar_t* kUpdateCheckName = L"Local\\Veltrane_Desktop.UpdateCheck";
+inline constexpr const wchar_t* kWallpaperRestoreName = L"Local\\Veltrane_Desktop.WallpaperRestore";
+
+inline constexpr const wchar_t* kControllerClass = L"Veltrane_Desktop.Controller";
+inline constexpr const wchar_t* kSettingsClass = L"Veltrane_Desktop.Settings";
+inline constexpr const wchar_t* kLayerClass = L"Veltrane_Desktop.Layer";
+
+// Asks the running service to refresh now; posted with both parameters 0.
+inline constexpr unsigned kRefreshMessage = 0x8000 + 0x2A;
+
+// How long stop_running_instances gives all instances together before it terminates the
+// rest, and how long it then waits for each termination to take effect.
+inline constexpr std::chrono::milliseconds kStopDeadline{15000};
+inline constexpr std::chrono::milliseconds kTerminateWait{5000};
+
+// The service-ready event of one build, so a starter only hears a service of its own build.
+std::wstring service_ready_event_name(const BuildVersion& version);
+
+// Milliseconds left until the deadline for one wait, 0 once it has passed.
+std::uint32_t wait_budget(std::chrono::steady_clock::time_point deadline, std::chrono::steady_clock::time_point now);
+
+}  // namespace veltrane::ipc
+
+#ifdef _WIN32
+#include "ipc/ipc_win.h"
+#endif

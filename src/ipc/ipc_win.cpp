@@ -1,0 +1,146 @@
+#include "ipc/ipc.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace veltrane::ipc {
+namespace {
+
+constexpr DWORD kAllInput = 0x04FF;  // QS_ALLINPUT
+constexpr std::size_t kClassBuffer = 64;
+
+std::string code_text(DWORD code) { return std::to_string(code); }
+
+struct Match {
+    HWND window;
+    DWORD process_id;
+};
+
+struct Search {
+    std::wstring_view class_name;
+    std::vector<Match>* out;
+};
+
+// Exact length and units: a foreign class that merely begins with our name is not ours.
+BOOL CALLBACK match_class(HWND window, LPARAM param) {
+    const auto& search = *reinterpret_cast<Search*>(param);
+    wchar_t buffer[kClassBuffer];
+    const int n = GetClassNameW(window, buffer, static_cast<int>(kClassBuffer));
+    if (n <= 0 || std::wstring_view(buffer, static_cast<std::size_t>(n)) != search.class_name) return TRUE;
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    if (pid != 0) search.out->push_back({window, pid});
+    return TRUE;
+}
+
+void collect_windows(std::wstring_view class_name, std::vector<Match>& out) {
+    Search search{class_name, &out};
+    EnumWindows(match_class, reinterpret_cast<LPARAM>(&search));
+}
+
+// The caller's own process is never waited for or terminated: a settings window that stops
+// the instances must not wait for itself and then kill itself.
+std::vector<win::UniqueHandle> open_processes(const std::vector<Match>& windows) {
+    std::vector<DWORD> ids;
+    for (const auto& m : windows) ids.push_back(m.process_id);
+    std::sort(ids.begin(), ids.end());
+    ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+    std::vector<win::UniqueHandle> processes;
+    for (DWORD id : ids) {
+        if (id == GetCurrentProcessId()) continue;
+        win::UniqueHandle process(OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, id));
+        if (process) processes.push_back(std::move(process));
+    }
+    return processes;
+}
+
+// One deadline for all of them, so many slow instances never add up to more than it.
+bool end_processes(const std::vector<win::UniqueHandle>& processes, std::chrono::milliseconds deadline) {
+    const auto until = std::chrono::steady_clock::now() + deadline;
+    for (const auto& process : processes) {
+        const DWORD budget = wait_budget(until, std::chrono::steady_clock::now());
+        if (WaitForSingleObject(process.get(), budget) == WAIT_OBJECT_0) continue;
+        if (!TerminateProcess(process.get(), 1)) return false;
+        if (WaitForSingleObject(process.get(), static_cast<DWORD>(kTerminateWait.count())) != WAIT_OBJECT_0) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool is_service_running() {
+    win::UniqueHandle mutex(OpenMutexW(SYNCHRONIZE, FALSE, kSingletonName));
+    return static_cast<bool>(mutex);
+}
+
+Result<win::UniqueHandle> open_shutdown_event() {
+    win::UniqueHandle event(CreateEventW(nullptr, TRUE, FALSE, kShutdownEventName));
+    if (!event) {
+        const DWORD code = GetLastError();
+        return Error{"종료 신호를 만들지 못했습니다. (Win32 오류 " + code_text(code) + ")", code};
+    }
+    return event;
+}
+
+Result<NamedLock> acquire_named_lock(const wchar_t* name) {
+    win::UniqueHandle mutex(CreateMutexW(nullptr, FALSE, name));
+    if (!mutex) {
+        const DWORD code = GetLastError();
+        return Error{"복원 잠금 생성 실패: " + code_text(code), code};
+    }
+    const DWORD result = WaitForSingleObject(mutex.get(), INFINITE);
+    if (result != WAIT_OBJECT_0 && result != WAIT_ABANDONED) {
+        return Error{"복원 잠금 대기 실패: " + code_text(result), result == WAIT_FAILED ? GetLastError() : 0};
+    }
+    return NamedLock(std::move(mutex));
+}
+
+void wait_for_watchdog_exit() {
+    // The watchdog owns its mutex for its whole life, so taking it means it has ended; the
+    // lock is released again at once.
+    auto lock = acquire_named_lock(kWatchdogName);
+    (void)lock;
+}
+
+LoopEnd run_message_loop(HANDLE shutdown_event) {
+    for (;;) {
+        const DWORD result = MsgWaitForMultipleObjectsEx(1, &shutdown_event, INFINITE, kAllInput, MWMO_INPUTAVAILABLE);
+        if (result == WAIT_OBJECT_0) return {LoopEnd::Shutdown, 0};
+        if (result == WAIT_FAILED) return {LoopEnd::WaitFailed, GetLastError()};
+        if (result != WAIT_OBJECT_0 + 1) continue;
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT) return {LoopEnd::Quit, 0};
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+    }
+}
+
+Status stop_running_instances(std::chrono::milliseconds deadline) {
+    std::vector<Match> windows;
+    collect_windows(kControllerClass, windows);
+    collect_windows(kSettingsClass, windows);
+    const auto processes = open_processes(windows);
+
+    auto event = open_shutdown_event();
+    if (!event) return event.take_error();
+    if (!SetEvent(event->get())) {
+        const DWORD code = GetLastError();
+        return Error{"종료 신호를 보내지 못했습니다. (Win32 오류 " + code_text(code) + ")", code};
+    }
+    // The signal goes first, so a service busy in a refresh still ends at its next wait.
+    for (const auto& m : windows) PostMessageW(m.window, WM_CLOSE, 0, 0);
+    if (!end_processes(processes, deadline)) return make_error("실행 중인 벨트레인을 종료하지 못했습니다.");
+    event->reset();
+    wait_for_watchdog_exit();
+    return {};
+}
+
+bool post_refresh_request() {
+    HWND controller = FindWindowW(kControllerClass, nullptr);
+    if (!controller) return false;
+    return PostMessageW(controller, kRefreshMessage, 0, 0) != 0;
+}
+
+}  // namespace veltrane::ipc

@@ -1,0 +1,67 @@
+// The Windows side of the named objects; included by ipc.h on Windows.
+#pragma once
+
+#include <windows.h>
+
+#include <chrono>
+#include <string>
+
+#include "file_util/result.h"
+#include "file_util/win.h"
+
+namespace veltrane::ipc {
+
+// True while a service holds the singleton mutex; the mutex dies with the service process,
+// also after a crash, so a dead service is never reported as running.
+bool is_service_running();
+
+// Creates or opens the manual-reset shutdown event; an existing event keeps its state.
+Result<win::UniqueHandle> open_shutdown_event();
+
+// A held named mutex: released and closed when it goes away, on the thread that took it.
+class NamedLock {
+public:
+    NamedLock() = default;
+    explicit NamedLock(win::UniqueHandle mutex) : mutex_(std::move(mutex)) {}
+    NamedLock(NamedLock&&) noexcept = default;
+    NamedLock& operator=(NamedLock&& other) noexcept {
+        if (this != &other) {
+            release();
+            mutex_ = std::move(other.mutex_);
+        }
+        return *this;
+    }
+    ~NamedLock() { release(); }
+    void release() {
+        if (mutex_) ReleaseMutex(mutex_.get());
+        mutex_.reset();
+    }
+    bool held() const { return static_cast<bool>(mutex_); }
+
+private:
+    win::UniqueHandle mutex_;
+};
+
+// Waits without time-out; a mutex abandoned by an owner that died counts as acquired.
+Result<NamedLock> acquire_named_lock(const wchar_t* name);
+
+// Returns once no watchdog holds its mutex; errors are ignored, the caller proceeds.
+void wait_for_watchdog_exit();
+
+struct LoopEnd {
+    enum Kind { Quit, Shutdown, WaitFailed } kind = Quit;
+    DWORD error = 0;  // the failed wait's code
+};
+
+// Dispatches the thread's messages until the event is set, a quit message arrives or the
+// wait fails.
+LoopEnd run_message_loop(HANDLE shutdown_event);
+
+// Signals shutdown, asks every service and settings window of the session to close, waits
+// for them together up to `deadline`, terminates what is left, then waits for the watchdog.
+Status stop_running_instances(std::chrono::milliseconds deadline = kStopDeadline);
+
+// Posts the refresh request to the first controller window; false when none exists.
+bool post_refresh_request();
+
+}  // namespace veltrane::ipc
