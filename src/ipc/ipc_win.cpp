@@ -96,6 +96,8 @@ Result<NamedLock> acquire_named_lock(const wchar_t* name) {
 }
 
 void wait_for_watchdog_exit() {
+    // The watchdog owns its mutex for its whole life, so taking it means it has ended; the
+    // lock is released again at once.
     auto lock = acquire_named_lock(kWatchdogName);
     (void)lock;
 }

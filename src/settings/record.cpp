@@ -18,14 +18,19 @@ std::size_t sequence_length(unsigned char lead) {
     return 2;
 }
 
-// Decodes the well-formed sequence at text[i]; callers only pass text that was checked as
-// UTF-8 or that came from this program, and a truncated tail decodes as a non-space.
+// Decodes the sequence at text[i]; anything malformed decodes as U+FFFD, which is not white
+// space, so trimming never eats bytes of a broken sequence.
 char32_t decode_at(std::string_view text, std::size_t i, std::size_t len) {
     if (i + len > text.size()) return 0xFFFD;
     const auto b0 = static_cast<unsigned char>(text[i]);
     if (len == 1) return b0;
+    if (b0 < 0xC2 || b0 > 0xF4) return 0xFFFD;
     char32_t c = b0 & (0xFF >> (len + 1));
-    for (std::size_t k = 1; k < len; ++k) c = (c << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+    for (std::size_t k = 1; k < len; ++k) {
+        const auto b = static_cast<unsigned char>(text[i + k]);
+        if ((b & 0xC0) != 0x80) return 0xFFFD;
+        c = (c << 6) | (b & 0x3F);
+    }
     return c;
 }
 
@@ -93,6 +98,13 @@ std::vector<RecordField> parse_record(std::string_view text, RecordTrim trim) {
         fields.push_back({std::string(key), std::string(value)});
     }
     return fields;
+}
+
+std::optional<std::string> last_value(const std::vector<RecordField>& fields, std::string_view key) {
+    for (auto it = fields.rbegin(); it != fields.rend(); ++it) {
+        if (it->key == key) return it->value;
+    }
+    return std::nullopt;
 }
 
 std::string format_record(const std::vector<RecordField>& fields) {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,6 +28,9 @@ enum class RecordTrim {
 // the later line win. Lines without "=" (and, when trimming, blank and comment lines) are
 // skipped; the first "=" splits, so values may hold "=".
 std::vector<RecordField> parse_record(std::string_view text, RecordTrim trim = RecordTrim::None);
+
+// The value of the last line with exactly this key, since a later line wins.
+std::optional<std::string> last_value(const std::vector<RecordField>& fields, std::string_view key);
 
 // One "key=value\n" line per field, in the order given; a line break inside a key or value
 // is written as a blank so that no field can add lines of its own.

@@ -37,7 +37,9 @@ const char* background_text(BackgroundMode b) {
 }  // namespace
 
 Result<std::filesystem::path> install_folder_from(const std::optional<std::filesystem::path>& local_app_data) {
-    if (!local_app_data) return make_error(kNoLocalAppDataMessage);
+    // An empty or relative value would put the installation, and later its removal, under
+    // whatever the current folder happens to be; it counts as no value at all.
+    if (!local_app_data || !local_app_data->is_absolute()) return make_error(kNoLocalAppDataMessage);
     return *local_app_data / kInstallFolderName;
 }
 

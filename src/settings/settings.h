@@ -23,7 +23,8 @@ inline constexpr std::uint64_t kSettingsByteLimit = 65536;
 // LOCALAPPDATA joined with Veltrane_Desktop; taken from the environment, not from a shell
 // folder query, so a test or a redirected profile moves the whole installation.
 Result<std::filesystem::path> install_folder();
-// The same rule for a given value of LOCALAPPDATA (nothing when it is unset).
+// The same rule for a given value of LOCALAPPDATA (nothing when it is unset); an empty or
+// relative value is treated as unset.
 Result<std::filesystem::path> install_folder_from(const std::optional<std::filesystem::path>& local_app_data);
 
 // The running program's path, or the system's error when it cannot be read.

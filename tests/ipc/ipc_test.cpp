@@ -10,9 +10,6 @@ using namespace std::chrono_literals;
 TEST(Names, ServiceReadyEventNamesTheBuild) {
     EXPECT_EQ(ipc::service_ready_event_name(BuildVersion{20261019, 90507}),
               L"Local\\Veltrane_Desktop.UpdateReady.20261019.90507.0");
-    EXPECT_EQ(ipc::kRefreshMessage, 0x802Au);
-    EXPECT_EQ(ipc::kStopDeadline, 15000ms);
-    EXPECT_EQ(ipc::kTerminateWait, 5000ms);
 }
 
 TEST(Deadline, EachWaitGetsWhatIsLeftAndNothingOncePassed) {
@@ -280,8 +277,8 @@ TEST(StopRunningInstances, IgnoresAClassThatOnlyBeginsWithTheControllersName) {
     ASSERT_TRUE(other);
     ASSERT_TRUE(wait_until([&] { return window_exists(longer.c_str()); }));
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_TRUE(ipc::stop_running_instances(2000ms).ok());
-    EXPECT_LT(elapsed_ms(start), 1000);
+    EXPECT_TRUE(ipc::stop_running_instances(5000ms).ok());
+    EXPECT_LT(elapsed_ms(start), 2500);  // far below the deadline it would have waited
     EXPECT_FALSE(has_ended(other, 200));
     TerminateProcess(other.get(), 9);
     has_ended(other, 5000);
@@ -291,8 +288,10 @@ TEST(StopRunningInstances, WaitsForTheWatchdogToEnd) {
     auto watchdog = start_helper(L"watchdog");
     ASSERT_TRUE(watchdog);
     ASSERT_TRUE(wait_until([] { return win::UniqueHandle(OpenMutexW(SYNCHRONIZE, FALSE, ipc::kWatchdogName)).get() != nullptr; }));
+    const auto start = std::chrono::steady_clock::now();
     EXPECT_TRUE(ipc::stop_running_instances().ok());
-    // The watchdog releases its mutex as its very last step.
+    // The helper lingers 700 ms after the signal and releases its mutex as its last step.
+    EXPECT_GE(elapsed_ms(start), 600);
     EXPECT_TRUE(has_ended(watchdog, 2000));
     EXPECT_EQ(exit_code(watchdog), 0u);
 }
@@ -301,8 +300,8 @@ TEST(StopRunningInstances, NeverWaitsForOrTerminatesItsOwnProcess) {
     CountingWindow own(ipc::kSettingsClass);
     ASSERT_NE(own.window, nullptr);
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_TRUE(ipc::stop_running_instances(2000ms).ok());
-    EXPECT_LT(elapsed_ms(start), 1000);
+    EXPECT_TRUE(ipc::stop_running_instances(5000ms).ok());
+    EXPECT_LT(elapsed_ms(start), 2500);  // far below the deadline it would have waited
     pump();
     EXPECT_EQ(CountingWindow::close_requests, 1);  // the close request still arrives
 }

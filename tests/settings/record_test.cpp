@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "file_util/file_util.h"
 #include "support/test_paths.h"
 
@@ -35,6 +37,33 @@ TEST(Record, TrimmingModeDropsBlanksCommentsAndUnicodeSpace) {
     EXPECT_EQ(trim_whitespace(" \t\r\n"), "");
     // A non-space character whose encoding ends in a continuation byte is not eaten.
     EXPECT_EQ(trim_whitespace("당직 "), "당직");
+}
+
+TEST(Record, TheLastLineOfAKeyWinsAndKeysAreExact) {
+    const auto fields = parse_record("state=staged\nState=failed\nstate=updated\nstate =x\n");
+    EXPECT_EQ(last_value(fields, "state"), "updated");
+    EXPECT_EQ(last_value(fields, "State"), "failed");
+    EXPECT_FALSE(last_value(fields, "version").has_value());
+}
+
+TEST(Record, ArbitraryBytesNeverBreakTheReaderOrTheLineStructure) {
+    std::mt19937 random(20261019);
+    const std::string alphabet = "=\n\r #\t a\xC2\xA0\xE3\x80\x80\x80\xA0\xFF";
+    for (int round = 0; round < 2000; ++round) {
+        std::string text(random() % 64, ' ');
+        for (auto& c : text) c = alphabet[random() % alphabet.size()];
+        for (RecordTrim trim : {RecordTrim::None, RecordTrim::Whitespace}) {
+            const auto fields = parse_record(text, trim);
+            for (const auto& f : fields) {
+                EXPECT_EQ(f.key.find('\n'), std::string::npos);
+                EXPECT_EQ(f.key.find('='), std::string::npos);
+            }
+            // What the writer produces reads back as the same fields.
+            EXPECT_EQ(pairs(parse_record(format_record(fields))).size(), fields.size());
+        }
+    }
+    // Bytes of a broken sequence that would decode to a blank are not trimmed away.
+    EXPECT_EQ(trim_whitespace("\x80\xA0"), "\x80\xA0");
 }
 
 TEST(Record, WritesOneLinePerFieldAndNeverLetsAValueAddLines) {

@@ -149,14 +149,18 @@ TEST(SettingsFile, AFailedWriteLeavesThePreviousFileAndNoTemporaryFile) {
     EXPECT_EQ(read_settings(path), top_level_black());
 }
 
-TEST(Folders, InstallFolderComesFromLocalAppData) {
-    auto folder = install_folder_from(std::filesystem::path("C:/Users/u/AppData/Local"));
+TEST(Folders, InstallFolderComesFromAnAbsoluteLocalAppData) {
+    const auto local = std::filesystem::temp_directory_path() / "AppData" / "Local";
+    auto folder = install_folder_from(local);
     ASSERT_TRUE(folder.ok());
-    EXPECT_EQ(folder->filename(), "Veltrane_Desktop");
-    EXPECT_EQ(folder->parent_path(), std::filesystem::path("C:/Users/u/AppData/Local"));
-    auto none = install_folder_from(std::nullopt);
-    ASSERT_FALSE(none.ok());
-    EXPECT_EQ(none.error().message, "LOCALAPPDATA 경로를 찾지 못했습니다.");
+    EXPECT_EQ(*folder, local / "Veltrane_Desktop");
+    // Removal must never aim at a folder relative to wherever the process happens to be.
+    for (const auto& value : {std::optional<std::filesystem::path>{}, std::optional<std::filesystem::path>{""},
+                              std::optional<std::filesystem::path>{"AppData/Local"}}) {
+        auto none = install_folder_from(value);
+        ASSERT_FALSE(none.ok());
+        EXPECT_EQ(none.error().message, "LOCALAPPDATA 경로를 찾지 못했습니다.");
+    }
 }
 
 TEST(Folders, ExecutableFolderHoldsTheRunningProgram) {
@@ -181,8 +185,11 @@ TEST(Folders, InstallFolderUnderWineIsTheTestsOwnLocalAppData) {
 
     ASSERT_TRUE(SetEnvironmentVariableW(L"LOCALAPPDATA", nullptr));
     auto unset = install_folder();
+    ASSERT_TRUE(SetEnvironmentVariableW(L"LOCALAPPDATA", L""));
+    auto empty = install_folder();
     SetEnvironmentVariableW(L"LOCALAPPDATA", value);
     ASSERT_FALSE(unset.ok());
     EXPECT_EQ(unset.error().message, "LOCALAPPDATA 경로를 찾지 못했습니다.");
+    EXPECT_FALSE(empty.ok());
 }
 #endif

@@ -8,8 +8,6 @@
 namespace veltrane {
 namespace {
 
-constexpr UINT kDelayUntilReboot = MOVEFILE_DELAY_UNTIL_REBOOT;
-
 int show_box(const std::string& text, const wchar_t* caption, unsigned flags) {
     return MessageBoxW(nullptr, win::to_wide(text).c_str(), caption, flags);
 }
@@ -21,7 +19,7 @@ bool file_exists(const std::filesystem::path& path) {
 
 // A running program's file is usually still mapped; then it goes at the next restart.
 void delete_self(const std::filesystem::path& exe) {
-    if (!DeleteFileW(exe.c_str())) MoveFileExW(exe.c_str(), nullptr, kDelayUntilReboot);
+    if (!DeleteFileW(exe.c_str())) MoveFileExW(exe.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
 }
 
 }  // namespace
