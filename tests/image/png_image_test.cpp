@@ -1,0 +1,347 @@
+#include <gtest/gtest.h>
+#include <png.h>
+
+#include <algorithm>
+#include <random>
+
+#include "file_util/text.h"
+#include "image/png_image.h"
+#include "png_writer.h"
+#include "support/test_paths.h"
+
+namespace veltrane {
+namespace {
+
+using testing::encode_png;
+using testing::png_chunk;
+using testing::PngSpec;
+
+struct Straight {
+    std::uint32_t r, g, b, a;
+};
+
+// The reference model of one source pixel, written independently of the loader.
+struct SampleReader {
+    const PngSpec& spec;
+    std::uint32_t sample(std::uint32_t x, std::uint32_t y, int channel, int channels) const {
+        const std::size_t row = y * testing::png_row_bytes(spec);
+        const std::size_t index = std::size_t{x} * static_cast<std::size_t>(channels) + static_cast<std::size_t>(channel);
+        if (spec.bit_depth == 16) return std::uint32_t{spec.rows[row + index * 2]} << 8 | spec.rows[row + index * 2 + 1];
+        if (spec.bit_depth == 8) return spec.rows[row + index];
+        const std::size_t bit = index * static_cast<std::size_t>(spec.bit_depth);
+        const std::uint32_t byte = spec.rows[row + bit / 8];
+        const auto shift = static_cast<std::uint32_t>(8 - spec.bit_depth - static_cast<int>(bit % 8));
+        return (byte >> shift) & ((1u << spec.bit_depth) - 1);
+    }
+    std::uint32_t to8(std::uint32_t v) const {
+        if (spec.bit_depth == 16) return v >> 8;
+        return v * 255 / ((1u << spec.bit_depth) - 1);
+    }
+    Straight pixel(std::uint32_t x, std::uint32_t y) const {
+        switch (spec.color_type) {
+            case PNG_COLOR_TYPE_PALETTE: {
+                const std::uint32_t i = sample(x, y, 0, 1);
+                const std::uint32_t a = i < spec.palette_alpha.size() ? spec.palette_alpha[i] : 255;
+                return {spec.palette[i * 3], spec.palette[i * 3 + 1], spec.palette[i * 3 + 2], a};
+            }
+            case PNG_COLOR_TYPE_GRAY: {
+                const std::uint32_t v = sample(x, y, 0, 1);
+                const bool clear = spec.transparent && spec.transparent->gray == v;
+                return {to8(v), to8(v), to8(v), clear ? 0u : 255u};
+            }
+            case PNG_COLOR_TYPE_GRAY_ALPHA:
+                return {to8(sample(x, y, 0, 2)), to8(sample(x, y, 0, 2)), to8(sample(x, y, 0, 2)), to8(sample(x, y, 1, 2))};
+            case PNG_COLOR_TYPE_RGB: {
+                const std::uint32_t r = sample(x, y, 0, 3), g = sample(x, y, 1, 3), b = sample(x, y, 2, 3);
+                const auto& t = spec.transparent;
+                const bool clear = t && t->red == r && t->green == g && t->blue == b;
+                return {to8(r), to8(g), to8(b), clear ? 0u : 255u};
+            }
+            default:
+                return {to8(sample(x, y, 0, 4)), to8(sample(x, y, 1, 4)), to8(sample(x, y, 2, 4)), to8(sample(x, y, 3, 4))};
+        }
+    }
+};
+
+std::uint8_t pre(std::uint32_t v, std::uint32_t a) { return static_cast<std::uint8_t>((v * a + 127) / 255); }
+
+class PngTest : public ::testing::Test {
+protected:
+    testing::ScratchDir dir{"png"};
+    std::filesystem::path write(const std::string& bytes, const std::string& name = "image.png") {
+        const auto path = dir / name;
+        testing::write_raw(path, bytes);
+        return path;
+    }
+    Result<TextLayer> load(const std::string& bytes) { return load_png_bgra(write(bytes)); }
+};
+
+PngSpec random_spec(int color_type, int depth, bool interlaced, std::mt19937& rng) {
+    PngSpec spec;
+    // Three rows keep the corner radius at 1, which leaves every pixel as decoded.
+    spec.width = 13;
+    spec.height = 3;
+    spec.color_type = color_type;
+    spec.bit_depth = depth;
+    spec.interlaced = interlaced;
+    spec.rows.resize(testing::png_row_bytes(spec) * spec.height);
+    for (auto& b : spec.rows) b = static_cast<std::uint8_t>(rng());
+    if (color_type == PNG_COLOR_TYPE_PALETTE) {
+        // Every index a packed sample can hold must exist in the palette.
+        spec.palette.resize(3u << depth);
+        for (auto& b : spec.palette) b = static_cast<std::uint8_t>(rng());
+    }
+    return spec;
+}
+
+void expect_matches_model(const PngSpec& spec, const TextLayer& layer, const std::string& what) {
+    ASSERT_EQ(layer.width, static_cast<std::int32_t>(spec.width)) << what;
+    ASSERT_EQ(layer.height, static_cast<std::int32_t>(spec.height)) << what;
+    ASSERT_EQ(layer.pixels.size(), std::size_t{spec.width} * spec.height * 4) << what;
+    SampleReader model{spec};
+    for (std::uint32_t y = 0; y < spec.height; ++y) {
+        for (std::uint32_t x = 0; x < spec.width; ++x) {
+            const Straight p = model.pixel(x, y);
+            const std::uint8_t* d = &layer.pixels[(std::size_t{y} * spec.width + x) * 4];
+            ASSERT_EQ(d[0], pre(p.b, p.a)) << what << " at " << x << "," << y;
+            ASSERT_EQ(d[1], pre(p.g, p.a)) << what << " at " << x << "," << y;
+            ASSERT_EQ(d[2], pre(p.r, p.a)) << what << " at " << x << "," << y;
+            ASSERT_EQ(d[3], p.a) << what << " at " << x << "," << y;
+        }
+    }
+}
+
+TEST_F(PngTest, EveryColourTypeDepthTransparencyAndInterlaceMatchesTheModel) {
+    struct Kind {
+        int color_type;
+        std::vector<int> depths;
+    };
+    const Kind kinds[] = {{PNG_COLOR_TYPE_GRAY, {1, 2, 4, 8, 16}},
+                          {PNG_COLOR_TYPE_GRAY_ALPHA, {8, 16}},
+                          {PNG_COLOR_TYPE_RGB, {8, 16}},
+                          {PNG_COLOR_TYPE_RGB_ALPHA, {8, 16}},
+                          {PNG_COLOR_TYPE_PALETTE, {1, 2, 4, 8}}};
+    std::mt19937 rng(7);
+    for (const Kind& kind : kinds) {
+        for (int depth : kind.depths) {
+            for (bool interlaced : {false, true}) {
+                for (bool trns : {false, true}) {
+                    const bool alpha_type = kind.color_type & PNG_COLOR_MASK_ALPHA;
+                    if (trns && alpha_type) continue;
+                    PngSpec spec = random_spec(kind.color_type, depth, interlaced, rng);
+                    if (trns && kind.color_type == PNG_COLOR_TYPE_PALETTE) {
+                        spec.palette_alpha = {0, 128, 255, 7};
+                        spec.palette_alpha.resize(std::min<std::size_t>(4, std::size_t{1} << depth));
+                    } else if (trns) {
+                        // The first pixel's own value, so at least one pixel turns transparent.
+                        SampleReader model{spec};
+                        testing::PngColor16 t;
+                        const int ch = kind.color_type == PNG_COLOR_TYPE_RGB ? 3 : 1;
+                        t.gray = static_cast<std::uint16_t>(model.sample(0, 0, 0, 1));
+                        if (ch == 3) {
+                            t.red = static_cast<std::uint16_t>(model.sample(0, 0, 0, 3));
+                            t.green = static_cast<std::uint16_t>(model.sample(0, 0, 1, 3));
+                            t.blue = static_cast<std::uint16_t>(model.sample(0, 0, 2, 3));
+                        }
+                        spec.transparent = t;
+                    }
+                    const std::string what = "type " + std::to_string(kind.color_type) + " depth " +
+                                             std::to_string(depth) + (interlaced ? " interlaced" : "") +
+                                             (trns ? " tRNS" : "");
+                    const std::string bytes = encode_png(spec);
+                    ASSERT_FALSE(bytes.empty()) << what;
+                    auto layer = load(bytes);
+                    ASSERT_TRUE(layer.ok()) << what << ": " << layer.error().message;
+                    expect_matches_model(spec, *layer, what);
+                    if (trns && kind.color_type != PNG_COLOR_TYPE_PALETTE) {
+                        EXPECT_EQ(layer->pixels[3], 0) << what;
+                    }
+                }
+            }
+        }
+    }
+}
+
+TEST_F(PngTest, SixteenBitFilesKeepTheirHighBytes) {
+    for (int type : {PNG_COLOR_TYPE_RGB_ALPHA, PNG_COLOR_TYPE_GRAY_ALPHA, PNG_COLOR_TYPE_RGB}) {
+        std::mt19937 rng(type);
+        PngSpec eight = random_spec(type, 8, false, rng);
+        PngSpec sixteen = eight;
+        sixteen.bit_depth = 16;
+        sixteen.rows.clear();
+        for (std::uint8_t b : eight.rows) {
+            sixteen.rows.push_back(b);
+            sixteen.rows.push_back(static_cast<std::uint8_t>(rng()));  // low bytes are noise
+        }
+        auto a = load(encode_png(eight));
+        auto b = load(encode_png(sixteen));
+        ASSERT_TRUE(a.ok() && b.ok());
+        EXPECT_EQ(a->pixels, b->pixels) << "type " << type;
+    }
+}
+
+TEST_F(PngTest, AlphaIsPremultipliedWithRounding) {
+    PngSpec spec;
+    spec.width = 4;
+    spec.height = 1;
+    spec.color_type = PNG_COLOR_TYPE_RGB_ALPHA;
+    // half-transparent white, fully transparent red, opaque blue-ish, faint grey
+    spec.rows = {255, 255, 255, 128, 255, 0, 0, 0, 10, 20, 200, 255, 100, 100, 100, 1};
+    auto layer = load(encode_png(spec));
+    ASSERT_TRUE(layer.ok()) << layer.error().message;
+    const std::vector<std::uint8_t> expected = {128, 128, 128, 128, 0, 0, 0, 0, 200, 20, 10, 255, 0, 0, 0, 1};
+    EXPECT_EQ(layer->pixels, expected);
+}
+
+TEST_F(PngTest, LoadedImagesHaveRoundedCorners) {
+    PngSpec spec;
+    spec.width = 40;
+    spec.height = 32;
+    spec.color_type = PNG_COLOR_TYPE_GRAY;
+    spec.rows.assign(40 * 32, 255);
+    auto layer = load(encode_png(spec));
+    ASSERT_TRUE(layer.ok());
+    for (std::size_t corner : {std::size_t{0}, std::size_t{39}, std::size_t{31 * 40}, std::size_t{31 * 40 + 39}})
+        EXPECT_EQ(layer->pixels[corner * 4 + 3], 0) << corner;
+    EXPECT_EQ(layer->pixels[(16 * 40 + 20) * 4 + 3], 255);
+}
+
+TEST(RoundCorners, RadiusFollowsTheSmallerSideUpToSixteen) {
+    auto opaque = [](int w, int h) { return Bytes(static_cast<std::size_t>(w * h * 4), 255); };
+    for (auto [w, h] : {std::pair{1, 1}, {2, 2}, {3, 2}, {1, 50}}) {
+        Bytes p = opaque(w, h);
+        round_corners(p, w, h);
+        EXPECT_EQ(p, opaque(w, h)) << w << "x" << h << " is not rounded visibly";
+    }
+    // Golden values from an independent 4x4-sample computation of a radius-16 corner.
+    Bytes p = opaque(32, 32);
+    round_corners(p, 32, 32);
+    auto alpha = [&](int x, int y) { return p[static_cast<std::size_t>(y * 32 + x) * 4 + 3]; };
+    EXPECT_EQ(alpha(0, 0), 0);
+    EXPECT_EQ(alpha(16, 0), 255);
+    EXPECT_EQ(alpha(15, 0), 255);
+    EXPECT_EQ(alpha(0, 15), 255);
+    EXPECT_EQ(alpha(8, 0), 0);
+    EXPECT_EQ(alpha(9, 0), 96);
+    EXPECT_EQ(alpha(10, 0), 175);
+    EXPECT_EQ(alpha(5, 2), 16);
+    EXPECT_EQ(alpha(7, 1), 96);
+    for (int y = 0; y < 16; ++y) {
+        for (int x = 0; x < 16; ++x) {
+            ASSERT_EQ(alpha(x, y), alpha(31 - x, y));
+            ASSERT_EQ(alpha(x, y), alpha(x, 31 - y));
+            ASSERT_EQ(alpha(x, y), alpha(31 - x, 31 - y));
+            ASSERT_EQ(alpha(x, y), alpha(y, x));
+        }
+    }
+    // Every channel is scaled alike, and halves round away from zero: 12 * 6/16 = 4.5 -> 5.
+    Bytes dark(32 * 32 * 4, 12);
+    round_corners(dark, 32, 32);
+    for (int c = 0; c < 4; ++c) EXPECT_EQ(dark[9 * 4 + static_cast<std::size_t>(c)], 5);
+    EXPECT_EQ(dark[10 * 4], 8);
+    Bytes short_buffer(10, 255);
+    round_corners(short_buffer, 32, 32);
+    EXPECT_EQ(short_buffer, Bytes(10, 255));
+}
+
+TEST_F(PngTest, PixelCountCapIsExactlyTwoToTheTwentyFifth) {
+    PngSpec spec;
+    spec.width = 8192;
+    spec.height = 4096;
+    spec.color_type = PNG_COLOR_TYPE_GRAY;
+    spec.bit_depth = 1;
+    spec.compression = 1;
+    auto layer = load(encode_png(spec));
+    ASSERT_TRUE(layer.ok()) << layer.error().message;
+    EXPECT_EQ(layer->pixels.size(), std::size_t{1} << 27);
+    EXPECT_EQ(layer->pixels[(std::size_t{100} * 8192 + 100) * 4 + 3], 255);
+    layer = Result<TextLayer>(make_error(""));  // release before the next large case
+
+    spec.height = 4097;
+    auto over = load(encode_png(spec));
+    ASSERT_FALSE(over.ok());
+    EXPECT_EQ(over.error().message, "PNG를 디코딩할 메모리 제한을 초과했습니다.");
+}
+
+std::string ihdr(std::uint32_t w, std::uint32_t h, int depth, int type) {
+    return png_chunk("IHDR", testing::be32_bytes(w) + testing::be32_bytes(h) +
+                                 std::string{static_cast<char>(depth), static_cast<char>(type), 0, 0, 0});
+}
+
+TEST_F(PngTest, HostileHeadersFailBeforeAnyLargeAllocation) {
+    const std::string tail = png_chunk("IDAT", "") + png_chunk("IEND", "");
+    // Many pixels with tiny rows: the pixel cap answers, not the decoder.
+    auto wide = load(testing::png_signature() + ihdr(100000, 100000, 1, 0) + tail);
+    ASSERT_FALSE(wide.ok());
+    EXPECT_EQ(wide.error().message, "PNG를 디코딩할 메모리 제한을 초과했습니다.");
+    // One row of eight gigabytes: libpng's own buffers exceed its memory limit.
+    auto row = load(testing::png_signature() + ihdr(0x7fffffff, 1, 16, 6) + tail);
+    ASSERT_FALSE(row.ok());
+    EXPECT_TRUE(row.error().message.starts_with("PNG 헤더가 올바르지 않습니다: ")) << row.error().message;
+    auto zero = load(testing::png_signature() + ihdr(0, 5, 8, 0) + tail);
+    ASSERT_FALSE(zero.ok());
+    EXPECT_TRUE(zero.error().message.starts_with("PNG 헤더가 올바르지 않습니다: ")) << zero.error().message;
+}
+
+TEST_F(PngTest, DamagedFilesGiveTheirMessages) {
+    PngSpec spec;
+    spec.width = 64;
+    spec.height = 64;
+    spec.color_type = PNG_COLOR_TYPE_RGB;
+    std::mt19937 rng(3);
+    spec.rows.resize(64 * 64 * 3);
+    for (auto& b : spec.rows) b = static_cast<std::uint8_t>(rng());
+    const std::string good = encode_png(spec);
+    const std::string header_prefix = "PNG 헤더가 올바르지 않습니다: ";
+    const std::string decode_prefix = "PNG 디코딩에 실패했습니다: ";
+
+    auto expect_prefix = [&](const std::string& bytes, const std::string& prefix, const char* what) {
+        auto r = load(bytes);
+        ASSERT_FALSE(r.ok()) << what;
+        EXPECT_TRUE(r.error().message.starts_with(prefix)) << what << ": " << r.error().message;
+        EXPECT_GT(r.error().message.size(), prefix.size()) << what << " carries libpng's text";
+    };
+    expect_prefix("GIF89a this is no PNG", header_prefix, "not a PNG");
+    expect_prefix("", header_prefix, "empty file");
+    expect_prefix(good.substr(0, 20), header_prefix, "cut in the header");
+    expect_prefix(good.substr(0, good.size() / 2), decode_prefix, "cut in the image data");
+    std::string bad_ihdr_crc = good;
+    bad_ihdr_crc[29] ^= 1;
+    expect_prefix(bad_ihdr_crc, header_prefix, "IHDR CRC");
+    std::string bad_idat_crc = good;
+    const std::size_t idat = good.find("IDAT");
+    const std::uint32_t idat_length = static_cast<std::uint8_t>(good[idat - 2]) << 8 | static_cast<std::uint8_t>(good[idat - 1]);
+    bad_idat_crc[idat + 4 + idat_length] ^= 1;
+    expect_prefix(bad_idat_crc, decode_prefix, "IDAT CRC");
+
+    const auto missing = dir / "없는 파일.png";
+    auto absent = load_png_bgra(missing);
+    ASSERT_FALSE(absent.ok());
+    const std::string open_prefix = "PNG 파일을 열 수 없습니다:\n" + path_to_utf8(missing) + "\n\n";
+    EXPECT_TRUE(absent.error().message.starts_with(open_prefix)) << absent.error().message;
+    EXPECT_NE(absent.error().message.find("(os error "), std::string::npos);
+}
+
+TEST_F(PngTest, TrailingFramesAndDamageAfterTheImageAreIgnored) {
+    PngSpec spec;
+    spec.width = 5;
+    spec.height = 5;
+    spec.color_type = PNG_COLOR_TYPE_GRAY;
+    spec.rows.assign(25, 77);
+    std::string bytes = encode_png(spec);
+    const auto reference = load(bytes);
+    ASSERT_TRUE(reference.ok());
+    // An animation control chunk and garbage after the image data change nothing.
+    bytes.insert(8 + 25, png_chunk("acTL", testing::be32_bytes(2) + testing::be32_bytes(0)));
+    bytes += "garbage after the end";
+    auto layer = load(bytes);
+    ASSERT_TRUE(layer.ok()) << layer.error().message;
+    EXPECT_EQ(layer->pixels, reference->pixels);
+    // A text chunk larger than the decoder's limit is skipped unread.
+    std::string big = encode_png(spec);
+    big.insert(8 + 25, png_chunk("zTXt", std::string("k\0\0", 3) + std::string(200000, 'x')));
+    EXPECT_TRUE(load(big).ok());
+}
+
+}  // namespace
+}  // namespace veltrane
