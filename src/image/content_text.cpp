@@ -109,7 +109,11 @@ TextCell parse_people_list(std::string_view rest) {
         first = false;
         const auto parts = split_first(item, kFieldSeparator);
         cell.runs.push_back({std::string(parts ? parts->first : item), false, false});
-        if (parts && !parts->second.empty()) cell.runs.push_back({" " + std::string(parts->second), true, false});
+        if (parts && !parts->second.empty()) {
+            std::string extra(1, ' ');
+            extra.append(parts->second);
+            cell.runs.push_back({std::move(extra), true, false});
+        }
     }
     return cell;
 }

@@ -72,12 +72,12 @@ TEST(FontFamily, UnusableNamesAreSkipped) {
 TEST(FontFamily, DamagedTablesEndTheSearch) {
     const NameRecord good{3, 1, 0x0409, 1, utf16be(u"Good")};
     EXPECT_EQ(family_of(make_font({good}, 1)), "error: " + kNoFamily) << "records past the table's end";
-    NameRecord far = good;
-    far.offset_override = 0xFFFF;
-    EXPECT_EQ(family_of(make_font({good, far})), "error: " + kNoFamily) << "a candidate's string past the file";
-    NameRecord far_other = far;
-    far_other.name_id = 4;
-    EXPECT_EQ(family_of(make_font({good, far_other})), "Good") << "non-candidates are not looked at";
+    NameRecord distant = good;
+    distant.offset_override = 0xFFFF;
+    EXPECT_EQ(family_of(make_font({good, distant})), "error: " + kNoFamily) << "a candidate's string past the file";
+    NameRecord distant_other = distant;
+    distant_other.name_id = 4;
+    EXPECT_EQ(family_of(make_font({good, distant_other})), "Good") << "non-candidates are not looked at";
 
     const std::string font = make_font({good});
     for (std::size_t cut = 0; cut < font.size(); ++cut)
@@ -143,7 +143,10 @@ TEST(FontFamily, FileSizeLimitAndAbsence) {
 std::string selected_face(const std::string& family) {
     const std::wstring wide = utf8_to_path(family).wstring();
     HDC dc = CreateCompatibleDC(nullptr);
-    HFONT font = CreateFontW(-20, 0, 0, 0, 400, 0, 0, 0, 1, 0, 0, 5, 0, wide.c_str());
+    // Wine reuses an earlier selection for an identical request even after the fonts
+    // changed; a new height each time makes every request a fresh one.
+    static int height = 20;
+    HFONT font = CreateFontW(-(++height), 0, 0, 0, 400, 0, 0, 0, 1, 0, 0, 5, 0, wide.c_str());
     HGDIOBJ old = SelectObject(dc, font);
     wchar_t face[LF_FACESIZE] = {};
     GetTextFaceW(dc, LF_FACESIZE, face);

@@ -45,7 +45,7 @@ inline std::string make_font(const std::vector<NameRecord>& records, std::uint16
     return font + name;
 }
 
-// Replaces a name inside the naming table, as UTF-16 and as single-byte text, by one of
+// Replaces a name everywhere in the file, as UTF-16 and as single-byte text, by one of
 // the same length. Checksums are not kept: font loaders do not check them.
 inline void rename_family(std::string& font, const std::string& from, const std::string& to) {
     const auto u16 = [](const std::string& s) {
