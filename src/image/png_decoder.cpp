@@ -73,14 +73,27 @@ void read_header_unguarded(png_structp png, png_infop info, PngHeader* header) {
     header->row_bytes = png_get_rowbytes(png, info);
 }
 
+struct RowTarget {
+    std::uint8_t* buffer;
+    std::size_t stride;
+    PngDecoder::RowDone done;
+    void* context;
+};
+
 // With interlace handling libpng wants every row once per pass and merges each pass into
-// the row it is given; the frame after the image data (animation, trailing chunks) is
-// never read.
-void read_rows_unguarded(png_structp png, std::uint8_t* buffer, const PngHeader* header) {
+// the row it is given, so an interlaced row is complete only after the last pass. The frame
+// after the image data (animation, trailing chunks) is never read.
+void read_rows_unguarded(png_structp png, const PngHeader* header, const RowTarget* target) {
+    const std::size_t tail = target->stride - header->row_bytes;
     for (int pass = 0; pass < header->passes; ++pass) {
-        std::uint8_t* row = buffer;
-        for (std::uint32_t y = 0; y < header->height; ++y, row += header->row_bytes) png_read_row(png, row, nullptr);
+        for (std::uint32_t y = 0; y < header->height; ++y) {
+            std::uint8_t* slot = target->buffer + std::size_t{y} * target->stride;
+            png_read_row(png, slot + tail, nullptr);
+            if (header->passes == 1) target->done(slot, target->context);
+        }
     }
+    if (header->passes == 1) return;
+    for (std::uint32_t y = 0; y < header->height; ++y) target->done(target->buffer + std::size_t{y} * target->stride, target->context);
 }
 
 }  // namespace
@@ -111,10 +124,12 @@ bool PngDecoder::read_header(PngHeader* header) {
     return true;
 }
 
-bool PngDecoder::read_rows(std::uint8_t* buffer, const PngHeader* header) {
-    if (!created()) return false;
+bool PngDecoder::read_rows(std::uint8_t* buffer, std::size_t stride, const PngHeader* header, RowDone done,
+                           void* context) {
+    if (!created() || stride < header->row_bytes) return false;
+    const RowTarget target{buffer, stride, done, context};
     if (setjmp(png_jmpbuf(png_))) return false;
-    read_rows_unguarded(png_, buffer, header);
+    read_rows_unguarded(png_, header, &target);
     return true;
 }
 

@@ -38,8 +38,13 @@ public:
     bool created() const { return png_ != nullptr && info_ != nullptr; }
     // False with message() set on any decoder error.
     bool read_header(PngHeader* header);
-    // Decodes the first frame: rows of header.row_bytes at the front of `buffer`.
-    bool read_rows(std::uint8_t* buffer, const PngHeader* header);
+    // Called once per row, when the row is complete, with the row's slot of `stride` bytes.
+    using RowDone = void (*)(std::uint8_t* slot, void* context);
+
+    // Decodes the first frame. Row y is decoded into the last header.row_bytes bytes of its
+    // slot, buffer + y * stride, so a finished row can be widened in place while it is
+    // still in the cache.
+    bool read_rows(std::uint8_t* buffer, std::size_t stride, const PngHeader* header, RowDone done, void* context);
     const char* message() const { return context_.message; }
 
 private:

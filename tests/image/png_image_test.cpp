@@ -162,6 +162,23 @@ TEST_F(PngTest, EveryColourTypeDepthTransparencyAndInterlaceMatchesTheModel) {
     }
 }
 
+TEST_F(PngTest, MostlyOpaqueRowsMatchTheModel) {
+    // Opaque pixels take a faster path in groups of four; mix whole groups, broken groups
+    // and row ends that are no multiple of four.
+    std::mt19937 rng(11);
+    for (int depth : {8, 16}) {
+        PngSpec spec = random_spec(PNG_COLOR_TYPE_RGB_ALPHA, depth, false, rng);
+        const std::size_t bytes = static_cast<std::size_t>(depth / 8);
+        for (std::size_t px = 0; px < std::size_t{spec.width} * spec.height; ++px) {
+            if (px % 11 == 5) continue;
+            for (std::size_t i = 0; i < bytes; ++i) spec.rows[px * 4 * bytes + 3 * bytes + i] = 255;
+        }
+        auto layer = load(encode_png(spec));
+        ASSERT_TRUE(layer.ok()) << layer.error().message;
+        expect_matches_model(spec, *layer, "opaque depth " + std::to_string(depth));
+    }
+}
+
 TEST_F(PngTest, SixteenBitFilesKeepTheirHighBytes) {
     for (int type : {PNG_COLOR_TYPE_RGB_ALPHA, PNG_COLOR_TYPE_GRAY_ALPHA, PNG_COLOR_TYPE_RGB}) {
         std::mt19937 rng(type);
