@@ -19,15 +19,15 @@ constexpr std::uint32_t kWidth = 2480, kHeight = 3508;
 
 // White paper with a table grid, coloured cells and soft-edged marks, like a scanned chart.
 std::string make_chart() {
-    veltrane::testing::PngSpec spec;
-    spec.width = kWidth;
-    spec.height = kHeight;
-    spec.color_type = PNG_COLOR_TYPE_RGB_ALPHA;
-    spec.rows.resize(std::size_t{kWidth} * kHeight * 4);
+    veltrane::testing::PngPicture picture;
+    picture.width = kWidth;
+    picture.height = kHeight;
+    picture.color_type = PNG_COLOR_TYPE_RGB_ALPHA;
+    picture.rows.resize(std::size_t{kWidth} * kHeight * 4);
     std::uint32_t noise = 1;
     for (std::uint32_t y = 0; y < kHeight; ++y) {
         for (std::uint32_t x = 0; x < kWidth; ++x) {
-            std::uint8_t* p = &spec.rows[(std::size_t{y} * kWidth + x) * 4];
+            std::uint8_t* p = &picture.rows[(std::size_t{y} * kWidth + x) * 4];
             noise = noise * 1103515245u + 12345u;
             const bool grid = x % 124 < 2 || y % 60 < 2;
             const bool cell = (x / 124 + y / 60) % 7 == 0;
@@ -39,7 +39,7 @@ std::string make_chart() {
             p[3] = (x < 8 || y < 8) ? static_cast<std::uint8_t>(x * 32) : 255;
         }
     }
-    return veltrane::testing::encode_png(spec);
+    return veltrane::testing::encode_png(picture);
 }
 
 struct BareDecode {

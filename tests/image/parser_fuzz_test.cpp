@@ -100,19 +100,19 @@ TEST(ParserFuzz, PngFiles) {
     std::vector<std::string> seeds;
     for (auto [type, depth, interlaced] : {std::tuple{PNG_COLOR_TYPE_RGB_ALPHA, 8, false}, {PNG_COLOR_TYPE_PALETTE, 4, true},
                                            {PNG_COLOR_TYPE_GRAY, 16, true}, {PNG_COLOR_TYPE_GRAY_ALPHA, 8, false}}) {
-        testing::PngSpec spec;
-        spec.width = 9;
-        spec.height = 7;
-        spec.color_type = type;
-        spec.bit_depth = depth;
-        spec.interlaced = interlaced;
-        spec.rows.resize(testing::png_row_bytes(spec) * spec.height);
-        for (auto& b : spec.rows) b = static_cast<std::uint8_t>(rng() % 4);
+        testing::PngPicture picture;
+        picture.width = 9;
+        picture.height = 7;
+        picture.color_type = type;
+        picture.bit_depth = depth;
+        picture.interlaced = interlaced;
+        picture.rows.resize(testing::png_row_bytes(picture) * picture.height);
+        for (auto& b : picture.rows) b = static_cast<std::uint8_t>(rng() % 4);
         if (type == PNG_COLOR_TYPE_PALETTE) {
-            spec.palette.assign(48, 200);
-            spec.palette_alpha = {1, 2, 3};
+            picture.palette.assign(48, 200);
+            picture.palette_alpha = {1, 2, 3};
         }
-        seeds.push_back(testing::encode_png(spec));
+        seeds.push_back(testing::encode_png(picture));
     }
     testing::ScratchDir dir("png-fuzz");
     const auto path = dir / "fuzz.png";

@@ -14,7 +14,7 @@ namespace {
 
 using testing::encode_png;
 using testing::png_chunk;
-using testing::PngSpec;
+using testing::PngPicture;
 
 struct Straight {
     std::uint32_t r, g, b, a;
@@ -22,38 +22,38 @@ struct Straight {
 
 // The reference model of one source pixel, written independently of the loader.
 struct SampleReader {
-    const PngSpec& spec;
+    const PngPicture& picture;
     std::uint32_t sample(std::uint32_t x, std::uint32_t y, int channel, int channels) const {
-        const std::size_t row = y * testing::png_row_bytes(spec);
+        const std::size_t row = y * testing::png_row_bytes(picture);
         const std::size_t index = std::size_t{x} * static_cast<std::size_t>(channels) + static_cast<std::size_t>(channel);
-        if (spec.bit_depth == 16) return std::uint32_t{spec.rows[row + index * 2]} << 8 | spec.rows[row + index * 2 + 1];
-        if (spec.bit_depth == 8) return spec.rows[row + index];
-        const std::size_t bit = index * static_cast<std::size_t>(spec.bit_depth);
-        const std::uint32_t byte = spec.rows[row + bit / 8];
-        const auto shift = static_cast<std::uint32_t>(8 - spec.bit_depth - static_cast<int>(bit % 8));
-        return (byte >> shift) & ((1u << spec.bit_depth) - 1);
+        if (picture.bit_depth == 16) return std::uint32_t{picture.rows[row + index * 2]} << 8 | picture.rows[row + index * 2 + 1];
+        if (picture.bit_depth == 8) return picture.rows[row + index];
+        const std::size_t bit = index * static_cast<std::size_t>(picture.bit_depth);
+        const std::uint32_t byte = picture.rows[row + bit / 8];
+        const auto shift = static_cast<std::uint32_t>(8 - picture.bit_depth - static_cast<int>(bit % 8));
+        return (byte >> shift) & ((1u << picture.bit_depth) - 1);
     }
     std::uint32_t to8(std::uint32_t v) const {
-        if (spec.bit_depth == 16) return v >> 8;
-        return v * 255 / ((1u << spec.bit_depth) - 1);
+        if (picture.bit_depth == 16) return v >> 8;
+        return v * 255 / ((1u << picture.bit_depth) - 1);
     }
     Straight pixel(std::uint32_t x, std::uint32_t y) const {
-        switch (spec.color_type) {
+        switch (picture.color_type) {
             case PNG_COLOR_TYPE_PALETTE: {
                 const std::uint32_t i = sample(x, y, 0, 1);
-                const std::uint32_t a = i < spec.palette_alpha.size() ? spec.palette_alpha[i] : 255;
-                return {spec.palette[i * 3], spec.palette[i * 3 + 1], spec.palette[i * 3 + 2], a};
+                const std::uint32_t a = i < picture.palette_alpha.size() ? picture.palette_alpha[i] : 255;
+                return {picture.palette[i * 3], picture.palette[i * 3 + 1], picture.palette[i * 3 + 2], a};
             }
             case PNG_COLOR_TYPE_GRAY: {
                 const std::uint32_t v = sample(x, y, 0, 1);
-                const bool clear = spec.transparent && spec.transparent->gray == v;
+                const bool clear = picture.transparent && picture.transparent->gray == v;
                 return {to8(v), to8(v), to8(v), clear ? 0u : 255u};
             }
             case PNG_COLOR_TYPE_GRAY_ALPHA:
                 return {to8(sample(x, y, 0, 2)), to8(sample(x, y, 0, 2)), to8(sample(x, y, 0, 2)), to8(sample(x, y, 1, 2))};
             case PNG_COLOR_TYPE_RGB: {
                 const std::uint32_t r = sample(x, y, 0, 3), g = sample(x, y, 1, 3), b = sample(x, y, 2, 3);
-                const auto& t = spec.transparent;
+                const auto& t = picture.transparent;
                 const bool clear = t && t->red == r && t->green == g && t->blue == b;
                 return {to8(r), to8(g), to8(b), clear ? 0u : 255u};
             }
@@ -76,33 +76,33 @@ protected:
     Result<TextLayer> load(const std::string& bytes) { return load_png_bgra(write(bytes)); }
 };
 
-PngSpec random_spec(int color_type, int depth, bool interlaced, std::mt19937& rng) {
-    PngSpec spec;
+PngPicture random_picture(int color_type, int depth, bool interlaced, std::mt19937& rng) {
+    PngPicture picture;
     // Three rows keep the corner radius at 1, which leaves every pixel as decoded.
-    spec.width = 13;
-    spec.height = 3;
-    spec.color_type = color_type;
-    spec.bit_depth = depth;
-    spec.interlaced = interlaced;
-    spec.rows.resize(testing::png_row_bytes(spec) * spec.height);
-    for (auto& b : spec.rows) b = static_cast<std::uint8_t>(rng());
+    picture.width = 13;
+    picture.height = 3;
+    picture.color_type = color_type;
+    picture.bit_depth = depth;
+    picture.interlaced = interlaced;
+    picture.rows.resize(testing::png_row_bytes(picture) * picture.height);
+    for (auto& b : picture.rows) b = static_cast<std::uint8_t>(rng());
     if (color_type == PNG_COLOR_TYPE_PALETTE) {
         // Every index a packed sample can hold must exist in the palette.
-        spec.palette.resize(3u << depth);
-        for (auto& b : spec.palette) b = static_cast<std::uint8_t>(rng());
+        picture.palette.resize(3u << depth);
+        for (auto& b : picture.palette) b = static_cast<std::uint8_t>(rng());
     }
-    return spec;
+    return picture;
 }
 
-void expect_matches_model(const PngSpec& spec, const TextLayer& layer, const std::string& what) {
-    ASSERT_EQ(layer.width, static_cast<std::int32_t>(spec.width)) << what;
-    ASSERT_EQ(layer.height, static_cast<std::int32_t>(spec.height)) << what;
-    ASSERT_EQ(layer.pixels.size(), std::size_t{spec.width} * spec.height * 4) << what;
-    SampleReader model{spec};
-    for (std::uint32_t y = 0; y < spec.height; ++y) {
-        for (std::uint32_t x = 0; x < spec.width; ++x) {
+void expect_matches_model(const PngPicture& picture, const TextLayer& layer, const std::string& what) {
+    ASSERT_EQ(layer.width, static_cast<std::int32_t>(picture.width)) << what;
+    ASSERT_EQ(layer.height, static_cast<std::int32_t>(picture.height)) << what;
+    ASSERT_EQ(layer.pixels.size(), std::size_t{picture.width} * picture.height * 4) << what;
+    SampleReader model{picture};
+    for (std::uint32_t y = 0; y < picture.height; ++y) {
+        for (std::uint32_t x = 0; x < picture.width; ++x) {
             const Straight p = model.pixel(x, y);
-            const std::uint8_t* d = &layer.pixels[(std::size_t{y} * spec.width + x) * 4];
+            const std::uint8_t* d = &layer.pixels[(std::size_t{y} * picture.width + x) * 4];
             ASSERT_EQ(d[0], pre(p.b, p.a)) << what << " at " << x << "," << y;
             ASSERT_EQ(d[1], pre(p.g, p.a)) << what << " at " << x << "," << y;
             ASSERT_EQ(d[2], pre(p.r, p.a)) << what << " at " << x << "," << y;
@@ -128,13 +128,13 @@ TEST_F(PngTest, EveryColourTypeDepthTransparencyAndInterlaceMatchesTheModel) {
                 for (bool trns : {false, true}) {
                     const bool alpha_type = kind.color_type & PNG_COLOR_MASK_ALPHA;
                     if (trns && alpha_type) continue;
-                    PngSpec spec = random_spec(kind.color_type, depth, interlaced, rng);
+                    PngPicture picture = random_picture(kind.color_type, depth, interlaced, rng);
                     if (trns && kind.color_type == PNG_COLOR_TYPE_PALETTE) {
-                        spec.palette_alpha = {0, 128, 255, 7};
-                        spec.palette_alpha.resize(std::min<std::size_t>(4, std::size_t{1} << depth));
+                        picture.palette_alpha = {0, 128, 255, 7};
+                        picture.palette_alpha.resize(std::min<std::size_t>(4, std::size_t{1} << depth));
                     } else if (trns) {
                         // The first pixel's own value, so at least one pixel turns transparent.
-                        SampleReader model{spec};
+                        SampleReader model{picture};
                         testing::PngColor16 t;
                         const int ch = kind.color_type == PNG_COLOR_TYPE_RGB ? 3 : 1;
                         t.gray = static_cast<std::uint16_t>(model.sample(0, 0, 0, 1));
@@ -143,16 +143,16 @@ TEST_F(PngTest, EveryColourTypeDepthTransparencyAndInterlaceMatchesTheModel) {
                             t.green = static_cast<std::uint16_t>(model.sample(0, 0, 1, 3));
                             t.blue = static_cast<std::uint16_t>(model.sample(0, 0, 2, 3));
                         }
-                        spec.transparent = t;
+                        picture.transparent = t;
                     }
                     const std::string what = "type " + std::to_string(kind.color_type) + " depth " +
                                              std::to_string(depth) + (interlaced ? " interlaced" : "") +
                                              (trns ? " tRNS" : "");
-                    const std::string bytes = encode_png(spec);
+                    const std::string bytes = encode_png(picture);
                     ASSERT_FALSE(bytes.empty()) << what;
                     auto layer = load(bytes);
                     ASSERT_TRUE(layer.ok()) << what << ": " << layer.error().message;
-                    expect_matches_model(spec, *layer, what);
+                    expect_matches_model(picture, *layer, what);
                     if (trns && kind.color_type != PNG_COLOR_TYPE_PALETTE) {
                         EXPECT_EQ(layer->pixels[3], 0) << what;
                     }
@@ -167,23 +167,23 @@ TEST_F(PngTest, MostlyOpaqueRowsMatchTheModel) {
     // and row ends that are no multiple of four.
     std::mt19937 rng(11);
     for (int depth : {8, 16}) {
-        PngSpec spec = random_spec(PNG_COLOR_TYPE_RGB_ALPHA, depth, false, rng);
+        PngPicture picture = random_picture(PNG_COLOR_TYPE_RGB_ALPHA, depth, false, rng);
         const std::size_t bytes = static_cast<std::size_t>(depth / 8);
-        for (std::size_t px = 0; px < std::size_t{spec.width} * spec.height; ++px) {
+        for (std::size_t px = 0; px < std::size_t{picture.width} * picture.height; ++px) {
             if (px % 11 == 5) continue;
-            for (std::size_t i = 0; i < bytes; ++i) spec.rows[px * 4 * bytes + 3 * bytes + i] = 255;
+            for (std::size_t i = 0; i < bytes; ++i) picture.rows[px * 4 * bytes + 3 * bytes + i] = 255;
         }
-        auto layer = load(encode_png(spec));
+        auto layer = load(encode_png(picture));
         ASSERT_TRUE(layer.ok()) << layer.error().message;
-        expect_matches_model(spec, *layer, "opaque depth " + std::to_string(depth));
+        expect_matches_model(picture, *layer, "opaque depth " + std::to_string(depth));
     }
 }
 
 TEST_F(PngTest, SixteenBitFilesKeepTheirHighBytes) {
     for (int type : {PNG_COLOR_TYPE_RGB_ALPHA, PNG_COLOR_TYPE_GRAY_ALPHA, PNG_COLOR_TYPE_RGB}) {
         std::mt19937 rng(type);
-        PngSpec eight = random_spec(type, 8, false, rng);
-        PngSpec sixteen = eight;
+        PngPicture eight = random_picture(type, 8, false, rng);
+        PngPicture sixteen = eight;
         sixteen.bit_depth = 16;
         sixteen.rows.clear();
         for (std::uint8_t b : eight.rows) {
@@ -198,25 +198,25 @@ TEST_F(PngTest, SixteenBitFilesKeepTheirHighBytes) {
 }
 
 TEST_F(PngTest, AlphaIsPremultipliedWithRounding) {
-    PngSpec spec;
-    spec.width = 4;
-    spec.height = 1;
-    spec.color_type = PNG_COLOR_TYPE_RGB_ALPHA;
+    PngPicture picture;
+    picture.width = 4;
+    picture.height = 1;
+    picture.color_type = PNG_COLOR_TYPE_RGB_ALPHA;
     // half-transparent white, fully transparent red, opaque blue-ish, faint grey
-    spec.rows = {255, 255, 255, 128, 255, 0, 0, 0, 10, 20, 200, 255, 100, 100, 100, 1};
-    auto layer = load(encode_png(spec));
+    picture.rows = {255, 255, 255, 128, 255, 0, 0, 0, 10, 20, 200, 255, 100, 100, 100, 1};
+    auto layer = load(encode_png(picture));
     ASSERT_TRUE(layer.ok()) << layer.error().message;
     const std::vector<std::uint8_t> expected = {128, 128, 128, 128, 0, 0, 0, 0, 200, 20, 10, 255, 0, 0, 0, 1};
     EXPECT_EQ(layer->pixels, expected);
 }
 
 TEST_F(PngTest, LoadedImagesHaveRoundedCorners) {
-    PngSpec spec;
-    spec.width = 40;
-    spec.height = 32;
-    spec.color_type = PNG_COLOR_TYPE_GRAY;
-    spec.rows.assign(40 * 32, 255);
-    auto layer = load(encode_png(spec));
+    PngPicture picture;
+    picture.width = 40;
+    picture.height = 32;
+    picture.color_type = PNG_COLOR_TYPE_GRAY;
+    picture.rows.assign(40 * 32, 255);
+    auto layer = load(encode_png(picture));
     ASSERT_TRUE(layer.ok());
     for (std::size_t corner : {std::size_t{0}, std::size_t{39}, std::size_t{31 * 40}, std::size_t{31 * 40 + 39}})
         EXPECT_EQ(layer->pixels[corner * 4 + 3], 0) << corner;
@@ -262,20 +262,20 @@ TEST(RoundCorners, RadiusFollowsTheSmallerSideUpToSixteen) {
 }
 
 TEST_F(PngTest, PixelCountCapIsExactlyTwoToTheTwentyFifth) {
-    PngSpec spec;
-    spec.width = 8192;
-    spec.height = 4096;
-    spec.color_type = PNG_COLOR_TYPE_GRAY;
-    spec.bit_depth = 1;
-    spec.compression = 1;
-    auto layer = load(encode_png(spec));
+    PngPicture picture;
+    picture.width = 8192;
+    picture.height = 4096;
+    picture.color_type = PNG_COLOR_TYPE_GRAY;
+    picture.bit_depth = 1;
+    picture.compression = 1;
+    auto layer = load(encode_png(picture));
     ASSERT_TRUE(layer.ok()) << layer.error().message;
     EXPECT_EQ(layer->pixels.size(), std::size_t{1} << 27);
     EXPECT_EQ(layer->pixels[(std::size_t{100} * 8192 + 100) * 4 + 3], 255);
     layer = Result<TextLayer>(make_error(""));  // release before the next large case
 
-    spec.height = 4097;
-    auto over = load(encode_png(spec));
+    picture.height = 4097;
+    auto over = load(encode_png(picture));
     ASSERT_FALSE(over.ok());
     EXPECT_EQ(over.error().message, "PNG를 디코딩할 메모리 제한을 초과했습니다.");
 }
@@ -301,14 +301,14 @@ TEST_F(PngTest, HostileHeadersFailBeforeAnyLargeAllocation) {
 }
 
 TEST_F(PngTest, DamagedFilesGiveTheirMessages) {
-    PngSpec spec;
-    spec.width = 64;
-    spec.height = 64;
-    spec.color_type = PNG_COLOR_TYPE_RGB;
+    PngPicture picture;
+    picture.width = 64;
+    picture.height = 64;
+    picture.color_type = PNG_COLOR_TYPE_RGB;
     std::mt19937 rng(3);
-    spec.rows.resize(64 * 64 * 3);
-    for (auto& b : spec.rows) b = static_cast<std::uint8_t>(rng());
-    const std::string good = encode_png(spec);
+    picture.rows.resize(64 * 64 * 3);
+    for (auto& b : picture.rows) b = static_cast<std::uint8_t>(rng());
+    const std::string good = encode_png(picture);
     const std::string header_prefix = "PNG 헤더가 올바르지 않습니다: ";
     const std::string decode_prefix = "PNG 디코딩에 실패했습니다: ";
 
@@ -340,12 +340,12 @@ TEST_F(PngTest, DamagedFilesGiveTheirMessages) {
 }
 
 TEST_F(PngTest, TrailingFramesAndDamageAfterTheImageAreIgnored) {
-    PngSpec spec;
-    spec.width = 5;
-    spec.height = 5;
-    spec.color_type = PNG_COLOR_TYPE_GRAY;
-    spec.rows.assign(25, 77);
-    std::string bytes = encode_png(spec);
+    PngPicture picture;
+    picture.width = 5;
+    picture.height = 5;
+    picture.color_type = PNG_COLOR_TYPE_GRAY;
+    picture.rows.assign(25, 77);
+    std::string bytes = encode_png(picture);
     const auto reference = load(bytes);
     ASSERT_TRUE(reference.ok());
     // An animation control chunk and garbage after the image data change nothing.
@@ -355,7 +355,7 @@ TEST_F(PngTest, TrailingFramesAndDamageAfterTheImageAreIgnored) {
     ASSERT_TRUE(layer.ok()) << layer.error().message;
     EXPECT_EQ(layer->pixels, reference->pixels);
     // A text chunk larger than the decoder's limit is skipped unread.
-    std::string big = encode_png(spec);
+    std::string big = encode_png(picture);
     big.insert(8 + 25, png_chunk("zTXt", std::string("k\0\0", 3) + std::string(200000, 'x')));
     EXPECT_TRUE(load(big).ok());
 }

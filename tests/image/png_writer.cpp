@@ -29,21 +29,21 @@ int channels(int color_type) {
 }
 
 // libpng's longjmp lands here; only pointers and plain values live in this frame.
-bool write_guarded(png_structp png, png_infop info, const PngSpec* spec, const std::uint8_t* rows, std::size_t row_bytes,
+bool write_guarded(png_structp png, png_infop info, const PngPicture* picture, const std::uint8_t* rows, std::size_t row_bytes,
                    const png_color* palette, int palette_size, const png_color_16* trans) {
     if (setjmp(png_jmpbuf(png))) return false;
-    png_set_IHDR(png, info, spec->width, spec->height, spec->bit_depth, spec->color_type,
-                 spec->interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+    png_set_IHDR(png, info, picture->width, picture->height, picture->bit_depth, picture->color_type,
+                 picture->interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                  PNG_FILTER_TYPE_DEFAULT);
-    png_set_compression_level(png, spec->compression);
+    png_set_compression_level(png, picture->compression);
     if (palette_size > 0) png_set_PLTE(png, info, palette, palette_size);
-    if (!spec->palette_alpha.empty())
-        png_set_tRNS(png, info, spec->palette_alpha.data(), static_cast<int>(spec->palette_alpha.size()), nullptr);
+    if (!picture->palette_alpha.empty())
+        png_set_tRNS(png, info, picture->palette_alpha.data(), static_cast<int>(picture->palette_alpha.size()), nullptr);
     if (trans) png_set_tRNS(png, info, nullptr, 0, trans);
     png_write_info(png, info);
-    const int passes = spec->interlaced ? png_set_interlace_handling(png) : 1;
+    const int passes = picture->interlaced ? png_set_interlace_handling(png) : 1;
     for (int pass = 0; pass < passes; ++pass) {
-        for (std::uint32_t y = 0; y < spec->height; ++y) png_write_row(png, rows + (spec->rows.empty() ? 0 : y * row_bytes));
+        for (std::uint32_t y = 0; y < picture->height; ++y) png_write_row(png, rows + (picture->rows.empty() ? 0 : y * row_bytes));
     }
     png_write_end(png, info);
     return true;
@@ -51,31 +51,31 @@ bool write_guarded(png_structp png, png_infop info, const PngSpec* spec, const s
 
 }  // namespace
 
-std::size_t png_row_bytes(const PngSpec& spec) {
-    return (std::size_t{spec.width} * static_cast<std::size_t>(channels(spec.color_type) * spec.bit_depth) + 7) / 8;
+std::size_t png_row_bytes(const PngPicture& picture) {
+    return (std::size_t{picture.width} * static_cast<std::size_t>(channels(picture.color_type) * picture.bit_depth) + 7) / 8;
 }
 
-std::string encode_png(const PngSpec& spec) {
+std::string encode_png(const PngPicture& picture) {
     std::string out;
     WriteTarget target{&out};
-    const std::size_t row_bytes = png_row_bytes(spec);
-    const std::vector<std::uint8_t> zero_row(spec.rows.empty() ? row_bytes : 0);
+    const std::size_t row_bytes = png_row_bytes(picture);
+    const std::vector<std::uint8_t> zero_row(picture.rows.empty() ? row_bytes : 0);
     std::vector<png_color> palette;
-    for (std::size_t i = 0; i + 2 < spec.palette.size(); i += 3)
-        palette.push_back({spec.palette[i], spec.palette[i + 1], spec.palette[i + 2]});
+    for (std::size_t i = 0; i + 2 < picture.palette.size(); i += 3)
+        palette.push_back({picture.palette[i], picture.palette[i + 1], picture.palette[i + 2]});
     png_color_16 trans{};
-    if (spec.transparent) {
-        trans.red = spec.transparent->red;
-        trans.green = spec.transparent->green;
-        trans.blue = spec.transparent->blue;
-        trans.gray = spec.transparent->gray;
+    if (picture.transparent) {
+        trans.red = picture.transparent->red;
+        trans.green = picture.transparent->green;
+        trans.blue = picture.transparent->blue;
+        trans.gray = picture.transparent->gray;
     }
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png_create_info_struct(png);
     png_set_write_fn(png, &target, append, no_flush);
-    const std::uint8_t* rows = spec.rows.empty() ? zero_row.data() : spec.rows.data();
-    const bool ok = write_guarded(png, info, &spec, rows, row_bytes, palette.data(), static_cast<int>(palette.size()),
-                                  spec.transparent ? &trans : nullptr);
+    const std::uint8_t* rows = picture.rows.empty() ? zero_row.data() : picture.rows.data();
+    const bool ok = write_guarded(png, info, &picture, rows, row_bytes, palette.data(), static_cast<int>(palette.size()),
+                                  picture.transparent ? &trans : nullptr);
     png_destroy_write_struct(&png, &info);
     return ok ? out : std::string();
 }

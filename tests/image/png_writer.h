@@ -13,7 +13,7 @@ struct PngColor16 {
     std::uint16_t red = 0, green = 0, blue = 0, gray = 0;
 };
 
-struct PngSpec {
+struct PngPicture {
     std::uint32_t width = 1;
     std::uint32_t height = 1;
     int color_type = 0;  // PNG_COLOR_TYPE_*
@@ -27,9 +27,9 @@ struct PngSpec {
     int compression = 6;
 };
 
-std::size_t png_row_bytes(const PngSpec& spec);
-// The encoded file; empty when libpng refused the spec.
-std::string encode_png(const PngSpec& spec);
+std::size_t png_row_bytes(const PngPicture& picture);
+// The encoded file; empty when libpng refused the picture.
+std::string encode_png(const PngPicture& picture);
 
 // One chunk with length and CRC, and the signature, for hand-made files.
 std::string png_chunk(const std::string& type, const std::string& data);
