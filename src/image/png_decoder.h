@@ -1,0 +1,56 @@
+// The libpng driver: one decoder over an open file with a bounded allocator, expand and
+// strip-16, interlace handling and only the chunks that change pixels. libpng reports
+// errors by longjmp; that jump stays inside this wrapper's two C-style phases, where no
+// object with a destructor lives. Internal to the image module.
+#pragma once
+
+#include <png.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+namespace veltrane::detail {
+
+struct PngHeader {
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    int color_type = 0;         // after the transformations
+    std::size_t row_bytes = 0;  // after the transformations
+    int passes = 1;
+};
+
+// Everything libpng's callbacks touch; trivially destructible on purpose.
+struct PngDecoderContext {
+    std::FILE* file = nullptr;
+    std::size_t in_use = 0;
+    std::size_t limit = 0;
+    char message[256] = {};
+};
+
+class PngDecoder {
+public:
+    PngDecoder(std::FILE* file, std::size_t memory_limit);
+    ~PngDecoder();
+    PngDecoder(const PngDecoder&) = delete;
+    PngDecoder& operator=(const PngDecoder&) = delete;
+
+    bool created() const { return png_ != nullptr && info_ != nullptr; }
+    // False with message() set on any decoder error.
+    bool read_header(PngHeader* header);
+    // Called once per row, when the row is complete, with the row's slot of `stride` bytes.
+    using RowDone = void (*)(std::uint8_t* slot, void* context);
+
+    // Decodes the first frame. Row y is decoded into the last header.row_bytes bytes of its
+    // slot, buffer + y * stride, so a finished row can be widened in place while it is
+    // still in the cache.
+    bool read_rows(std::uint8_t* buffer, std::size_t stride, const PngHeader* header, RowDone done, void* context);
+    const char* message() const { return context_.message; }
+
+private:
+    PngDecoderContext context_;
+    png_structp png_ = nullptr;
+    png_infop info_ = nullptr;
+};
+
+}  // namespace veltrane::detail
