@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "file_util/local_time.h"
 #include "file_util/result.h"
 
 namespace veltrane {
@@ -56,14 +57,6 @@ struct TextRows {
     std::vector<std::string_view> style_lines;
 };
 
-// Local wall-clock time; only the date and the hour matter.
-struct LocalTime {
-    std::int64_t year = 1970;
-    std::uint32_t month = 1;
-    std::uint32_t day = 1;
-    std::uint32_t hour = 0;
-};
-
 struct DutyPeriod {
     std::int64_t duty_day = 0;  // days since 1970-01-01; the duty day starts at 07:00
     bool daytime = false;       // 07:00 to 16:59
@@ -92,6 +85,5 @@ std::optional<std::string> select_duty_day(std::string_view text, std::int64_t d
 std::optional<std::int64_t> parse_day_number(std::string_view date);
 std::int64_t day_number(std::int64_t year, std::uint32_t month, std::uint32_t day);
 DutyPeriod duty_period_at(const LocalTime& now);
-LocalTime local_time_now();
 
 }  // namespace veltrane

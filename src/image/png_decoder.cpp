@@ -45,6 +45,13 @@ void read_from_file(png_structp png, png_bytep data, std::size_t length) {
         png_error(png, std::ferror(context->file) ? "read error" : "unexpected end of file");
 }
 
+void read_from_memory(png_structp png, png_bytep data, std::size_t length) {
+    auto* context = static_cast<PngDecoderContext*>(png_get_io_ptr(png));
+    if (context->size - context->position < length) png_error(png, "unexpected end of file");
+    std::memcpy(data, context->data + context->position, length);
+    context->position += length;
+}
+
 // Ancillary chunks that cannot change the decoded pixels (no gamma, colour management or
 // background compositing is applied): skipped unparsed, so hostile text, profiles and
 // palettes cost neither memory nor time.
@@ -101,13 +108,24 @@ void read_rows_unguarded(png_structp png, const PngHeader* header, const RowTarg
 PngDecoder::PngDecoder(std::FILE* file, std::size_t memory_limit) {
     context_.file = file;
     context_.limit = memory_limit;
+    create(read_from_file);
+}
+
+PngDecoder::PngDecoder(const std::uint8_t* data, std::size_t size, std::size_t memory_limit) {
+    context_.data = data;
+    context_.size = size;
+    context_.limit = memory_limit;
+    create(read_from_memory);
+}
+
+void PngDecoder::create(png_rw_ptr read) {
     png_ = png_create_read_struct_2(PNG_LIBPNG_VER_STRING, &context_, on_error, on_warning, &context_,
                                     bounded_malloc, bounded_free);
     if (!png_) {
         std::snprintf(context_.message, sizeof context_.message, "%s", "decoder could not be created");
         return;
     }
-    png_set_read_fn(png_, &context_, read_from_file);
+    png_set_read_fn(png_, &context_, read);
     info_ = png_create_info_struct(png_);
     if (!info_) std::snprintf(context_.message, sizeof context_.message, "%s", "out of memory");
 }

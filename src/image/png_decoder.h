@@ -22,7 +22,10 @@ struct PngHeader {
 
 // Everything libpng's callbacks touch; trivially destructible on purpose.
 struct PngDecoderContext {
-    std::FILE* file = nullptr;
+    std::FILE* file = nullptr;  // the source is either a file or the bytes below
+    const std::uint8_t* data = nullptr;
+    std::size_t size = 0;
+    std::size_t position = 0;
     std::size_t in_use = 0;
     std::size_t limit = 0;
     char message[256] = {};
@@ -31,6 +34,7 @@ struct PngDecoderContext {
 class PngDecoder {
 public:
     PngDecoder(std::FILE* file, std::size_t memory_limit);
+    PngDecoder(const std::uint8_t* data, std::size_t size, std::size_t memory_limit);
     ~PngDecoder();
     PngDecoder(const PngDecoder&) = delete;
     PngDecoder& operator=(const PngDecoder&) = delete;
@@ -48,6 +52,8 @@ public:
     const char* message() const { return context_.message; }
 
 private:
+    void create(png_rw_ptr read);
+
     PngDecoderContext context_;
     png_structp png_ = nullptr;
     png_infop info_ = nullptr;

@@ -184,6 +184,16 @@ Result<TextLayer> load_png_bgra(const std::filesystem::path& path) {
     return TextLayer{std::move(*buffer), width, height};
 }
 
+bool png_decodes(std::span<const std::uint8_t> bytes) {
+    detail::PngDecoder decoder(bytes.data(), bytes.size(), kPngDecoderMemoryLimit);
+    detail::PngHeader header;
+    if (!decoder.read_header(&header) || header.width == 0 || header.height == 0) return false;
+    if (std::uint64_t{header.row_bytes} * header.height > kPngDecoderMemoryLimit) return false;
+    auto buffer = allocate_pixels(header.row_bytes * header.height);
+    if (!buffer) return false;
+    return decoder.read_rows(buffer->data(), header.row_bytes, &header, [](std::uint8_t*, void*) {}, nullptr);
+}
+
 void round_corners(std::span<std::uint8_t> pixels, std::int32_t width, std::int32_t height) {
     if (width <= 0 || height <= 0) return;
     if (pixels.size() / 4 / static_cast<std::size_t>(width) < static_cast<std::size_t>(height)) return;

@@ -25,6 +25,10 @@ struct TextLayer {
 
 Result<TextLayer> load_png_bgra(const std::filesystem::path& path);
 
+// Whether downloaded bytes decode completely, first frame, under the decoder's memory limit
+// and with a decoded size of at most that limit: the check before content is published.
+bool png_decodes(std::span<const std::uint8_t> bytes);
+
 // Fades the four corners with a radius of min(width / 2, height / 2, 16) using 16 coverage
 // samples per pixel. Does nothing when the span is smaller than width * height * 4.
 void round_corners(std::span<std::uint8_t> pixels, std::int32_t width, std::int32_t height);

@@ -360,5 +360,27 @@ TEST_F(PngTest, TrailingFramesAndDamageAfterTheImageAreIgnored) {
     EXPECT_TRUE(load(big).ok());
 }
 
+TEST_F(PngTest, DownloadedBytesAreCheckedByAFullDecodeInMemory) {
+    auto check = [](const std::string& s) {
+        return png_decodes(std::span(reinterpret_cast<const std::uint8_t*>(s.data()), s.size()));
+    };
+    std::mt19937 rng(11);
+    for (bool interlaced : {false, true}) {
+        PngPicture picture = random_picture(PNG_COLOR_TYPE_RGB_ALPHA, 16, interlaced, rng);
+        const std::string good = encode_png(picture);
+        EXPECT_TRUE(check(good)) << interlaced;
+        EXPECT_FALSE(check(good.substr(0, good.size() / 2))) << interlaced;
+        std::string bad_idat_crc = good;
+        const std::size_t idat = good.find("IDAT");
+        const std::uint32_t idat_length = static_cast<std::uint8_t>(good[idat - 2]) << 8 | static_cast<std::uint8_t>(good[idat - 1]);
+        bad_idat_crc[idat + 4 + idat_length] ^= 1;
+        EXPECT_FALSE(check(bad_idat_crc)) << interlaced;
+    }
+    EXPECT_FALSE(check(""));
+    EXPECT_FALSE(check("GIF89a"));
+    // A header promising more than the memory limit fails before anything that size exists.
+    EXPECT_FALSE(check(testing::png_signature() + testing::png_chunk("IHDR", testing::be32_bytes(40000) + testing::be32_bytes(40000) + std::string("\x08\x06\0\0\0", 5))));
+}
+
 }  // namespace
 }  // namespace veltrane
