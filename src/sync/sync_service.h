@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <string>
 
+#include "file_util/result.h"
 #include "sync/schedule.h"
 
 namespace veltrane {

@@ -79,3 +79,22 @@ TEST(SyncSchedule, StatusLines) {
     EXPECT_EQ(next_sync_line(at(2028, 2, 28, 22, 20)), "다음: 2028.02/29 04:20");
     EXPECT_EQ(next_sync_line(at(2026, 4, 30, 22, 30)), "다음: 2026.05/01 04:20");
 }
+
+TEST(SyncRetryRecord, RoundTripsAndReadsBadValuesAsDefaults) {
+    const SyncRetry r{2026120710u, false, 2, 1765000000};
+    EXPECT_EQ(format_sync_retry(r), "slot=2026120710\nsucceeded=0\nattempts=2\nlast_attempt=1765000000\n");
+    const SyncRetry back = parse_sync_retry(format_sync_retry(r));
+    EXPECT_EQ(back.slot, r.slot);
+    EXPECT_EQ(back.attempts, 2u);
+    EXPECT_EQ(back.last_attempt, 1765000000u);
+    EXPECT_EQ(format_sync_retry(SyncRetry{}), "slot=\nsucceeded=0\nattempts=0\nlast_attempt=0\n");
+
+    const SyncRetry odd = parse_sync_retry(
+        "slot=2026120711\r\nsucceeded=true\r\nattempts=x\nlast_attempt=99999999999999999999999\nnoise\nattempts=3\n");
+    EXPECT_FALSE(odd.slot);
+    EXPECT_FALSE(odd.succeeded);
+    EXPECT_EQ(odd.attempts, 3u);  // the later line wins
+    EXPECT_EQ(odd.last_attempt, 0u);
+    EXPECT_TRUE(parse_sync_retry("succeeded=1\r\n").succeeded);
+    EXPECT_EQ(parse_sync_retry("slot=2026120716\r\n").slot, 2026120716u);
+}

@@ -1,0 +1,150 @@
+// Content sync across real processes against the content-server stand-in.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "server_fixture.h"
+#include "support/test_paths.h"
+#include "sync/content_store.h"
+
+using namespace veltrane;
+using veltrane::testing::ContentServer;
+using veltrane::testing::read_raw;
+using veltrane::testing::ScratchDir;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string sample_png() {
+    // 1x1 opaque red, 8-bit RGB.
+    return std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\0\x01\0\0\0\x01\x08\x02\0\0\0\x90wS\xde"
+                       "\0\0\0\x0cIDATx\x9c\x63\xf8\xcf\xc0\0\0\x03\x01\x01\0\xc9\xfe\x92\xef"
+                       "\0\0\0\0IEND\xae\x42\x60\x82",
+                       69);
+}
+
+void serve_content(const ContentServer& server) {
+    server.put("duty.txt", "당직: 내과 김의사");
+    server.put("current.json", R"({"updatedAt": "2026-12-07T10:20:00+09:00", "imageEtag": "chart-7", "textEtag": "table-7"})");
+    server.put("images/chart-7.png", sample_png());
+    server.put("texts/table-7.txt", "계열|약제|등급\n");
+}
+
+// A copy of the sync child in its own folder: that folder is its executable folder.
+fs::path install_child(const ScratchDir& dir) {
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    const fs::path child = fs::path(self).parent_path() / "sync_child.exe";
+    fs::copy_file(child, dir / "sync_child.exe");
+    return dir / "sync_child.exe";
+}
+
+struct Child {
+    PROCESS_INFORMATION pi{};
+    Child(const fs::path& exe, const std::wstring& args) {
+        std::wstring line = L"\"" + exe.wstring() + L"\" " + args;
+        STARTUPINFOW si{};
+        si.cb = sizeof si;
+        if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) pi = {};
+    }
+    ~Child() {
+        if (pi.hProcess) CloseHandle(pi.hProcess);
+        if (pi.hThread) CloseHandle(pi.hThread);
+    }
+    DWORD wait() const {
+        WaitForSingleObject(pi.hProcess, 120000);
+        DWORD code = 99;
+        GetExitCodeProcess(pi.hProcess, &code);
+        return code;
+    }
+};
+
+std::vector<std::string> generations(const fs::path& folder) {
+    std::vector<std::string> out;
+    std::error_code ec;
+    for (fs::directory_iterator it(folder / kContentFolder, ec), end; !ec && it != end; it.increment(ec)) {
+        out.push_back(it->path().filename().string());
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+std::size_t count_requests(const ContentServer& server, const std::string& prefix) {
+    std::size_t n = 0;
+    for (const auto& r : server.requests()) n += r.rfind(prefix, 0) == 0;
+    return n;
+}
+
+}  // namespace
+
+TEST(SyncProcess, PublishesFromTheServer) {
+    ContentServer server;
+    serve_content(server);
+    ScratchDir dir("sync-real");
+    const auto exe = install_child(dir);
+    ASSERT_EQ(Child(exe, L"run").wait(), 0u);
+    const auto gens = generations(dir.path());
+    ASSERT_EQ(gens.size(), 1u);
+    EXPECT_EQ(read_raw(dir / kCurrentPointerFile), gens[0]);
+    EXPECT_EQ(read_raw(dir.path() / kContentFolder / gens[0] / kContentImageFile), sample_png());
+    EXPECT_EQ(read_raw(dir / kDutyFile), "당직: 내과 김의사");
+    EXPECT_FALSE(read_raw(dir / kSyncStatusFile).empty());
+}
+
+TEST(SyncProcess, ARealPngWithOneExtraByteIsRefused) {
+    ContentServer server;
+    serve_content(server);
+    server.set_faults(R"({"/api/veltrane/image": {"append": "x"}})");
+    ScratchDir dir("sync-extra");
+    EXPECT_EQ(Child(install_child(dir), L"run").wait(), 1u);
+    EXPECT_TRUE(generations(dir.path()).empty());
+    EXPECT_FALSE(fs::exists(dir / kCurrentPointerFile));
+}
+
+TEST(SyncProcess, TwoProcessesPublishOneAfterTheOther) {
+    ContentServer server;
+    serve_content(server);
+    server.set_faults(R"({"/api/veltrane/image": {"delay": 1}})");
+    ScratchDir dir("sync-two");
+    const auto exe = install_child(dir);
+    Child a(exe, L"run"), b(exe, L"run");
+    EXPECT_EQ(a.wait(), 0u);
+    EXPECT_EQ(b.wait(), 0u);
+    const auto gens = generations(dir.path());
+    ASSERT_EQ(gens.size(), 2u);
+    EXPECT_TRUE(read_raw(dir / kCurrentPointerFile) == gens[0] || read_raw(dir / kCurrentPointerFile) == gens[1]);
+}
+
+TEST(SyncProcess, AKilledRunLeavesNothingTheNextRunCannotClean) {
+    ContentServer server;
+    serve_content(server);
+    ScratchDir dir("sync-killed");
+    const auto exe = install_child(dir);
+    ASSERT_EQ(Child(exe, L"run").wait(), 0u);
+    const std::string before = read_raw(dir / kCurrentPointerFile);
+
+    server.set_faults(R"({"/api/veltrane/text": {"delay": 20}})");
+    {
+        Child killed(exe, L"run");
+        Sleep(1500);
+        TerminateProcess(killed.pi.hProcess, 1);
+        killed.wait();
+    }
+    EXPECT_EQ(read_raw(dir / kCurrentPointerFile), before);
+    // What a crash inside publishing would leave: a half-written staging folder.
+    fs::create_directories(dir.path() / kContentFolder / ".staging-generation-1-1");
+    server.set_faults("{}");
+    ASSERT_EQ(Child(exe, L"run").wait(), 0u);
+    for (const auto& g : generations(dir.path())) EXPECT_TRUE(is_generation_name(g)) << g;
+    EXPECT_NE(read_raw(dir / kCurrentPointerFile), before);
+}
+
+TEST(SyncProcess, WithoutContentAndServerExactlyFiveSyncsStart) {
+    ContentServer server;
+    server.set_faults(R"({"/": {"status": 503}})");
+    ScratchDir dir("sync-five");
+    ASSERT_EQ(Child(install_child(dir), L"ticks 60").wait(), 0u);
+    EXPECT_EQ(count_requests(server, "/api/veltrane/current"), 5u);
+}
