@@ -18,13 +18,13 @@ std::uint32_t g_no_content_starts = 0;  // window thread only
 
 // Runs on the worker: the run, then (on success) the record marked as succeeded.
 void sync_worker(std::optional<fs::path> retry_folder) {
-    const bool ok = run_content_sync();
-    g_sync_in_progress.store(false);
-    if (ok && retry_folder) {
+    // The flag clears last, so whoever waits for the worker also sees its record.
+    if (run_content_sync() && retry_folder) {
         SyncRetry record = read_sync_retry(*retry_folder);
         record.succeeded = true;
         (void)write_sync_retry(*retry_folder, record);
     }
+    g_sync_in_progress.store(false);
 }
 
 bool claim_worker() { return !g_sync_in_progress.exchange(true); }
@@ -60,8 +60,10 @@ void sync_schedule_tick(bool update_check_running) {
     const SyncRetry record = read_sync_retry(*folder);
     const auto next = next_sync_attempt(record, current_sync_slot(local_time_now()), utc_seconds_now());
     if (!next || !claim_worker()) return;
-    std::thread(sync_worker, folder).detach();
+    // Written before the worker starts: a run that succeeds at once must not have its
+    // "succeeded" overwritten by this attempt's record.
     (void)write_sync_retry(*folder, *next);
+    std::thread(sync_worker, folder).detach();
 }
 
 std::string last_sync_line() {

@@ -148,3 +148,23 @@ TEST(SyncProcess, WithoutContentAndServerExactlyFiveSyncsStart) {
     ASSERT_EQ(Child(install_child(dir), L"ticks 60").wait(), 0u);
     EXPECT_EQ(count_requests(server, "/api/veltrane/current"), 5u);
 }
+
+TEST(SyncProcess, ARecordedRetryRunsAndIsMarkedSucceeded) {
+    ContentServer server;
+    serve_content(server);
+    ScratchDir dir("sync-retry");
+    const auto exe = install_child(dir);
+    ASSERT_EQ(Child(exe, L"run").wait(), 0u);
+    veltrane::testing::write_raw(dir / "Veltrane_Desktop.sync-retry",
+                                 "slot=2026120710\nsucceeded=0\nattempts=1\nlast_attempt=1000\n");
+    ASSERT_EQ(Child(exe, L"ticks 1").wait(), 0u);
+    EXPECT_EQ(count_requests(server, "/api/veltrane/current"), 2u);
+    const std::string record = read_raw(dir / "Veltrane_Desktop.sync-retry");
+    EXPECT_NE(record.find("slot=2026120710\n"), std::string::npos) << record;
+    EXPECT_NE(record.find("succeeded=1\n"), std::string::npos) << record;
+    EXPECT_NE(record.find("attempts=2\n"), std::string::npos) << record;
+
+    // Succeeded: the next tick leaves the slot alone.
+    ASSERT_EQ(Child(exe, L"ticks 1").wait(), 0u);
+    EXPECT_EQ(count_requests(server, "/api/veltrane/current"), 2u);
+}
