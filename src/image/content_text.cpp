@@ -5,7 +5,7 @@
 
 #include "file_util/file_util.h"
 #include "file_util/text.h"
-#include "image/white_space.h"
+#include "file_util/white_space.h"
 
 namespace veltrane {
 namespace {

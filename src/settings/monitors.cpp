@@ -1,3 +1,4 @@
+#include "file_util/white_space.h"
 #include "settings/monitors.h"
 
 #include <algorithm>
@@ -7,7 +8,7 @@
 namespace veltrane {
 
 std::string monitor_label(std::string_view device_name, const std::optional<std::string>& device_string) {
-    if (device_string && !trim_whitespace(*device_string).empty()) return *device_string;
+    if (device_string && !trim_white_space(*device_string).empty()) return *device_string;
     constexpr std::string_view prefix = "\\\\.\\";
     if (device_name.starts_with(prefix)) device_name.remove_prefix(prefix.size());
     return std::string(device_name);

@@ -44,7 +44,5 @@ Result<std::vector<RecordField>> read_record(const std::filesystem::path& path, 
 // Replaces the whole file atomically; a failed write leaves the previous file as it was.
 Status write_record(const std::filesystem::path& path, const std::vector<RecordField>& fields);
 
-// Unicode white space removed from both ends of UTF-8 text.
-std::string_view trim_whitespace(std::string_view text);
 
 }  // namespace veltrane

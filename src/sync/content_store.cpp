@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "file_util/text.h"
+#include "file_util/white_space.h"
 
 namespace veltrane {
 namespace fs = std::filesystem;
@@ -19,13 +20,6 @@ struct Generation {
     std::string name;
     Clock modified;
 };
-
-std::string trim_ascii_space(std::string_view s) {
-    const auto is_space = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v'; };
-    while (!s.empty() && is_space(s.front())) s.remove_prefix(1);
-    while (!s.empty() && is_space(s.back())) s.remove_suffix(1);
-    return std::string(s);
-}
 
 Clock modified_or_epoch(const fs::path& p) {
     std::error_code ec;
@@ -48,12 +42,6 @@ std::vector<Generation> list_generations(const fs::path& exe_folder) {
 bool is_regular(const fs::path& p) {
     std::error_code ec;
     return fs::is_regular_file(p, ec);
-}
-
-// Unicode White_Space, as UTF-8 code points.
-bool is_unicode_space(char32_t c) {
-    return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 || (c >= 0x2000 && c <= 0x200A) ||
-           c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;
 }
 
 }  // namespace
@@ -86,7 +74,7 @@ std::string staging_name(std::string_view generation) { return ".staging-" + std
 std::optional<std::string> read_current_generation(const fs::path& exe_folder) {
     auto text = read_text_limited(exe_folder / kCurrentPointerFile, kPointerLimit);
     if (!text) return std::nullopt;
-    std::string name = trim_ascii_space(*text);
+    std::string name(trim_white_space(*text));
     if (!is_generation_name(name)) return std::nullopt;
     return name;
 }
@@ -128,16 +116,7 @@ std::vector<ContentPair> content_candidates(const fs::path& exe_folder) {
     return out;
 }
 
-bool is_blank_text(std::string_view utf8) {
-    const std::u16string text = utf8_to_utf16(utf8);
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char16_t c = text[i];
-        // Surrogate pairs are never white space.
-        if (c >= 0xD800 && c <= 0xDFFF) return false;
-        if (!is_unicode_space(c)) return false;
-    }
-    return true;
-}
+bool is_blank_text(std::string_view utf8) { return trim_white_space(utf8).empty(); }
 
 bool has_png_envelope(std::span<const std::uint8_t> bytes) {
     static constexpr std::array<std::uint8_t, 8> signature = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A};

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 
+#include "file_util/white_space.h"
 #include "settings/record.h"
 
 namespace veltrane {
@@ -42,8 +43,6 @@ T parse_decimal_or_zero(std::string_view s) {
     }
     return v;
 }
-
-bool is_space(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v'; }
 
 }  // namespace
 
@@ -86,9 +85,7 @@ std::string format_sync_time(const LocalTime& t) {
 }
 
 std::string last_sync_line(std::optional<std::string_view> status_text) {
-    std::string_view s = status_text.value_or("");
-    while (!s.empty() && is_space(s.front())) s.remove_prefix(1);
-    while (!s.empty() && is_space(s.back())) s.remove_suffix(1);
+    const std::string_view s = trim_white_space(status_text.value_or(""));
     if (s.empty()) return "최근: 없음";
     return "최근: " + std::string(s);
 }

@@ -1,3 +1,4 @@
+#include "file_util/white_space.h"
 #include "settings/record.h"
 
 #include <gtest/gtest.h>
@@ -33,10 +34,10 @@ TEST(Record, SplitsAtTheFirstEqualsAndKeepsEverythingElseAsWritten) {
 TEST(Record, TrimmingModeDropsBlanksCommentsAndUnicodeSpace) {
     const auto fields = parse_record("  # note=1\n\t\n\xE3\x80\x80 key \xC2\xA0=\t value with  inner \xE2\x80\x83\n  = \n", RecordTrim::Whitespace);
     EXPECT_EQ(pairs(fields), (Pairs{{"key", "value with  inner"}, {"", ""}}));
-    EXPECT_EQ(trim_whitespace("\xE2\x80\xA8" "항생제" "\xE2\x80\xA9"), "항생제");
-    EXPECT_EQ(trim_whitespace(" \t\r\n"), "");
+    EXPECT_EQ(trim_white_space("\xE2\x80\xA8" "항생제" "\xE2\x80\xA9"), "항생제");
+    EXPECT_EQ(trim_white_space(" \t\r\n"), "");
     // A non-space character whose encoding ends in a continuation byte is not eaten.
-    EXPECT_EQ(trim_whitespace("당직 "), "당직");
+    EXPECT_EQ(trim_white_space("당직 "), "당직");
 }
 
 TEST(Record, TheLastLineOfAKeyWinsAndKeysAreExact) {
@@ -63,7 +64,7 @@ TEST(Record, ArbitraryBytesNeverBreakTheReaderOrTheLineStructure) {
         }
     }
     // Bytes of a broken sequence that would decode to a blank are not trimmed away.
-    EXPECT_EQ(trim_whitespace("\x80\xA0"), "\x80\xA0");
+    EXPECT_EQ(trim_white_space("\x80\xA0"), "\x80\xA0");
 }
 
 TEST(Record, WritesOneLinePerFieldAndNeverLetsAValueAddLines) {

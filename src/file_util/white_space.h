@@ -1,5 +1,5 @@
-// Trimming shared by the text format and the font naming table: both come from servers
-// and editors that pad with Unicode spaces (U+3000 in Korean text), not only ASCII ones.
+// Trimming shared by every text the program reads from servers, editors and records: they
+// pad with Unicode spaces (U+3000 in Korean text), not only ASCII ones.
 #pragma once
 
 #include <string_view>

@@ -1,4 +1,4 @@
-#include "image/white_space.h"
+#include "file_util/white_space.h"
 
 #include <cstdint>
 
