@@ -72,7 +72,7 @@ std::optional<std::int32_t> measure(HDC dc, HFONT font, const std::string& text)
 
 bool draw(HDC dc, const Fonts& fonts, const PlacedRun& run, const TextStyle& style) {
     const std::wstring wide = win::to_wide(run.text);
-    // DrawTextW reports an empty string as a failure; there is nothing to draw.
+    // An empty run draws nothing, and DrawTextW may return 0 (its failure value) for it.
     if (wide.empty()) return true;
     Selection selected(dc, font_for(fonts, run.small));
     if (!selected.ok()) return false;

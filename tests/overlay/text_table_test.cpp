@@ -129,6 +129,9 @@ TEST_F(TextTable, UnknownFamilyFallsBackAndSizeFailuresKeepTheirMessages) {
     ASSERT_TRUE(r.ok()) << r.error().message;
     EXPECT_TRUE(inked(*r, 80, 20, 320, 80));
 
+    // an empty run (a roster entry without a label) has nothing to draw and is no failure
+    EXPECT_TRUE(render({"N\x1F주간\x1F" "0\x1F", "P\x1F\x1E김"}).ok());
+
     EXPECT_EQ(render_text_table({}, 400, "x", style).error().message, "표시할 텍스트 항목이 없습니다.");
     EXPECT_EQ(render({"a"}, 160).error().message, "텍스트 박스를 표시하려면 PNG 너비가 padding_x*2보다 커야 합니다.");
     EXPECT_EQ(render({"a"}, 161)->width, 161);
