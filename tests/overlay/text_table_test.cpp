@@ -139,6 +139,16 @@ TEST_F(TextTable, UnknownFamilyFallsBackAndSizeFailuresKeepTheirMessages) {
     EXPECT_EQ(render({"a"}).error().message, "텍스트 표가 너무 큽니다.");
 }
 
+TEST_F(TextTable, GdiObjectsAreReleasedOnEveryPath) {
+    const DWORD before = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
+    if (before == 0) GTEST_SKIP() << "the system does not count GDI objects";
+    for (int i = 0; i < 20; ++i) {
+        EXPECT_TRUE(render({"N\x1F주간\x1F" "0\x1F김민수", "가나다"}).ok());
+        EXPECT_FALSE(render({"a"}, 100).ok());
+    }
+    EXPECT_EQ(GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS), before);
+}
+
 std::filesystem::path sample(const char* name) { return unix_path(std::string(VELTRANE_SAMPLE_DIR) + "/" + name); }
 
 TEST(SampleContent, RendersAllThreeLayers) {
