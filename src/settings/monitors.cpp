@@ -1,8 +1,8 @@
-#include "file_util/white_space.h"
 #include "settings/monitors.h"
 
 #include <algorithm>
 
+#include "file_util/white_space.h"
 #include "settings/record.h"
 
 namespace veltrane {

@@ -1,10 +1,10 @@
-#include "file_util/white_space.h"
 #include "settings/record.h"
 
 #include <gtest/gtest.h>
 
 #include <random>
 
+#include "file_util/white_space.h"
 #include "file_util/file_util.h"
 #include "support/test_paths.h"
 

@@ -1,0 +1,32 @@
+// The stacked block as a monitor shows it, for previews: duty box, gap, image, gap, text box,
+// each blended with its opacity over a background colour, written into an RGB picture.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "image/content_render.h"
+
+namespace veltrane::preview {
+
+struct Canvas {
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    std::vector<std::uint8_t> rgb;  // width * height * 3, top-down
+};
+
+Canvas make_canvas(std::int32_t width, std::int32_t height, std::uint32_t rgb_color);
+
+// Blends one premultiplied BGRA layer at (x, y) with an extra opacity; parts outside are cut.
+void blend(Canvas& canvas, const TextLayer& layer, std::int32_t x, std::int32_t y, std::uint8_t alpha);
+
+// The block centred on the canvas.
+void compose_block(Canvas& canvas, const RenderedContent& content);
+
+// "RRGGBB" (an optional "#") as 0xRRGGBB; "WIDTHxHEIGHT" with both sides 1 to 16384.
+std::optional<std::uint32_t> parse_rgb(std::string_view text);
+std::optional<std::pair<std::int32_t, std::int32_t>> parse_size(std::string_view text);
+
+}  // namespace veltrane::preview
