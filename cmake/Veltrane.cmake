@@ -53,6 +53,27 @@ function(veltrane_module name)
   endif()
 endfunction()
 
+# A program of the project besides the product (tools, benchmarks, test helpers): project
+# defaults, console subsystem on Windows. WIDE for a wmain entry point, WINDOWED for a
+# program that must have no console.
+#   veltrane_program(name SOURCES ... DEPS ... [WIDE] [WINDOWED])
+function(veltrane_program name)
+  cmake_parse_arguments(P "WIDE;WINDOWED" "" "SOURCES;DEPS" ${ARGN})
+  add_executable(${name} ${P_SOURCES})
+  veltrane_target_defaults(${name})
+  target_link_libraries(${name} PRIVATE ${P_DEPS})
+  if(VELTRANE_WINDOWS)
+    if(P_WINDOWED)
+      target_link_options(${name} PRIVATE -mwindows)
+    else()
+      target_link_options(${name} PRIVATE -mconsole)
+    endif()
+    if(P_WIDE)
+      target_link_options(${name} PRIVATE -municode)
+    endif()
+  endif()
+endfunction()
+
 # Build-time constants: one generated translation unit per variant. The product links
 # "product"; tests link variants with their own values. Nothing changes them at run time.
 #   veltrane_constants(variant TIMESTAMP yyyymmddhhmmss)
@@ -73,13 +94,9 @@ endfunction()
 #   veltrane_test(name SOURCES ... DEPS ... [SERIAL] [TIMEOUT s])
 function(veltrane_test name)
   cmake_parse_arguments(T "SERIAL" "TIMEOUT" "SOURCES;DEPS;WIN_LIBS" ${ARGN})
-  add_executable(test_${name} ${T_SOURCES})
-  veltrane_target_defaults(test_${name})
-  target_link_libraries(test_${name} PRIVATE ${T_DEPS} veltrane_gtest_main)
+  veltrane_program(test_${name} SOURCES ${T_SOURCES} DEPS ${T_DEPS} veltrane_gtest_main)
   if(VELTRANE_WINDOWS)
     target_link_libraries(test_${name} PRIVATE ${T_WIN_LIBS})
-    # Console subsystem so that GoogleTest's output reaches ctest.
-    target_link_options(test_${name} PRIVATE -mconsole)
   endif()
   add_test(NAME ${name} COMMAND test_${name})
   if(NOT T_TIMEOUT)
