@@ -75,12 +75,16 @@ Result<Bytes> read_limited(const std::filesystem::path& path, std::uint64_t limi
     return read_bounded(*file, limit);
 }
 
+Result<std::string> utf8_text(std::span<const std::uint8_t> bytes) {
+    std::string text(bytes.begin(), bytes.end());
+    if (auto bad = utf8_error(text)) return invalid_data(*bad);
+    return text;
+}
+
 Result<std::string> read_text_limited(const std::filesystem::path& path, std::uint64_t limit) {
     auto bytes = read_limited(path, limit);
     if (!bytes) return bytes.take_error();
-    std::string text(bytes->begin(), bytes->end());
-    if (auto bad = utf8_error(text)) return invalid_data(*bad);
-    return text;
+    return utf8_text(*bytes);
 }
 
 std::filesystem::path temp_path_for(const std::filesystem::path& target) {

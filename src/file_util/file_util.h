@@ -28,7 +28,11 @@ struct ExpectedDigest {
 // The whole file, or an error; a file of exactly `limit` bytes is accepted, one more is not.
 Result<Bytes> read_limited(const std::filesystem::path& path, std::uint64_t limit);
 
-// As read_limited, then strict UTF-8 (a byte-order mark stays part of the text).
+// Bytes as text, strictly UTF-8 (a byte-order mark stays part of the text); the error
+// describes the first bad sequence.
+Result<std::string> utf8_text(std::span<const std::uint8_t> bytes);
+
+// As read_limited, then utf8_text.
 Result<std::string> read_text_limited(const std::filesystem::path& path, std::uint64_t limit);
 
 // "." + name + ".tmp-" + process id + "-" + counter, beside the target.

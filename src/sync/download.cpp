@@ -1,15 +1,15 @@
 #include "sync/download.h"
 
-#include "file_util/text.h"
+#include <utility>
 
 namespace veltrane {
 
 std::optional<std::string> download_text(std::string_view url, std::uint64_t limit) {
     auto bytes = download_bytes(url, limit);
     if (!bytes) return std::nullopt;
-    std::string text(bytes->begin(), bytes->end());
-    if (utf8_error(text)) return std::nullopt;
-    return text;
+    auto text = utf8_text(*bytes);
+    if (!text) return std::nullopt;
+    return std::move(*text);
 }
 
 }  // namespace veltrane

@@ -17,9 +17,9 @@ struct ContentTags {
 std::optional<std::string> fetch_text(const SyncInputs& in, const std::string& path, std::uint64_t limit) {
     auto bytes = in.fetch(in.origin + path, limit);
     if (!bytes) return std::nullopt;
-    std::string text(bytes->begin(), bytes->end());
-    if (utf8_error(text)) return std::nullopt;
-    return text;
+    auto text = utf8_text(*bytes);
+    if (!text) return std::nullopt;
+    return std::move(*text);
 }
 
 std::optional<std::string> string_member(const nlohmann::json& doc, const char* key) {
