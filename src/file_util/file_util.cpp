@@ -144,6 +144,12 @@ Result<bool> file_matches_digest(const std::filesystem::path& path, const Expect
     return *size == expected.size && sodium_memcmp(digest.data(), expected.sha256.data(), digest.size()) == 0;
 }
 
+Error file_system_error(const std::error_code& ec) {
+    const auto code = static_cast<std::uint32_t>(ec.value());
+    if (ec.category() == std::system_category()) return native::os_error(code);
+    return Error{ec.message() + " (os error " + std::to_string(code) + ")", code};
+}
+
 std::array<std::uint8_t, 32> sha256(std::span<const std::uint8_t> bytes) {
     std::array<std::uint8_t, 32> digest;
     crypto_hash_sha256(digest.data(), bytes.data(), bytes.size());

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <span>
+#include <system_error>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,10 @@ Status write_file_synced(const std::filesystem::path& path, std::span<const std:
 
 // True only when the size from the file's metadata and its SHA-256 both match.
 Result<bool> file_matches_digest(const std::filesystem::path& path, const ExpectedDigest& expected);
+
+// A std::filesystem error in the same form as the utilities' own: the system's text, then
+// " (os error N)".
+Error file_system_error(const std::error_code& ec);
 
 // SHA-256 of a buffer, for callers that check downloads held in memory.
 std::array<std::uint8_t, 32> sha256(std::span<const std::uint8_t> bytes);
