@@ -1,0 +1,312 @@
+#include "wallpaper/compose_win.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <chrono>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "file_util/file_util.h"
+#include "file_util/text.h"
+#include "sync/content_store.h"
+#include "wallpaper/desktop_wallpaper_win.h"
+#include "wallpaper/gdiplus_win.h"
+#include "wallpaper/original_state.h"
+#include "wallpaper/original_wallpaper.h"
+#include "wallpaper/placement.h"
+
+namespace veltrane {
+
+namespace {
+
+namespace fs = std::filesystem;
+namespace flat = gdiplus::flat;
+using Gdiplus::GpGraphics;
+
+constexpr CLSID kPngEncoder = {0x557CF406, 0x1A04, 0x11D3, {0x9A, 0x73, 0x00, 0x00, 0xF8, 0x1E, 0xF3, 0x2E}};
+constexpr std::int32_t kMaxMonitorSide = 32768;
+
+struct Layers {
+    AlphaLayer image;
+    std::optional<AlphaLayer> text;
+    std::optional<AlphaLayer> duty;
+};
+
+struct Composition {
+    const RenderedContent& content;
+    const Settings& settings;
+    BackgroundMode mode;
+    const std::optional<fs::path>& spotlight_image;
+    const OriginalState& state;
+    MonitorRect bounds;
+    const Layers& layers;
+};
+
+std::int32_t clamp32(std::int64_t v) {
+    return static_cast<std::int32_t>(std::clamp<std::int64_t>(v, INT32_MIN, INT32_MAX));
+}
+
+bool file_exists(const fs::path& path) {
+    std::error_code ec;
+    return !path.empty() && fs::is_regular_file(path, ec);
+}
+
+// Any failure leaves the background as it is.
+void draw_wallpaper_file(GpGraphics* graphics, const fs::path& path, std::int32_t position, const MonitorRect& monitor,
+                         const MonitorRect& bounds) {
+    if (!file_exists(path)) return;
+    Gdiplus::GpImage* raw = nullptr;
+    if (flat::GdipLoadImageFromFile(path.c_str(), &raw) != Gdiplus::Ok) return;
+    const gdiplus::Image image(raw);
+    UINT iw = 0, ih = 0;
+    if (flat::GdipGetImageWidth(image.get(), &iw) != Gdiplus::Ok ||
+        flat::GdipGetImageHeight(image.get(), &ih) != Gdiplus::Ok)
+        return;
+    const auto placement = place_wallpaper(iw, ih, position, monitor, bounds);
+    if (!placement) return;
+    // Scaling samples beyond the image's edges; mirrored edges keep them from fading into
+    // a dark seam. Without attributes the picture is still drawn.
+    const gdiplus::ImageAttributes edges;
+    if (edges.get()) flat::GdipSetImageAttributesWrapMode(edges.get(), Gdiplus::WrapModeTileFlipXY, 0, FALSE);
+    const PixelRect& r = placement->first;
+    for (std::int64_t row = 0; row < placement->rows; ++row) {
+        for (std::int64_t column = 0; column < placement->columns; ++column) {
+            flat::GdipDrawImageRectRectI(graphics, image.get(), clamp32(r.x + column * r.width),
+                                         clamp32(r.y + row * r.height), r.width, r.height, 0, 0,
+                                         static_cast<INT>(iw), static_cast<INT>(ih), Gdiplus::UnitPixel, edges.get(),
+                                         nullptr, nullptr);
+        }
+    }
+}
+
+// Wraps the layer's premultiplied pixels without copying; GDI+ only reads them.
+bool draw_layer(GpGraphics* graphics, const TextLayer& layer, std::int32_t x, std::int32_t y) {
+    Gdiplus::GpBitmap* raw = nullptr;
+    auto* pixels = const_cast<BYTE*>(layer.pixels.data());
+    if (flat::GdipCreateBitmapFromScan0(layer.width, layer.height, layer.width * 4, PixelFormat32bppPARGB, pixels,
+                                        &raw) != Gdiplus::Ok ||
+        !raw)
+        return false;
+    const gdiplus::Image bitmap(raw);
+    return flat::GdipDrawImageRectRectI(graphics, bitmap.get(), x, y, layer.width, layer.height, 0, 0, layer.width,
+                                        layer.height, Gdiplus::UnitPixel, nullptr, nullptr, nullptr) == Gdiplus::Ok;
+}
+
+const OriginalEntry* recorded_entry(const OriginalState& state, const std::string& device_path) {
+    for (const auto& entry : state.monitors) {
+        if (entry.device_path == device_path) return &entry;
+    }
+    return nullptr;
+}
+
+void draw_background(GpGraphics* graphics, const Composition& c, const WallpaperMonitor& monitor) {
+    if (c.mode == BackgroundMode::Black) {
+        flat::GdipGraphicsClear(graphics, 0xFF000000);
+        return;
+    }
+    flat::GdipGraphicsClear(graphics, opaque_argb(c.state.color));
+    if (c.mode == BackgroundMode::Spotlight && c.spotlight_image && file_exists(*c.spotlight_image)) {
+        draw_wallpaper_file(graphics, *c.spotlight_image, kPositionFill, monitor.rect, c.bounds);
+        return;
+    }
+    const OriginalEntry* entry = recorded_entry(c.state, monitor.device_path);
+    if (!entry) return;
+    const fs::path wallpaper = utf8_to_path(entry->wallpaper);
+    const fs::path picture = file_exists(wallpaper) ? wallpaper : utf8_to_path(entry->backup);
+    draw_wallpaper_file(graphics, picture, c.state.position, monitor.rect, c.bounds);
+}
+
+bool shows_content(const Settings& settings, const WallpaperMonitor& monitor) {
+    return monitor.device_name && is_monitor_enabled(settings, *monitor.device_name);
+}
+
+Status draw_content(GpGraphics* graphics, const Composition& c, std::int32_t w, std::int32_t h) {
+    const RenderedContent& content = c.content;
+    auto [x, y] = content_block_origin(w, h, content.image.width, content.total_height);
+    if (c.layers.duty) {
+        if (!draw_layer(graphics, c.layers.duty->layer(), x, y)) return make_error(kDutyDrawMessage);
+        y = clamp32(std::int64_t{y} + content.duty->height + content.duty_gap);
+    }
+    if (!draw_layer(graphics, c.layers.image.layer(), x, y)) return make_error(kImageDrawMessage);
+    if (c.layers.text) {
+        const std::int32_t text_y = clamp32(std::int64_t{y} + content.image.height + content.text_gap);
+        if (!draw_layer(graphics, c.layers.text->layer(), x, text_y)) return make_error(kTextDrawMessage);
+    }
+    return {};
+}
+
+// One monitor's bitmap exists only inside this call, so peak memory is one monitor.
+Status compose_monitor(const Composition& c, const WallpaperMonitor& monitor, const fs::path& file) {
+    const std::int64_t w = std::int64_t{monitor.rect.right} - monitor.rect.left;
+    const std::int64_t h = std::int64_t{monitor.rect.bottom} - monitor.rect.top;
+    if (w < 1 || w > kMaxMonitorSide || h < 1 || h > kMaxMonitorSide) return make_error(kMonitorSizeMessage);
+    Gdiplus::GpBitmap* raw_bitmap = nullptr;
+    if (flat::GdipCreateBitmapFromScan0(static_cast<INT>(w), static_cast<INT>(h), 0, PixelFormat32bppPARGB, nullptr,
+                                        &raw_bitmap) != Gdiplus::Ok ||
+        !raw_bitmap)
+        return make_error(kBitmapMessage);
+    const gdiplus::Image bitmap(raw_bitmap);
+    Status drawn;
+    {
+        GpGraphics* raw_graphics = nullptr;
+        if (flat::GdipGetImageGraphicsContext(bitmap.get(), &raw_graphics) != Gdiplus::Ok || !raw_graphics)
+            return make_error(kGraphicsMessage);
+        const gdiplus::Graphics graphics(raw_graphics);
+        flat::GdipSetInterpolationMode(graphics.get(), Gdiplus::InterpolationModeHighQualityBicubic);
+        draw_background(graphics.get(), c, monitor);
+        if (shows_content(c.settings, monitor)) drawn = draw_content(graphics.get(), c, static_cast<std::int32_t>(w),
+                                                                     static_cast<std::int32_t>(h));
+    }
+    if (!drawn) return drawn;
+    const Gdiplus::GpStatus saved = flat::GdipSaveImageToFile(bitmap.get(), file.c_str(), &kPngEncoder, nullptr);
+    if (saved != Gdiplus::Ok) return make_error(kSaveMessage + gdiplus::status_text(saved));
+    return {};
+}
+
+Result<Layers> prepare_layers(const RenderedContent& content) {
+    auto image = apply_alpha(content.image, content.image_alpha);
+    if (!image) return image.take_error();
+    Layers layers{std::move(*image), std::nullopt, std::nullopt};
+    if (content.text) {
+        auto text = apply_alpha(*content.text, content.text_alpha);
+        if (!text) return text.take_error();
+        layers.text = std::move(*text);
+    }
+    if (content.duty) {
+        auto duty = apply_alpha(*content.duty, content.duty_alpha);
+        if (!duty) return duty.take_error();
+        layers.duty = std::move(*duty);
+    }
+    return layers;
+}
+
+std::string monitor_file_name(std::size_t index) { return "monitor-" + std::to_string(index) + ".png"; }
+
+struct OutputFolder {
+    fs::path staging;
+    fs::path published;
+};
+
+void remove_quietly(const fs::path& folder) {
+    std::error_code ec;
+    fs::remove_all(folder, ec);
+}
+
+// Leftovers of an interrupted composition go first; their names never collide with ours.
+Result<OutputFolder> create_output_folder(const fs::path& content_folder) {
+    std::error_code ec;
+    fs::create_directories(content_folder, ec);
+    if (ec) return file_system_error(ec);
+    std::vector<fs::path> stale;
+    for (fs::directory_iterator it(content_folder, ec), end; !ec && it != end; it.increment(ec)) {
+        if (path_to_utf8(it->path().filename()).rfind(".staging-", 0) == 0) stale.push_back(it->path());
+    }
+    for (const auto& p : stale) remove_quietly(p);
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                        std::chrono::system_clock::now().time_since_epoch())
+                        .count();
+    const std::string generation =
+        make_generation_name(GetCurrentProcessId(), static_cast<Uint128>(std::max<std::int64_t>(ns, 0)));
+    OutputFolder folder{content_folder / staging_name(generation), content_folder / generation};
+    if (!fs::create_directory(folder.staging, ec) || ec) {
+        if (!ec) ec = std::make_error_code(std::errc::file_exists);
+        return file_system_error(ec);
+    }
+    return folder;
+}
+
+Status draw_all(const Composition& c, std::span<const WallpaperMonitor> monitors, const fs::path& staging) {
+    for (std::size_t i = 0; i < monitors.size(); ++i) {
+        if (auto drawn = compose_monitor(c, monitors[i], staging / monitor_file_name(i)); !drawn) return drawn;
+    }
+    return {};
+}
+
+// On failure the recorded wallpapers go back and, when that was complete, the folder goes.
+Status apply_wallpapers(DesktopWallpaper& desktop, std::span<const WallpaperMonitor> monitors, OriginalState& state,
+                        const fs::path& published) {
+    if (auto positioned = desktop.set_position(kPositionStretch); !positioned) {
+        remove_quietly(published);
+        return positioned;
+    }
+    for (std::size_t i = 0; i < monitors.size(); ++i) {
+        const std::string file = path_to_utf8(published / monitor_file_name(i));
+        if (auto set = desktop.set_wallpaper(monitors[i].device_path, file); !set) {
+            const auto put_back = put_back_wallpapers(desktop, state, monitors);
+            if (put_back && *put_back) remove_quietly(published);
+            return set;
+        }
+        for (auto& entry : state.monitors) {
+            if (entry.device_path == monitors[i].device_path) entry.composite = file;
+        }
+    }
+    return {};
+}
+
+bool is_reparse_point(const fs::path& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+void remove_old_outputs(const fs::path& content_folder, const fs::path& published, const OriginalState& state) {
+    std::error_code ec;
+    std::vector<fs::path> old;
+    for (fs::directory_iterator it(content_folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const fs::path& p = it->path();
+        if (path_to_utf8(p.filename()).rfind("generation-", 0) != 0 || p == published) continue;
+        std::error_code type_ec;
+        if (!it->is_directory(type_ec) || is_reparse_point(p)) continue;
+        const bool in_use = std::any_of(state.monitors.begin(), state.monitors.end(), [&](const OriginalEntry& e) {
+            return e.composite && path_is_inside(*e.composite, p);
+        });
+        if (!in_use) old.push_back(p);
+    }
+    for (const auto& p : old) remove_quietly(p);
+}
+
+}  // namespace
+
+Status compose_wallpapers(const fs::path& install_folder, const RenderedContent& content, const Settings& settings,
+                          BackgroundMode mode, const std::optional<fs::path>& spotlight_image) {
+    auto desktop = open_desktop_wallpaper();
+    if (!desktop) return desktop.take_error();
+    auto monitors = list_wallpaper_monitors(**desktop);
+    if (!monitors) return monitors.take_error();
+    // Nothing to paint, and no record to give a changed position back with.
+    if (monitors->empty()) return {};
+    auto state = record_original_wallpapers(**desktop, *monitors, mode, install_folder);
+    if (!state) return state.take_error();
+    if (install_folder.empty()) return make_error(kOutputPathMessage);
+    const CompositePaths paths = composite_paths(install_folder);
+    auto output = create_output_folder(paths.content);
+    if (!output) return output.take_error();
+    auto layers = prepare_layers(content);
+    if (!layers) {
+        remove_quietly(output->staging);
+        return layers.take_error();
+    }
+    const Composition c{content, settings, mode, spotlight_image, *state, virtual_bounds(*monitors), *layers};
+    if (auto drawn = draw_all(c, *monitors, output->staging); !drawn) {
+        remove_quietly(output->staging);
+        return drawn;
+    }
+    auto again = list_wallpaper_monitors(**desktop);
+    if (!again || !same_monitor_layout(*monitors, *again)) {
+        remove_quietly(output->staging);
+        return again ? make_error(kMonitorsChangedMessage) : again.take_error();
+    }
+    std::error_code ec;
+    fs::rename(output->staging, output->published, ec);
+    if (ec) {
+        remove_quietly(output->staging);
+        return file_system_error(ec);
+    }
+    if (auto applied = apply_wallpapers(**desktop, *monitors, *state, output->published); !applied) return applied;
+    if (auto written = write_original_state(paths.state, *state); !written) return written;
+    remove_old_outputs(paths.content, output->published, *state);
+    return {};
+}
+
+}  // namespace veltrane

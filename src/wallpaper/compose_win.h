@@ -1,0 +1,33 @@
+// Wallpaper composition: one picture per monitor (background by mode, then the content
+// block centred), saved as PNG files in a fresh output folder under WallpaperComposite,
+// published by rename and set as each monitor's wallpaper, with the user's wallpapers
+// recorded first and put back when setting fails. The caller starts GDI+ around it.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+
+#include "file_util/result.h"
+#include "image/content_render.h"
+#include "settings/settings.h"
+
+namespace veltrane {
+
+inline constexpr const char* kMonitorSizeMessage = "지원하지 않는 모니터 해상도입니다.";
+inline constexpr const char* kBitmapMessage = "바탕화면 합성 버퍼 생성에 실패했습니다.";
+inline constexpr const char* kGraphicsMessage = "바탕화면 그래픽 생성에 실패했습니다.";
+inline constexpr const char* kDutyDrawMessage = "당직 박스 합성에 실패했습니다.";
+inline constexpr const char* kImageDrawMessage = "항생제표 이미지 합성에 실패했습니다.";
+inline constexpr const char* kTextDrawMessage = "항생제표 텍스트 합성에 실패했습니다.";
+inline constexpr const char* kSaveMessage = "합성 바탕화면 저장 실패: ";
+inline constexpr const char* kMonitorsChangedMessage = "합성 중 모니터 구성이 변경되었습니다.";
+inline constexpr const char* kOutputPathMessage = "바탕화면 합성 출력 경로를 확인하지 못했습니다.";
+inline constexpr const char* kCompositionFailedPrefix = "바탕화면 합성 실패: ";
+
+// `spotlight_image` is used in the Spotlight mode; without it that mode paints the user's
+// wallpaper. Needs a running GDI+ session on this thread.
+Status compose_wallpapers(const std::filesystem::path& install_folder, const RenderedContent& content,
+                          const Settings& settings, BackgroundMode mode,
+                          const std::optional<std::filesystem::path>& spotlight_image);
+
+}  // namespace veltrane

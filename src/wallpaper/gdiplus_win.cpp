@@ -1,0 +1,31 @@
+#include "wallpaper/gdiplus_win.h"
+
+#include <array>
+
+namespace veltrane::gdiplus {
+
+Result<Session> Session::start() {
+    Gdiplus::GdiplusStartupInput input;
+    ULONG_PTR token = 0;
+    const Gdiplus::GpStatus status = Gdiplus::GdiplusStartup(&token, &input, nullptr);
+    if (status != Gdiplus::Ok) return make_error("GDI+ 초기화 실패: " + status_text(status));
+    return Session(token);
+}
+
+Session::~Session() {
+    if (token_) Gdiplus::GdiplusShutdown(token_);
+}
+
+std::string status_text(Gdiplus::GpStatus status) {
+    static constexpr std::array<const char*, 22> names = {
+        "Ok", "GenericError", "InvalidParameter", "OutOfMemory", "ObjectBusy", "InsufficientBuffer",
+        "NotImplemented", "Win32Error", "WrongState", "Aborted", "FileNotFound", "ValueOverflow",
+        "AccessDenied", "UnknownImageFormat", "FontFamilyNotFound", "FontStyleNotFound", "NotTrueTypeFont",
+        "UnsupportedGdiplusVersion", "GdiplusNotInitialized", "PropertyNotFound", "PropertyNotSupported",
+        "ProfileNotFound"};
+    const auto n = static_cast<std::size_t>(status);
+    const std::string name = n < names.size() ? names[n] : "GDI+ status";
+    return name + " (" + std::to_string(n) + ")";
+}
+
+}  // namespace veltrane::gdiplus

@@ -1,0 +1,89 @@
+// GDI+ for one composition: the session started right before and shut down right after
+// it, owners for the flat API's bitmaps, images and graphics, and status texts.
+#pragma once
+
+#include <windows.h>
+#include <objidl.h>
+// The flat API needs min and max from <windows.h>'s era.
+#include <algorithm>
+namespace Gdiplus {
+using std::max;
+using std::min;
+}  // namespace Gdiplus
+#include <gdiplus.h>
+
+#include <string>
+#include <utility>
+
+#include "file_util/result.h"
+
+namespace veltrane::gdiplus {
+
+namespace flat = Gdiplus::DllExports;
+
+class Session {
+public:
+    // "GDI+ 초기화 실패: " + the status on failure.
+    static Result<Session> start();
+    Session(Session&& o) noexcept : token_(std::exchange(o.token_, 0)) {}
+    Session& operator=(Session&&) = delete;
+    Session(const Session&) = delete;
+    ~Session();
+
+private:
+    explicit Session(ULONG_PTR token) : token_(token) {}
+    ULONG_PTR token_ = 0;
+};
+
+// A bitmap or a loaded image; GDI+ disposes both with GdipDisposeImage.
+class Image {
+public:
+    Image() = default;
+    explicit Image(Gdiplus::GpImage* image) : image_(image) {}
+    Image(Image&& o) noexcept : image_(std::exchange(o.image_, nullptr)) {}
+    Image& operator=(Image&&) = delete;
+    Image(const Image&) = delete;
+    ~Image() {
+        if (image_) flat::GdipDisposeImage(image_);
+    }
+    Gdiplus::GpImage* get() const { return image_; }
+    Gdiplus::GpBitmap* bitmap() const { return static_cast<Gdiplus::GpBitmap*>(image_); }
+    explicit operator bool() const { return image_ != nullptr; }
+
+private:
+    Gdiplus::GpImage* image_ = nullptr;
+};
+
+class Graphics {
+public:
+    explicit Graphics(Gdiplus::GpGraphics* graphics) : graphics_(graphics) {}
+    Graphics(Graphics&& o) noexcept : graphics_(std::exchange(o.graphics_, nullptr)) {}
+    Graphics& operator=(Graphics&&) = delete;
+    Graphics(const Graphics&) = delete;
+    ~Graphics() {
+        if (graphics_) flat::GdipDeleteGraphics(graphics_);
+    }
+    Gdiplus::GpGraphics* get() const { return graphics_; }
+
+private:
+    Gdiplus::GpGraphics* graphics_ = nullptr;
+};
+
+class ImageAttributes {
+public:
+    ImageAttributes() { flat::GdipCreateImageAttributes(&attributes_); }
+    ImageAttributes(const ImageAttributes&) = delete;
+    ImageAttributes& operator=(const ImageAttributes&) = delete;
+    ~ImageAttributes() {
+        if (attributes_) flat::GdipDisposeImageAttributes(attributes_);
+    }
+    Gdiplus::GpImageAttributes* get() const { return attributes_; }
+
+private:
+    Gdiplus::GpImageAttributes* attributes_ = nullptr;
+};
+
+// The status's name and number, "Win32Error (7)".
+std::string status_text(Gdiplus::GpStatus status);
+
+}  // namespace veltrane::gdiplus

@@ -1,0 +1,48 @@
+// Recording the user's wallpapers before the first composition (with backup copies) and
+// giving them back. The rules are portable over DesktopWallpaper; the Windows side adds the
+// restore lock and the real interface (original_wallpaper_win.h).
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <span>
+
+#include "file_util/result.h"
+#include "settings/settings.h"
+#include "wallpaper/desktop_wallpaper.h"
+#include "wallpaper/original_state.h"
+
+namespace veltrane {
+
+inline constexpr const char* kStatePathMessage = "바탕화면 합성 상태 경로를 확인하지 못했습니다.";
+inline constexpr const char* kDataPathMessage = "바탕화면 합성 데이터 경로를 확인하지 못했습니다.";
+inline constexpr const char* kBrokenStateMessage = "바탕화면 백업 상태가 손상되었습니다.";
+inline constexpr const char* kRestoredMessage = "이전 바탕화면으로 되돌렸습니다.";
+inline constexpr const char* kNothingToRestoreMessage = "되돌릴 바탕화면 기록이 없습니다.";
+inline constexpr const char* kRestoreFailedMessage = "합성 이전 바탕화면으로 되돌리지 못했습니다.";
+
+// The record in force after making sure every current monitor has an entry (and, in the
+// original mode, that a wallpaper the user picked since is backed up). Written when changed.
+Result<OriginalState> record_original_wallpapers(DesktopWallpaper& desktop,
+                                                 std::span<const WallpaperMonitor> monitors,
+                                                 BackgroundMode mode,
+                                                 const std::filesystem::path& install_folder);
+
+// Sets every recorded wallpaper that can be set (the file, else its backup, else an empty
+// path when there never was one), then position and colour. True when every entry was set.
+Result<bool> put_back_wallpapers(DesktopWallpaper& desktop, const OriginalState& state,
+                                 std::span<const WallpaperMonitor> monitors);
+
+enum class RestoreOutcome { NothingToRestore, Restored, RestoredPartly };
+
+// Opens the interface only when there is a record to restore.
+using OpenDesktopWallpaper = std::function<Result<std::unique_ptr<DesktopWallpaper>>()>;
+using ListGdiMonitors = std::function<std::vector<MonitorEntry>()>;
+
+// The restore without its lock: read the record, put it back, and remove WallpaperComposite
+// when every monitor was restored. An invalid record fails and stays in place.
+Result<RestoreOutcome> restore_from_record(const std::filesystem::path& install_folder,
+                                           const OpenDesktopWallpaper& open, const ListGdiMonitors& gdi_monitors);
+
+}  // namespace veltrane
