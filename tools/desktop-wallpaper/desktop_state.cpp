@@ -31,11 +31,12 @@ std::optional<MonitorLine> parse_monitor(std::string_view value) {
 
 std::optional<FailRule> parse_fail(std::string_view value) {
     const auto f = split_fields(value);
-    if (f.size() < 2 || f.size() > 3 || f[0].empty()) return std::nullopt;
+    if (f.size() < 2 || f.size() > 4 || f[0].empty()) return std::nullopt;
     const auto hr = parse_hresult(f[1]);
     if (!hr) return std::nullopt;
-    FailRule rule{f[0], *hr, std::nullopt};
-    if (f.size() == 3) rule.device_path = f[2];
+    FailRule rule{f[0], *hr, std::nullopt, std::nullopt};
+    if (f.size() >= 3) rule.device_path = f[2];
+    if (f.size() == 4) rule.path_suffix = f[3];
     return rule;
 }
 
@@ -174,9 +175,10 @@ bool unplugged(const Desktop& d, std::string_view device_path) {
 }
 
 std::optional<std::uint32_t> injected_failure(const Desktop& d, std::string_view method,
-                                              const std::string* device_path) {
+                                              const std::string* device_path, const std::string* path) {
     for (const auto& rule : d.fails) {
         if (rule.method != method) continue;
+        if (rule.path_suffix && (!path || !std::string_view(*path).ends_with(*rule.path_suffix))) continue;
         if (!rule.device_path || (device_path && *rule.device_path == *device_path)) return rule.hresult;
     }
     return std::nullopt;

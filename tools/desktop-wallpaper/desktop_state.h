@@ -21,6 +21,7 @@ struct FailRule {
     std::string method;
     std::uint32_t hresult = 0;
     std::optional<std::string> device_path;  // only calls about this monitor fail
+    std::optional<std::string> path_suffix;  // only SetWallpaper calls whose path ends so
 };
 
 struct UnplugRule {
@@ -70,7 +71,7 @@ bool unplugged(const Desktop& desktop, std::string_view device_path);
 // The first rule for the method that applies: a rule without device path always, one with a
 // device path only when `device_path` is that monitor.
 std::optional<std::uint32_t> injected_failure(const Desktop& desktop, std::string_view method,
-                                              const std::string* device_path);
+                                              const std::string* device_path, const std::string* path = nullptr);
 std::uint32_t delay_of(const Desktop& desktop, std::string_view method);
 
 // "\\?\DISPLAY#VLT0000#<n>&0&UID<n>#{e6f07b5f-ee97-4a90-b076-33f57bf4eaa7}"

@@ -54,10 +54,11 @@ const MonitorLine* find_monitor(const std::vector<MonitorLine>& list, const std:
 }
 
 // A failure injected for the method in general or for one of these monitors.
-std::optional<HRESULT> injected(const Desktop& desktop, const char* method, const std::vector<std::string>& devices) {
-    auto hr = standin::injected_failure(desktop, method, nullptr);
+std::optional<HRESULT> injected(const Desktop& desktop, const char* method, const std::vector<std::string>& devices,
+                                const std::string* path = nullptr) {
+    auto hr = standin::injected_failure(desktop, method, nullptr, path);
     for (auto it = devices.begin(); !hr && it != devices.end(); ++it) {
-        hr = standin::injected_failure(desktop, method, &*it);
+        hr = standin::injected_failure(desktop, method, &*it, path);
     }
     if (!hr) return std::nullopt;
     return static_cast<HRESULT>(*hr);
@@ -129,8 +130,9 @@ HRESULT set_wallpaper(Call& call, LPCWSTR monitor_id, LPCWSTR wallpaper) {
     } else {
         targets.push_back(standin::to_utf8(monitor_id));
     }
-    if (auto hr = injected(call.desktop, "SetWallpaper", targets)) return *hr;
     if (wallpaper == nullptr) return E_INVALIDARG;
+    const std::string path = standin::to_utf8(wallpaper);
+    if (auto hr = injected(call.desktop, "SetWallpaper", targets, &path)) return *hr;
     if (monitor_id != nullptr && !find_monitor(monitors, targets.front())) return kUnknownMonitor;
     for (const auto& device : targets) standin::set_wallpaper(call.desktop, device, standin::to_utf8(wallpaper));
     call.changed = true;

@@ -1,0 +1,138 @@
+// Composition through the stand-in desktop with real GDI+: what each monitor's picture shows,
+// what the desktop is left with, and that failures leave the user's wallpapers in place.
+#include <gtest/gtest.h>
+
+#include "composition/composition_fixture.h"
+#include "file_util/text.h"
+#include "wallpaper/compose_win.h"
+#include "wallpaper/original_state.h"
+
+namespace veltrane {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace testing;
+
+// The block on a 1920 × 1080 monitor: origin (760, 290); duty 290–369, image 380–679,
+// text 690–789.
+constexpr int kCentreX = 960, kDutyY = 330, kImageY = 530, kTextY = 740, kDutyGapY = 375;
+
+class Composition : public ::testing::Test {
+protected:
+    ScratchDir dir{"compose"};
+    fs::path install = dir / "Veltrane_Desktop";
+    fs::path user_wallpaper = dir / "holiday.final.png";
+
+    void SetUp() override {
+        fs::create_directories(install);
+        write_png_file(user_wallpaper, 160, 90, kRed);
+    }
+    fs::path monitor_picture(int i) const {
+        return utf8_to_path(standin_wallpaper(i == 0 ? kLeftMonitor : kRightMonitor));
+    }
+};
+
+TEST_F(Composition, EachMonitorGetsItsOwnPictureAndTheUserWallpaperIsRecorded) {
+    describe_two_monitors(path_to_utf8(user_wallpaper), 4, kBlueColorref);
+    ASSERT_TRUE(compose(install, sample_content(255), Settings{}, BackgroundMode::Original).ok());
+
+    const auto folders = output_folders(install);
+    ASSERT_EQ(folders.size(), 1u);
+    EXPECT_EQ(folders[0].rfind("generation-", 0), 0u);
+    const fs::path published = content_folder(install) / folders[0];
+    EXPECT_EQ(monitor_picture(0), published / "monitor-0.png");
+    EXPECT_EQ(monitor_picture(1), published / "monitor-1.png");
+    EXPECT_EQ(read_standin_state().position, 2);
+
+    const Picture left(monitor_picture(0));
+    ASSERT_EQ(left.width(), 1920);
+    ASSERT_EQ(left.height(), 1080);
+    EXPECT_EQ(left.at(10, 10), kRed);  // the user's wallpaper, filled
+    EXPECT_EQ(left.at(kCentreX, kDutyY), kWhite);
+    EXPECT_EQ(left.at(kCentreX, kDutyGapY), kRed);
+    EXPECT_EQ(left.at(kCentreX, kImageY), kGreen);
+    EXPECT_EQ(left.at(kCentreX, kTextY), kBlue);
+    EXPECT_EQ(left.at(759, kImageY), kRed);
+    EXPECT_EQ(left.at(760, kImageY), kGreen);
+
+    // No wallpaper and no GDI device name: the background colour, no content.
+    const Picture right(monitor_picture(1));
+    EXPECT_EQ(right.at(10, 10), kBlue);
+    EXPECT_EQ(right.at(kCentreX, kImageY), kBlue);
+
+    const auto state = read_original_state(composite_paths(install).state);
+    ASSERT_TRUE(state);
+    EXPECT_EQ(state->position, 4);
+    EXPECT_EQ(state->color, kBlueColorref);
+    ASSERT_EQ(state->monitors.size(), 2u);
+    EXPECT_EQ(state->monitors[0].wallpaper, path_to_utf8(user_wallpaper));
+    EXPECT_EQ(read_raw(utf8_to_path(state->monitors[0].backup)), read_raw(user_wallpaper));
+    EXPECT_EQ(utf8_to_path(state->monitors[0].backup).filename(), "monitor-0.png");
+    EXPECT_EQ(state->monitors[1].wallpaper, "");
+    EXPECT_EQ(state->monitors[1].composite, path_to_utf8(published / "monitor-1.png"));
+}
+
+TEST_F(Composition, AlphaBlackModeAndDisabledMonitors) {
+    describe_two_monitors(path_to_utf8(user_wallpaper), 4, kBlueColorref);
+    ASSERT_TRUE(compose(install, sample_content(128), Settings{}, BackgroundMode::Black).ok());
+    const Picture half(monitor_picture(0));
+    EXPECT_EQ(half.at(10, 10), kBlack);  // black mode ignores wallpaper and colour
+    EXPECT_EQ(half.at(kCentreX, kImageY), (Rgb{0, 128, 0}));
+    EXPECT_EQ(half.at(kCentreX, kDutyY), (Rgb{128, 128, 128}));
+    EXPECT_EQ(Picture(monitor_picture(1)).at(10, 10), kBlack);
+
+    Settings settings;
+    settings.disabled_monitors = {"\\\\.\\DISPLAY1"};
+    ASSERT_TRUE(compose(install, sample_content(255), settings, BackgroundMode::Original).ok());
+    const Picture disabled(monitor_picture(0));
+    EXPECT_EQ(disabled.at(kCentreX, kImageY), kRed);
+    EXPECT_EQ(disabled.at(kCentreX, kDutyY), kRed);
+    // The previous output folder is gone; the record still names the user's wallpaper.
+    EXPECT_EQ(output_folders(install).size(), 1u);
+    EXPECT_EQ(read_original_state(composite_paths(install).state)->monitors[0].wallpaper,
+              path_to_utf8(user_wallpaper));
+}
+
+TEST_F(Composition, SpanAndSpotlightBackgrounds) {
+    const fs::path wide = dir / "wide.png";
+    write_png_file(wide, 160, 45, kRed, kBlue);
+    describe_two_monitors(path_to_utf8(wide), 5, 0);
+    StandinState state = read_standin_state();
+    state.wallpapers.push_back({kRightMonitor, path_to_utf8(wide)});
+    write_standin_state(state);
+    ASSERT_TRUE(compose(install, sample_content(255), Settings{}, BackgroundMode::Original).ok());
+    // One image over 3840 pixels: red on the left monitor, blue on the right one.
+    EXPECT_EQ(Picture(monitor_picture(0)).at(1800, 500), kRed);
+    EXPECT_EQ(Picture(monitor_picture(1)).at(120, 500), kBlue);
+
+    const fs::path spotlight = dir / "spotlight.png";
+    write_png_file(spotlight, 64, 36, kYellow);
+    ASSERT_TRUE(compose(install, sample_content(255), Settings{}, BackgroundMode::Spotlight, spotlight).ok());
+    EXPECT_EQ(Picture(monitor_picture(0)).at(10, 10), kYellow);
+    EXPECT_EQ(Picture(monitor_picture(1)).at(1900, 1070), kYellow);
+}
+
+TEST_F(Composition, FailingSecondMonitorPutsTheFirstBack) {
+    describe_two_monitors(path_to_utf8(user_wallpaper), 4, kBlueColorref,
+                          {"fail=SetWallpaper|0x80070005|" + kRightMonitor + "|monitor-1.png"});
+    const auto result = compose(install, sample_content(255), Settings{}, BackgroundMode::Original);
+    ASSERT_FALSE(result.ok());
+    EXPECT_NE(result.error().message.find("0x80070005"), std::string::npos) << result.error().message;
+    EXPECT_EQ(standin_wallpaper(kLeftMonitor), path_to_utf8(user_wallpaper));
+    EXPECT_EQ(read_standin_state().position, 4);
+    for (const auto& name : output_folders(install)) EXPECT_NE(name.rfind("generation-", 0), 0u) << name;
+}
+
+TEST_F(Composition, MonitorUnpluggedWhileComposingChangesNothing) {
+    describe_two_monitors(path_to_utf8(user_wallpaper), 4, kBlueColorref, {"unplug=" + kRightMonitor + "|1"});
+    const auto result = compose(install, sample_content(255), Settings{}, BackgroundMode::Original);
+    ASSERT_FALSE(result.ok());
+    EXPECT_EQ(result.error().message, kMonitorsChangedMessage);
+    EXPECT_TRUE(calls_of("SetWallpaper").empty());
+    EXPECT_TRUE(calls_of("SetPosition").empty());
+    EXPECT_TRUE(output_folders(install).empty());
+    EXPECT_EQ(standin_wallpaper(kLeftMonitor), path_to_utf8(user_wallpaper));
+}
+
+}  // namespace
+}  // namespace veltrane
