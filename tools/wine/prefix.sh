@@ -4,6 +4,7 @@
 #                            working prefix (so no run sees the last run's registry or files),
 #                            run the hooks in prepare.d, start a persistent wineserver
 #   prefix.sh cleanup BUILD  stop the wineserver and Xvfb
+# VELTRANE_XVFB_SCREEN sets the screen (default 1920x1080x24; Wine sees one monitor of that size).
 # Hooks: template.d/*.sh run once when the template is made (trust stores, fonts);
 # prepare.d/*.sh run on every setup (stand-ins built in BUILD). Both get WINEPREFIX, BUILD
 # and TOOLS in the environment.
@@ -25,7 +26,7 @@ start_xvfb() {
     for n in $(seq 90 140); do
         [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || break
     done
-    Xvfb ":$n" -screen 0 1920x1080x24 -nolisten tcp >"$state/xvfb.log" 2>&1 &
+    Xvfb ":$n" -screen 0 "${VELTRANE_XVFB_SCREEN:-1920x1080x24}" -nolisten tcp >"$state/xvfb.log" 2>&1 &
     echo $! >"$state/xvfb.pid"
     echo ":$n" >"$state/display"
     for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && return; sleep 0.1; done
