@@ -79,6 +79,15 @@ std::optional<std::string> read_current_generation(const fs::path& exe_folder) {
     return name;
 }
 
+void remove_staging_folders(const fs::path& folder) {
+    std::error_code ec;
+    std::vector<fs::path> stale;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        if (path_to_utf8(it->path().filename()).rfind(".staging-", 0) == 0) stale.push_back(it->path());
+    }
+    for (const auto& p : stale) fs::remove_all(p, ec);
+}
+
 std::size_t prune_generations(const fs::path& exe_folder) {
     const auto current = read_current_generation(exe_folder);
     auto generations = list_generations(exe_folder);

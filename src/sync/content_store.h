@@ -39,6 +39,9 @@ bool is_entity_tag(std::string_view tag);
 // "generation-" + process id + "-" + nanoseconds since 1970 (a 128-bit count).
 std::string make_generation_name(std::uint32_t process_id, Uint128 nanoseconds);
 std::string staging_name(std::string_view generation);
+// Deletes every entry of the folder whose name begins with ".staging-": what an interrupted
+// run left. Errors are ignored.
+void remove_staging_folders(const std::filesystem::path& folder);
 
 std::optional<std::string> read_current_generation(const std::filesystem::path& exe_folder);
 // Deletes the oldest generations, never the current one, until at most two are left;

@@ -43,15 +43,6 @@ void fetch_duty(const fs::path& exe_folder, const SyncInputs& in) {
     if (auto duty = fetch_text(in, kDutyPath, kDutyLimit)) (void)write_file_atomic(exe_folder / kDutyFile, *duty);
 }
 
-void remove_stale_staging(const fs::path& content) {
-    std::error_code ec;
-    std::vector<fs::path> stale;
-    for (fs::directory_iterator it(content, ec), end; !ec && it != end; it.increment(ec)) {
-        if (path_to_utf8(it->path().filename()).rfind(".staging-", 0) == 0) stale.push_back(it->path());
-    }
-    for (const auto& p : stale) fs::remove_all(p, ec);
-}
-
 std::span<const std::uint8_t> as_bytes(const std::string& s) {
     return {reinterpret_cast<const std::uint8_t*>(s.data()), s.size()};
 }
@@ -96,7 +87,7 @@ bool sync_content_into(const fs::path& exe_folder, const SyncInputs& in) {
     if (!has_png_envelope(*image) || !in.image_decodes(*image)) return false;
 
     const fs::path content = exe_folder / kContentFolder;
-    remove_stale_staging(content);
+    remove_staging_folders(content);
     const std::size_t left = prune_generations(exe_folder);
     if (left >= 3) return false;
     if (left == 0) {

@@ -199,11 +199,7 @@ Result<OutputFolder> create_output_folder(const fs::path& content_folder) {
     std::error_code ec;
     fs::create_directories(content_folder, ec);
     if (ec) return file_system_error(ec);
-    std::vector<fs::path> stale;
-    for (fs::directory_iterator it(content_folder, ec), end; !ec && it != end; it.increment(ec)) {
-        if (path_to_utf8(it->path().filename()).rfind(".staging-", 0) == 0) stale.push_back(it->path());
-    }
-    for (const auto& p : stale) remove_quietly(p);
+    remove_staging_folders(content_folder);
     const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
                         std::chrono::system_clock::now().time_since_epoch())
                         .count();
