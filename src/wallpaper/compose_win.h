@@ -22,7 +22,6 @@ inline constexpr const char* kTextDrawMessage = "항생제표 텍스트 합성�
 inline constexpr const char* kSaveMessage = "합성 바탕화면 저장 실패: ";
 inline constexpr const char* kMonitorsChangedMessage = "합성 중 모니터 구성이 변경되었습니다.";
 inline constexpr const char* kOutputPathMessage = "바탕화면 합성 출력 경로를 확인하지 못했습니다.";
-inline constexpr const char* kCompositionFailedPrefix = "바탕화면 합성 실패: ";
 
 // `spotlight_image` is used in the Spotlight mode; without it that mode paints the user's
 // wallpaper. Needs a running GDI+ session on this thread.

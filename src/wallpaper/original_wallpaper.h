@@ -16,7 +16,6 @@
 namespace veltrane {
 
 inline constexpr const char* kStatePathMessage = "바탕화면 합성 상태 경로를 확인하지 못했습니다.";
-inline constexpr const char* kDataPathMessage = "바탕화면 합성 데이터 경로를 확인하지 못했습니다.";
 inline constexpr const char* kBrokenStateMessage = "바탕화면 백업 상태가 손상되었습니다.";
 inline constexpr const char* kRestoredMessage = "이전 바탕화면으로 되돌렸습니다.";
 inline constexpr const char* kNothingToRestoreMessage = "되돌릴 바탕화면 기록이 없습니다.";
