@@ -197,18 +197,21 @@ HRESULT get_monitor_rect(Call& call, LPCWSTR monitor_id, RECT* rect) {
     return S_OK;
 }
 
-class Wallpaper final : public IDesktopWallpaper {
+// IUnknown for one interface: deleted with its last reference, and counted while alive so
+// DllCanUnloadNow can answer.
+template <class Interface, const IID& interface_id>
+class ComObject : public Interface {
 public:
-    Wallpaper() { ++g_objects; }
-    ~Wallpaper() { --g_objects; }
-    Wallpaper(const Wallpaper&) = delete;
-    Wallpaper& operator=(const Wallpaper&) = delete;
+    ComObject() { ++g_objects; }
+    virtual ~ComObject() { --g_objects; }
+    ComObject(const ComObject&) = delete;
+    ComObject& operator=(const ComObject&) = delete;
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
         if (out == nullptr) return E_POINTER;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDesktopWallpaper)) {
-            *out = static_cast<IDesktopWallpaper*>(this);
-            AddRef();
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, interface_id)) {
+            *out = static_cast<Interface*>(this);
+            this->AddRef();
             return S_OK;
         }
         *out = nullptr;
@@ -217,9 +220,16 @@ public:
     ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
     ULONG STDMETHODCALLTYPE Release() override {
         const ULONG left = --refs_;
-        if (left == 0) std::unique_ptr<Wallpaper> owner(this);
+        if (left == 0) std::unique_ptr<ComObject> owner(this);
         return left;
     }
+
+private:
+    std::atomic<ULONG> refs_{1};
+};
+
+class Wallpaper final : public ComObject<IDesktopWallpaper, IID_IDesktopWallpaper> {
+public:
 
     HRESULT STDMETHODCALLTYPE SetWallpaper(LPCWSTR monitorID, LPCWSTR wallpaper) override {
         return run_call("SetWallpaper", argument(monitorID) + "|" + argument(wallpaper),
@@ -297,34 +307,10 @@ public:
         return not_implemented("GetStatus");
     }
     HRESULT STDMETHODCALLTYPE Enable(BOOL) override { return not_implemented("Enable"); }
-
-private:
-    std::atomic<ULONG> refs_{1};
 };
 
-class Factory final : public IClassFactory {
+class Factory final : public ComObject<IClassFactory, IID_IClassFactory> {
 public:
-    Factory() { ++g_objects; }
-    ~Factory() { --g_objects; }
-    Factory(const Factory&) = delete;
-    Factory& operator=(const Factory&) = delete;
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
-        if (out == nullptr) return E_POINTER;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IClassFactory)) {
-            *out = static_cast<IClassFactory*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = --refs_;
-        if (left == 0) std::unique_ptr<Factory> owner(this);
-        return left;
-    }
 
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** out) override {
         if (out == nullptr) return E_POINTER;
@@ -343,9 +329,6 @@ public:
         }
         return S_OK;
     }
-
-private:
-    std::atomic<ULONG> refs_{1};
 };
 
 }  // namespace
