@@ -113,9 +113,8 @@ void draw_background(GpGraphics* graphics, const Composition& c, const Wallpaper
     }
     const OriginalEntry* entry = recorded_entry(c.state, monitor.device_path);
     if (!entry) return;
-    const fs::path wallpaper = utf8_to_path(entry->wallpaper);
-    const fs::path picture = file_exists(wallpaper) ? wallpaper : utf8_to_path(entry->backup);
-    draw_wallpaper_file(graphics, picture, c.state.position, monitor.rect, c.bounds);
+    if (const auto picture = restorable_path(*entry))
+        draw_wallpaper_file(graphics, utf8_to_path(*picture), c.state.position, monitor.rect, c.bounds);
 }
 
 bool shows_content(const Settings& settings, const WallpaperMonitor& monitor) {

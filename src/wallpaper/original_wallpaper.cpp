@@ -82,20 +82,19 @@ Result<bool> record_monitor(OriginalState& state, const WallpaperMonitor& monito
     return refresh_entry(*found, static_cast<std::size_t>(found - state.monitors.begin()), monitor, paths);
 }
 
-// The path to set for an entry, or nothing when it cannot be restored now.
-std::optional<std::string> restorable_path(const OriginalEntry& entry) {
-    if (file_exists(entry.wallpaper)) return entry.wallpaper;
-    if (file_exists(entry.backup)) return entry.backup;
-    if (entry.wallpaper.empty()) return std::string();
-    return std::nullopt;
-}
-
 bool monitor_present(std::span<const WallpaperMonitor> monitors, const std::string& device_path) {
     return std::any_of(monitors.begin(), monitors.end(),
                        [&](const WallpaperMonitor& m) { return m.device_path == device_path; });
 }
 
 }  // namespace
+
+std::optional<std::string> restorable_path(const OriginalEntry& entry) {
+    if (file_exists(entry.wallpaper)) return entry.wallpaper;
+    if (file_exists(entry.backup)) return entry.backup;
+    if (entry.wallpaper.empty()) return std::string();
+    return std::nullopt;
+}
 
 Result<OriginalState> record_original_wallpapers(DesktopWallpaper& desktop, std::span<const WallpaperMonitor> monitors,
                                                  BackgroundMode mode, const fs::path& install_folder) {

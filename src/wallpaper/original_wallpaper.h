@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 
 #include "file_util/result.h"
@@ -27,6 +28,10 @@ Result<OriginalState> record_original_wallpapers(DesktopWallpaper& desktop,
                                                  std::span<const WallpaperMonitor> monitors,
                                                  BackgroundMode mode,
                                                  const std::filesystem::path& install_folder);
+
+// The picture an entry stands for: the recorded file, else its backup copy, else an empty
+// path when the monitor never had one; nothing when neither file is left.
+std::optional<std::string> restorable_path(const OriginalEntry& entry);
 
 // Sets every recorded wallpaper that can be set (the file, else its backup, else an empty
 // path when there never was one), then position and colour. True when every entry was set.
