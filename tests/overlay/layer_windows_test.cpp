@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <thread>
 
 #include "ipc/ipc.h"
@@ -255,7 +254,6 @@ TEST_F(LayerWindows, SitAtTheBottomBlendWithWhatIsBehindAndLetClicksThrough) {
     raise_overlays(*shown);
     EXPECT_TRUE(is_below(below.get(), overlay));
 
-    if (const char* hold = std::getenv("VELTRANE_HOLD_MS")) pump(std::chrono::milliseconds(std::atoi(hold)));
     destroy_overlays(*shown);
     below.reset();
     UnregisterClassW(wc.lpszClassName, instance());
