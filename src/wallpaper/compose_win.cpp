@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "file_util/file_util.h"
+#include "file_util/generation.h"
 #include "file_util/text.h"
-#include "sync/content_store.h"
 #include "wallpaper/desktop_wallpaper_win.h"
 #include "wallpaper/gdiplus_win.h"
 #include "wallpaper/original_state.h"
