@@ -34,7 +34,7 @@ bool run_content_sync() {
     in.image_decodes = [](std::span<const std::uint8_t> bytes) { return png_decodes(bytes); };
     in.process_id = GetCurrentProcessId();
     in.utc_nanoseconds = utc_nanoseconds_now();
-    in.local_now = local_time_now();
+    in.local_clock = local_time_now;
     return sync_content_into(*folder, in);
 }
 
