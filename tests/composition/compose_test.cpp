@@ -4,6 +4,7 @@
 
 #include <png.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 
@@ -195,9 +196,14 @@ TEST(Tiling, EveryTileSizeIsOneDrawWithEachPixelFromItsPlaceInTheGrid) {
             const gdiplus::Graphics graphics(raw_graphics);
             gdiplus::flat::GdipSetInterpolationMode(graphics.get(), Gdiplus::InterpolationModeHighQualityBicubic);
             gdiplus::flat::GdipGraphicsClear(graphics.get(), 0xFF000000);
-            const auto start = std::chrono::steady_clock::now();
-            draw_wallpaper_file(graphics.get(), file, 1, monitor, bounds);
-            seconds.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+            // The fastest of three draws, so a busy machine does not decide.
+            double fastest = 1e9;
+            for (int i = 0; i < 3; ++i) {
+                const auto start = std::chrono::steady_clock::now();
+                draw_wallpaper_file(graphics.get(), file, 1, monitor, bounds);
+                fastest = std::min(fastest, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+            }
+            seconds.push_back(fastest);
         }
         Gdiplus::Rect all(0, 0, 1024, 768);
         Gdiplus::BitmapData data{};
@@ -219,7 +225,7 @@ TEST(Tiling, EveryTileSizeIsOneDrawWithEachPixelFromItsPlaceInTheGrid) {
         EXPECT_EQ(wrong, 0) << tile.width;
     }
     // 786,432 tiles of one pixel take about as long as four of 500 pixels.
-    EXPECT_LT(seconds[0], 5 * seconds[2] + 1.0) << seconds[0] << " s against " << seconds[2] << " s";
+    EXPECT_LT(seconds[0], 4 * seconds[2] + 0.15) << seconds[0] << " s against " << seconds[2] << " s";
 }
 
 }  // namespace
