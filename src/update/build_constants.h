@@ -2,6 +2,9 @@
 // (the product's, and the test builds' own). Nothing changes them at run time.
 #pragma once
 
+#include <array>
+#include <cstdint>
+
 namespace veltrane::build {
 
 // "YYYYMMDDHHMMSS", checked at first use by current_build_version().
@@ -9,5 +12,8 @@ extern const char* const kBuildTimestamp;
 
 // The content server's HTTPS origin: scheme and host, no trailing slash.
 extern const char* const kContentServerOrigin;
+
+// The Ed25519 public key that every update manifest must be signed with; the only one.
+extern const std::array<std::uint8_t, 32> kUpdateSigningKey;
 
 }  // namespace veltrane::build
