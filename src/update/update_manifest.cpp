@@ -72,8 +72,8 @@ std::optional<std::uint64_t> integer_member(const json& object, const char* key)
     return exact_integer(*value);
 }
 
-std::optional<ReleaseFile> read_release_file(const json& object, const BuildVersion& version, const char* file_name,
-                                             std::uint64_t limit) {
+std::optional<ReleaseFile> read_release_file(const json& object, std::string_view origin, const BuildVersion& version,
+                                             const char* file_name, std::uint64_t limit) {
     if (!object.is_object()) return std::nullopt;
     const json* url = member(object, "url");
     const json* sha = member(object, "sha256");
@@ -81,7 +81,7 @@ std::optional<ReleaseFile> read_release_file(const json& object, const BuildVers
     if (!url || !url->is_string() || !sha || !sha->is_string() || !size) return std::nullopt;
     ReleaseFile file;
     file.url = url->get<std::string>();
-    if (file.url != release_url(version, file_name)) return std::nullopt;
+    if (file.url != release_url_for(origin, version, file_name)) return std::nullopt;
     if (*size < 1 || *size > limit) return std::nullopt;
     file.size = *size;
     if (!decode_hex_into(sha->get<std::string>(), file.sha256)) return std::nullopt;
@@ -136,6 +136,10 @@ bool verify_manifest_signature(std::span<const std::uint8_t> manifest, std::span
 }
 
 std::optional<UpdateManifest> parse_update_manifest(std::span<const std::uint8_t> manifest) {
+    return parse_update_manifest_for(build::kContentServerOrigin, manifest);
+}
+
+std::optional<UpdateManifest> parse_update_manifest_for(std::string_view origin, std::span<const std::uint8_t> manifest) {
     const std::string_view text = as_text(manifest);
     if (utf8_error(text)) return std::nullopt;
     const json doc = json::parse(text, nullptr, /*allow_exceptions=*/false);
@@ -157,8 +161,8 @@ std::optional<UpdateManifest> parse_update_manifest(std::span<const std::uint8_t
     const json* executable = member(doc, "executable");
     const json* font = member(doc, "font");
     if (!executable || !font) return std::nullopt;
-    auto executable_file = read_release_file(*executable, *version, kReleaseExecutableName, kExecutableSizeLimit);
-    auto font_file = read_release_file(*font, *version, kReleaseFontName, kFontSizeLimit);
+    auto executable_file = read_release_file(*executable, origin, *version, kReleaseExecutableName, kExecutableSizeLimit);
+    auto font_file = read_release_file(*font, origin, *version, kReleaseFontName, kFontSizeLimit);
     if (!executable_file || !font_file) return std::nullopt;
 
     UpdateManifest result;

@@ -55,6 +55,8 @@ bool verify_manifest_signature_with_key(const Ed25519PublicKey& key, std::span<c
 std::optional<Ed25519Signature> parse_signature_file(std::span<const std::uint8_t> signature_file);
 
 std::optional<UpdateManifest> parse_update_manifest(std::span<const std::uint8_t> manifest);
+// The same rules with the release URLs of a given origin, for the release-signing tool.
+std::optional<UpdateManifest> parse_update_manifest_for(std::string_view origin, std::span<const std::uint8_t> manifest);
 
 // Origin + "/api/static/veltrane/releases/" + version text + "/" + file name.
 std::string release_url(const BuildVersion& version, std::string_view file_name);
