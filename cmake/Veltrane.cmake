@@ -14,6 +14,8 @@ endif()
 set(VELTRANE_CONTENT_ORIGIN "https://veltrane.hospital.local" CACHE STRING "Content server origin (https, no trailing slash)")
 set(VELTRANE_TEST_SERVER_PORT 47443 CACHE STRING "Port of the content-server stand-in")
 set(VELTRANE_TEST_UNTRUSTED_PORT 47444 CACHE STRING "Port of the stand-in's untrusted twin")
+# The public key of the tests' fixed signing seed (tests/update/test_signing_key.h).
+set(VELTRANE_TEST_SIGNING_KEY 73276b5c5bae77374a8a156fdfebcda19d104f106722f9e398f501bc170ccd8f)
 
 set(VELTRANE_WARNINGS -Wall -Wextra -Wpedantic -Werror)
 
@@ -92,7 +94,9 @@ function(veltrane_constants variant)
   string(TOLOWER "${C_SIGNING_KEY}" VELTRANE_CONST_SIGNING_KEY_HEX)
   set(out ${CMAKE_BINARY_DIR}/generated/build_constants_${variant}.cpp)
   configure_file(${PROJECT_SOURCE_DIR}/src/update/build_constants.cpp.in ${out} @ONLY)
-  add_library(veltrane_constants_${variant} STATIC ${out})
+  # An object library: its object is linked wherever it is named, whatever the order of
+  # the static libraries that use it.
+  add_library(veltrane_constants_${variant} OBJECT ${out})
   veltrane_target_defaults(veltrane_constants_${variant})
 endfunction()
 

@@ -10,6 +10,9 @@
 #include "sync/download.h"
 #include "test_signing_key.h"
 #include "update/build_constants.h"
+#include "ipc/ipc.h"
+#include "settings/settings.h"
+#include "update/apply_update.h"
 #include "update/update_check.h"
 
 using namespace veltrane;
@@ -24,6 +27,12 @@ fs::path server_root() {
     std::string p = "Z:" + std::string(VELTRANE_TEST_SERVER_ROOT);
     for (char& c : p) c = c == '/' ? '\\' : c;
     return p;
+}
+
+fs::path test_program(const char* name) {
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    return fs::path(self).parent_path() / name;
 }
 
 // A release of a newer test build: the executable only needs the build's marker.
@@ -84,28 +93,84 @@ TEST(UpdateCheckServer, StagesWhatThePublishingToolLaidOutAndRefusesAShortFile) 
     EXPECT_FALSE(fs::exists(staging_folder(dir.path()) / "ready"));
 }
 
-TEST(UpdateCheckProcess, AManualCheckStagesRecordsAndStartsTheUpdater) {
-    vt::ContentServer server;
-    vt::ScratchDir dir("update-process");
-    publish_newer(dir);
-    wchar_t self[MAX_PATH];
-    GetModuleFileNameW(nullptr, self, MAX_PATH);
+TEST(UpdateCheckProcess, AHeldCheckEventStartsNothing) {
+    vt::ScratchDir dir("update-held");
     const fs::path child = dir / "update_child.exe";
-    fs::copy_file(fs::path(self).parent_path() / "update_child.exe", child);
+    fs::copy_file(test_program("update_child.exe"), child);
+    HANDLE other = CreateEventW(nullptr, TRUE, FALSE, L"Local\\Veltrane_Desktop.UpdateCheck");
+    EXPECT_EQ(Child(child, L"check").wait(), 3u);
+    CloseHandle(other);
+    EXPECT_FALSE(fs::exists(dir / kUpdateStateFile));
+}
 
-    {
-        // Another process of the session holds the check event: nothing starts or changes.
-        HANDLE other = CreateEventW(nullptr, TRUE, FALSE, L"Local\\Veltrane_Desktop.UpdateCheck");
-        EXPECT_EQ(Child(child, L"check").wait(), 3u);
-        CloseHandle(other);
-        EXPECT_FALSE(fs::exists(dir / kUpdateStateFile));
+namespace {
+
+// An installed old build (the service stand-in of this test build's version) with its font,
+// its service running, and a newer stand-in released on the server.
+struct Installation {
+    fs::path folder;
+    std::string old_exe = vt::read_raw(test_program("service_standin_old.exe"));
+    std::string new_exe = vt::read_raw(test_program("service_standin_new.exe"));
+
+    explicit Installation(const std::string& mode) {
+        folder = *install_folder();
+        fs::remove_all(folder);
+        fs::create_directories(folder);
+        vt::write_raw(folder / "Veltrane_Desktop.exe", old_exe);
+        vt::write_raw(folder / "Veltrane_Desktop.ttf", "old font");
+        vt::write_raw(folder / "standin-mode", mode);
+        fs::copy_file(test_program("update_child.exe"), folder / "update_child.exe");
+        vt::write_raw(folder / "new.ttf", "new font");
+        publish::SecretSeed seed{};
+        std::memcpy(seed.data(), vt::kTestSigningSeed, seed.size());
+        const auto published =
+            publish::publish_release({server_root(), test_program("service_standin_new.exe"), folder / "new.ttf"}, seed);
+        EXPECT_TRUE(published) << published.error().message;
+        EXPECT_TRUE(start_service_and_wait(folder / "Veltrane_Desktop.exe", folder));
     }
+    ~Installation() { (void)ipc::stop_running_instances(); }
 
-    ASSERT_EQ(Child(child, L"check").wait(), 0u);
-    const UpdateState record = read_update_state(dir / kUpdateStateFile);
-    EXPECT_EQ(record.status, UpdateStatus::Staged);
+    // The check, as the service runs it, then the updater it starts, until a final status.
+    UpdateState check_and_apply() const {
+        EXPECT_EQ(Child(folder / "update_child.exe", L"check").wait(), 0u);
+        UpdateState record;
+        for (int i = 0; i < 900; ++i) {
+            record = read_update_state(folder / kUpdateStateFile);
+            if (record.status != UpdateStatus::Staged && record.status != UpdateStatus::Applying) break;
+            Sleep(100);
+        }
+        return record;
+    }
+    std::string file(const char* name) const { return vt::read_raw(folder / name); }
+};
+
+}  // namespace
+
+TEST(ApplyUpdate, ReplacesExecutableAndFontAndStartsTheNewService) {
+    vt::ContentServer server;
+    Installation install("");
+    const UpdateState record = install.check_and_apply();
+    EXPECT_EQ(record.status, UpdateStatus::Updated);
     EXPECT_EQ(record.staged_build, kNewer);
-    EXPECT_TRUE(vt::read_raw(dir / "Update" / "updater.exe") == vt::read_raw(child));
-    for (int i = 0; i < 100 && !fs::exists(dir / "Update" / "applied"); ++i) Sleep(100);
-    EXPECT_TRUE(fs::exists(dir / "Update" / "applied"));
+    EXPECT_TRUE(install.file("Veltrane_Desktop.exe") == install.new_exe);
+    EXPECT_TRUE(install.file("Veltrane_Desktop.previous.exe") == install.old_exe);
+    EXPECT_EQ(install.file("Veltrane_Desktop.ttf"), "new font");
+    EXPECT_EQ(install.file("Veltrane_Desktop.previous.ttf"), "old font");
+    EXPECT_FALSE(fs::exists(install.folder / "Update" / "staging"));
+    EXPECT_EQ(install.file("standin.log"),
+              "20261019.230507.0 started\n20261019.230507.0 stopped\n20261020.101010.0 started\n");
+}
+
+TEST(ApplyUpdate, ANewServiceThatEndsAtOnceIsRolledBack) {
+    vt::ContentServer server;
+    Installation install("20261020.101010.0 exit\n");
+    const UpdateState record = install.check_and_apply();
+    EXPECT_EQ(record.status, UpdateStatus::RolledBack);
+    EXPECT_TRUE(install.file("Veltrane_Desktop.exe") == install.old_exe);
+    EXPECT_EQ(install.file("Veltrane_Desktop.ttf"), "old font");
+    EXPECT_FALSE(fs::exists(install.folder / "Veltrane_Desktop.previous.exe"));
+    EXPECT_TRUE(fs::exists(install.folder / "Update" / "staging" / "ready"));
+    EXPECT_EQ(install.file("standin.log"),
+              "20261019.230507.0 started\n20261019.230507.0 stopped\n20261020.101010.0 exited\n"
+              "20261019.230507.0 started\n");
 }

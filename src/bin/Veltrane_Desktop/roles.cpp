@@ -1,12 +1,20 @@
 #include "roles.h"
 
+#ifdef _WIN32
+#include "update/apply_update.h"
+#endif
+
 namespace veltrane::roles {
 
 Status service() { return {}; }
 
 void watchdog(const WatchdogTarget&) {}
 
-void apply_update() {}
+void apply_update() {
+#ifdef _WIN32
+    apply_staged_update();
+#endif
+}
 
 void settings_window() {}
 
