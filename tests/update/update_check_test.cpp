@@ -4,8 +4,10 @@
 
 #include <map>
 
+#include "file_util/text.h"
 #include "support/test_paths.h"
 #include "test_signing_key.h"
+#include "update/apply_update.h"
 #include "update/build_constants.h"
 
 using namespace veltrane;
@@ -134,4 +136,50 @@ TEST(UpdateCheck, RefusalsStageNothing) {
 
     FakeServer missing;
     refused(missing, "업데이트 매니페스트 다운로드에 실패했습니다.");
+}
+
+TEST(StagedUpdate, VerifiedAgainBeforeAnythingIsReplaced) {
+    vt::ScratchDir dir("staged_verify");
+    FakeServer server;
+    server.publish(kNewer, "new exe", "new font");
+    ASSERT_EQ(check_and_stage(dir.path(), server.inputs()).kind, CheckOutcome::Staged);
+    const auto staging = staging_folder(dir.path());
+    auto staged = verify_staged_update(dir.path());
+    ASSERT_TRUE(staged) << staged.error().message;
+    EXPECT_EQ(staged->version, kNewer);
+    EXPECT_EQ(staged->font, staging / "Veltrane_Desktop.ttf");
+
+    const auto refused = [&](const char* expected) {
+        const auto result = verify_staged_update(dir.path());
+        ASSERT_FALSE(result);
+        EXPECT_EQ(result.error().message, expected);
+    };
+    vt::write_raw(staging / "ready", "20261021.0.0");
+    refused("staging 버전이 현재 버전보다 새롭지 않습니다.");
+    vt::write_raw(staging / "ready", " 20261020.101010.0\r\n");
+    EXPECT_TRUE(verify_staged_update(dir.path()));
+
+    vt::write_raw(staging / "Veltrane_Desktop.exe", "new exf");
+    EXPECT_EQ(verify_staged_update(dir.path()).error().message,
+              "staging 파일 검증 실패: " + path_to_utf8(staging / "Veltrane_Desktop.exe"));
+    vt::write_raw(staging / "Veltrane_Desktop.exe", "new exe");
+
+    // No staged font: the installed one must be the manifest's.
+    std::filesystem::remove(staging / "Veltrane_Desktop.ttf");
+    refused("설치된 폰트와 staging 폰트가 모두 매니페스트와 다릅니다.");
+    vt::write_raw(dir / "Veltrane_Desktop.ttf", "new font");
+    staged = verify_staged_update(dir.path());
+    ASSERT_TRUE(staged);
+    EXPECT_FALSE(staged->font);
+
+    vt::write_raw(staging / "update.json.sig", vt::signature_file("{}"));
+    refused("staging 매니페스트 서명이 올바르지 않습니다.");
+
+    // A correctly signed release of the running build itself.
+    server.publish(kRunning, "new exe", "new font");
+    const std::string origin = build::kContentServerOrigin;
+    vt::write_raw(staging / "update.json", server.files[origin + kManifestPath]);
+    vt::write_raw(staging / "update.json.sig", server.files[origin + kSignaturePath]);
+    vt::write_raw(staging / "ready", "20261019.230507.0");
+    refused("staging 버전이 현재 버전보다 새롭지 않습니다.");
 }
