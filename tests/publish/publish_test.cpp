@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "../update/test_signing_key.h"
+#include "key_file.h"
 #include "release.h"
 #include "support/test_paths.h"
 #include "update/build_constants.h"
@@ -74,4 +75,16 @@ TEST(Publish, RefusesWhatTheBuildWouldNotAccept) {
     torn.resize(torn.size() - 5);
     EXPECT_FALSE(attempt(fake_executable(torn), vt::kTestSigningSeed));
     EXPECT_FALSE(std::filesystem::exists(dir / "site"));
+}
+
+TEST(Publish, TheSecretKeyFileIsNewAndPrivate) {
+    ScratchDir dir("publish_key");
+    ASSERT_TRUE(create_private_file(dir / "release.key", "secret\n"));
+    EXPECT_EQ(vt::read_raw(dir / "release.key"), "secret\n");
+    EXPECT_FALSE(create_private_file(dir / "release.key", "other\n"));
+    EXPECT_EQ(vt::read_raw(dir / "release.key"), "secret\n");
+#ifndef _WIN32
+    EXPECT_EQ(std::filesystem::status(dir / "release.key").permissions(),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+#endif
 }
