@@ -133,7 +133,11 @@ Result<bool> replace_with_backup(const fs::path& staged, const fs::path& target,
     DeleteFileW(backup.c_str());
     if (existed) {
         if (!ReplaceFileW(target.c_str(), staged.c_str(), backup.c_str(), REPLACEFILE_WRITE_THROUGH, nullptr, nullptr)) {
-            return make_error("업데이트 파일 교체 실패: " + path_to_utf8(target) + ": " + last_error_text());
+            const std::string cause = last_error_text();
+            // ERROR_UNABLE_TO_MOVE_REPLACEMENT_2: the old file already has the backup name and
+            // the caller's rollback does not know it; put it back so the target never goes missing.
+            if (!fs::exists(target, ec) && fs::is_regular_file(backup, ec)) (void)replace_file(backup, target);
+            return make_error("업데이트 파일 교체 실패: " + path_to_utf8(target) + ": " + cause);
         }
     } else if (auto moved = replace_file(staged, target); !moved) {
         return make_error("업데이트 파일 교체 실패: " + path_to_utf8(target) + ": " + moved.error().message);

@@ -138,12 +138,16 @@ Result<CheckStart> start_update_check(CheckMode mode, std::optional<std::uint64_
 
 void update_tick() {
     if (update_check_running()) return;
-    const auto folder = executable_folder();
-    if (!folder) return;
-    const UpdateState record = read_update_state(*folder / kUpdateStateFile);
-    const auto slot = automatic_check_slot(record, current_update_slot(), utc_seconds_now());
-    if (!slot) return;
-    (void)start_update_check(CheckMode::Automatic, slot);
+    try {
+        const auto folder = executable_folder();
+        if (!folder) return;
+        const UpdateState record = read_update_state(*folder / kUpdateStateFile);
+        const auto slot = automatic_check_slot(record, current_update_slot(), utc_seconds_now());
+        if (!slot) return;
+        (void)start_update_check(CheckMode::Automatic, slot);
+    } catch (...) {
+        // The service's refresh goes on; the next tick decides again.
+    }
 }
 
 std::string update_status_line() {

@@ -174,3 +174,15 @@ TEST(ApplyUpdate, ANewServiceThatEndsAtOnceIsRolledBack) {
               "20261019.230507.0 started\n20261019.230507.0 stopped\n20261020.101010.0 exited\n"
               "20261019.230507.0 started\n");
 }
+
+TEST(ApplyUpdate, ANewServiceThatNeverBecomesReadyIsStoppedAndRolledBack) {
+    vt::ContentServer server;
+    Installation install("20261020.101010.0 never\n");
+    const UpdateState record = install.check_and_apply();
+    EXPECT_EQ(record.status, UpdateStatus::RolledBack);
+    EXPECT_TRUE(install.file("Veltrane_Desktop.exe") == install.old_exe);
+    EXPECT_EQ(install.file("Veltrane_Desktop.ttf"), "old font");
+    EXPECT_EQ(install.file("standin.log"),
+              "20261019.230507.0 started\n20261019.230507.0 stopped\n20261020.101010.0 started\n"
+              "20261020.101010.0 stopped\n20261019.230507.0 started\n");
+}
