@@ -82,7 +82,7 @@ endfunction()
 # "product"; tests link variants with their own values. Nothing changes them at run time.
 #   veltrane_constants(variant TIMESTAMP yyyymmddhhmmss CONTENT_ORIGIN https://host SIGNING_KEY hex64)
 # Sets VELTRANE_CONST_SIGNING_KEY (C initialiser bytes) and VELTRANE_CONST_SIGNING_KEY_HEX
-# in the caller's scope from 64 hexadecimal digits; stamp_build.cmake includes this file too.
+# in the caller's scope from 64 hexadecimal digits.
 function(veltrane_signing_key_constants key)
   string(LENGTH "${key}" key_length)
   if(NOT key MATCHES "^[0-9a-fA-F]+$" OR NOT key_length EQUAL 64)
