@@ -72,8 +72,20 @@ TEST(Entry, TheInstalledCopyUnderAnotherLetterCaseOpensNoQuestion) {
     expect_clean_end(process);
 }
 
-TEST(Entry, ServiceAndWatchdogSwitchesEndSilently) {
-    for (const wchar_t* args : {L"--run", L"--watchdog 42", L"--watchdog x 1", L"--watchdog 42 -1", L"--watchdog 42 7",
+TEST(Entry, AServiceThatCannotStartSaysWhyUnderItsOwnCaption) {
+    // The build folder holds no content, so the service has nothing to render.
+    auto process = start(program_path(), L"--run");
+    ASSERT_TRUE(process);
+    HWND box = box_of(process, L"벨트레인");
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(text_of(box).rfind("PNG 파일을 열 수 없습니다:", 0), 0u) << text_of(box);
+    EXPECT_EQ(buttons_of(box), "ok ");
+    press(box, IDOK);
+    expect_clean_end(process);
+}
+
+TEST(Entry, WatchdogAndUpdateSwitchesEndSilently) {
+    for (const wchar_t* args : {L"--watchdog 42", L"--watchdog x 1", L"--watchdog 42 -1", L"--watchdog 42 7",
                                 L"--apply-update"}) {
         auto process = start(program_path(), args);
         ASSERT_TRUE(process);

@@ -13,9 +13,9 @@
 #include "composition/composition_fixture.h"
 #include "file_util/text.h"
 #include "ipc/ipc.h"
-#include "ipc/service_start_win.h"
 #include "program_boxes.h"
 #include "settings/settings.h"
+#include "update/apply_update.h"
 #include "wallpaper/original_state.h"
 
 namespace veltrane {
@@ -282,7 +282,7 @@ TEST_F(Installation, AMissingExecutableStopsNothingAndAServiceThatNeverGetsReady
     for (const char* name : {"Veltrane_Desktop.exe", "Veltrane_Desktop.png", "Veltrane_Desktop.txt", "Veltrane_Desktop.ttf"}) {
         ASSERT_TRUE(CopyFileW((download / name).c_str(), (install / name).c_str(), FALSE));
     }
-    ASSERT_TRUE(ipc::start_service_and_wait(installed_exe(), install).ok());
+    ASSERT_TRUE(start_service_and_wait(installed_exe(), install).ok());
     const DWORD running = service_pid();
     ASSERT_NE(running, 0u);
 

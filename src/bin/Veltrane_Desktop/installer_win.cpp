@@ -9,9 +9,9 @@
 #include "installer.h"
 #include "ipc/ipc.h"
 #include "ipc/process_win.h"
-#include "ipc/service_start_win.h"
 #include "platform_win.h"
 #include "settings/settings.h"
+#include "update/apply_update.h"
 #include "startup.h"
 #include "wallpaper/original_wallpaper_win.h"
 
@@ -53,7 +53,7 @@ void install_program(const fs::path& source, const fs::path& target) {
         return;
     }
     const fs::path executable = target / kExecutableName;
-    if (auto started = ipc::start_service_and_wait(executable, target); !started) {
+    if (auto started = start_service_and_wait(executable, target); !started) {
         message_box(service_unconfirmed_text(started.error().message), kErrorIcon);
         return;
     }

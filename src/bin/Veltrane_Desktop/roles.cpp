@@ -3,6 +3,7 @@
 #include "installer_win.h"
 #include "service_win.h"
 #include "uninstaller_win.h"
+#include "update/apply_update.h"
 #include "watchdog_win.h"
 
 namespace veltrane::roles {
@@ -11,7 +12,7 @@ Status service() { return run_service(); }
 
 void watchdog(const WatchdogTarget& target) { run_watchdog(target); }
 
-void apply_update() {}
+void apply_update() { apply_staged_update(); }
 
 void settings_window() {}
 
