@@ -145,8 +145,11 @@ std::optional<Shortcut> read_shortcut(const std::filesystem::path& link) {
                 std::unique_ptr<IPersistFile, Release> file(file_raw);
                 wchar_t target[MAX_PATH] = {}, folder[MAX_PATH] = {}, icon[MAX_PATH] = {};
                 Shortcut s;
-                if (SUCCEEDED(file->Load(link.c_str(), STGM_READ)) &&
-                    SUCCEEDED(shell_link->GetPath(target, MAX_PATH, nullptr, SLGP_RAWPATH)) &&
+                // Wine keeps the target's path text in the ANSI code page (a Hangul name comes
+                // back with "?"), but its item id list in full; Windows gives both in full.
+                PIDLIST_ABSOLUTE items = nullptr;
+                if (SUCCEEDED(file->Load(link.c_str(), STGM_READ)) && SUCCEEDED(shell_link->GetIDList(&items)) &&
+                    SHGetPathFromIDListW(items, target) &&
                     SUCCEEDED(shell_link->GetWorkingDirectory(folder, MAX_PATH)) &&
                     SUCCEEDED(shell_link->GetIconLocation(icon, MAX_PATH, &s.icon_index))) {
                     s.target = target;
@@ -154,6 +157,7 @@ std::optional<Shortcut> read_shortcut(const std::filesystem::path& link) {
                     s.icon = icon;
                     out = s;
                 }
+                CoTaskMemFree(items);
             }
         }
     }
