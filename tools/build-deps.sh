@@ -16,6 +16,9 @@ GTEST_VERSION=$(dpkg-query -W -f='${Version}' googletest)
 
 prefix=$cache/mingw64-png${LIBPNG_VERSION}-sodium${LIBSODIUM_VERSION}-gtest${GTEST_VERSION}
 mkdir -p "$prefix" "$cache/src"
+# Builds share one cache folder: a second run waits for the first instead of building over it.
+exec 9>"$cache/.lock"
+flock 9
 
 # The main archive this machine already installs from (deb822 or one-line sources).
 debian_archive_uri() {

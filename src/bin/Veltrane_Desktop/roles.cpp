@@ -1,10 +1,13 @@
 #include "roles.h"
 
+#include "service_win.h"
+#include "watchdog_win.h"
+
 namespace veltrane::roles {
 
-Status service() { return {}; }
+Status service() { return run_service(); }
 
-void watchdog(const WatchdogTarget&) {}
+void watchdog(const WatchdogTarget& target) { run_watchdog(target); }
 
 void apply_update() {}
 

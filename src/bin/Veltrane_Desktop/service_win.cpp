@@ -1,0 +1,466 @@
+#include <windows.h>
+
+#include <cstdio>
+#include <memory>
+#include <system_error>
+
+#include "file_util/file_util.h"
+#include "file_util/local_time.h"
+#include "file_util/win.h"
+#include "ipc/ipc.h"
+#include "ipc/process_win.h"
+#include "overlay/layer_windows_win.h"
+#include "overlay/text_table.h"
+#include "service.h"
+#include "service_win.h"
+#include "settings/settings.h"
+#include "sync/sync_run.h"
+#include "sync/sync_service.h"
+#include "update/build_version.h"
+#include "wallpaper/compose_win.h"
+#include "wallpaper/desktop_wallpaper_win.h"
+#include "wallpaper/gdiplus_win.h"
+#include "wallpaper/original_state.h"
+#include "wallpaper/original_wallpaper_win.h"
+
+namespace veltrane {
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr DWORD kControllerExStyle = 0x08000080;  // tool window, no activate
+constexpr DWORD kPopupStyle = 0x80000000;
+constexpr DWORD kWatchdogStopWait = 5000;
+
+struct ServiceState {
+    std::optional<ipc::ChildProcess> watchdog_process;
+    RenderedContent content;
+    ContentPaths content_source;
+    ContentStamp content_stamp;
+    std::vector<MonitorWindows> layer_windows;
+    std::vector<MonitorRect> overlay_targets;
+    Settings settings;
+    std::vector<LayoutEntry> monitor_layout;
+    BackgroundImage background_image;
+    bool presentation_dirty = true;
+    bool display_change_pending = false;
+    HINSTANCE instance = nullptr;
+    fs::path exe_folder;
+    // The settings step's transition, read by the overlay steps of the same refresh.
+    SettingsTransition transition;
+};
+
+std::string win32_code(DWORD code) { return " (Win32 오류 " + std::to_string(code) + ")"; }
+
+Result<RenderedContent> render(const ContentPaths& paths) { return render_content(paths, render_text_table); }
+
+// Until a Spotlight picture exists the mode composes onto the user's wallpaper.
+BackgroundImage background_image_for(BackgroundMode mode) { return BackgroundImage{mode, std::nullopt, {}}; }
+
+void destroy_layer_windows(ServiceState& s) { destroy_overlays(s.layer_windows); }
+
+void stop_watchdog(ServiceState& s) {
+    if (!s.watchdog_process) return;
+    TerminateProcess(s.watchdog_process->process.get(), 1);
+    WaitForSingleObject(s.watchdog_process->process.get(), kWatchdogStopWait);
+    s.watchdog_process.reset();
+}
+
+// COM for one composition: an apartment set up in another mode is used as it is.
+class ComApartment {
+public:
+    static Result<std::unique_ptr<ComApartment>> start() {
+        const HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        if (FAILED(hr) && hr != RPC_E_CHANGED_MODE) {
+            char text[64];
+            std::snprintf(text, sizeof text, "COM 초기화 실패: HRESULT(0x%08lX)", static_cast<unsigned long>(hr));
+            return make_error(text);
+        }
+        return std::make_unique<ComApartment>(SUCCEEDED(hr));
+    }
+    explicit ComApartment(bool initialised) : initialised_(initialised) {}
+    ComApartment(const ComApartment&) = delete;
+    ComApartment& operator=(const ComApartment&) = delete;
+    ~ComApartment() {
+        if (initialised_) CoUninitialize();
+    }
+
+private:
+    bool initialised_;
+};
+
+Status compose_now(const ServiceState& s) {
+    auto com = ComApartment::start();
+    if (!com) return com.take_error();
+    auto gdiplus = gdiplus::Session::start();
+    if (!gdiplus) return gdiplus.take_error();
+    return compose_wallpapers(s.exe_folder, s.content, s.settings, s.background_image.mode,
+                              s.background_image.spotlight_image);
+}
+
+// The composed pictures are still every monitor's wallpaper: nobody changed them since.
+bool composed_wallpaper_in_place(const fs::path& exe_folder) {
+    const CompositePaths paths = composite_paths(exe_folder);
+    std::error_code ec;
+    if (!fs::exists(paths.state, ec)) return false;
+    auto desktop = open_desktop_wallpaper();
+    if (!desktop) return false;
+    auto monitors = list_wallpaper_monitors(**desktop);
+    if (!monitors) return false;
+    for (const auto& m : *monitors) {
+        if (!path_is_inside(m.wallpaper, paths.content)) return false;
+    }
+    return true;
+}
+
+Status ensure_watchdog(ServiceState& s) {
+    if (s.watchdog_process) {
+        if (WaitForSingleObject(s.watchdog_process->process.get(), 0) == WAIT_TIMEOUT) return {};
+        s.watchdog_process.reset();
+    }
+    auto exe = executable_path();
+    if (!exe) return exe.take_error();
+    const auto created = ipc::process_creation_time(GetCurrentProcess());
+    if (!created) return make_error("현재 프로세스 생성 시각을 확인하지 못했습니다.");
+    const std::wstring arguments =
+        L"--watchdog " + std::to_wstring(GetCurrentProcessId()) + L" " + std::to_wstring(*created);
+    auto child = ipc::start_program(*exe, arguments, ipc::kNoWindowFlag);
+    if (!child) return make_error("watchdog 시작 실패: " + child.error().message);
+    s.watchdog_process = std::move(*child);
+    return {};
+}
+
+// Refresh step 1.
+void refresh_monitors(ServiceState& s) {
+    auto layout = monitor_layout(list_monitors());
+    if (layout == s.monitor_layout) return;
+    s.monitor_layout = std::move(layout);
+    destroy_layer_windows(s);
+    s.presentation_dirty = true;
+}
+
+// Refresh step 2: the first set that is unchanged or renders wins.
+void refresh_content(ServiceState& s) {
+    const DutyPeriod period = duty_period_at(local_time_now());
+    for (const auto& paths : content_sets(s.exe_folder)) {
+        const ContentStamp stamp = content_stamp(paths, period);
+        if (same_paths(paths, s.content_source) && stamp == s.content_stamp) return;
+        auto rendered = render(paths);
+        if (!rendered) continue;
+        s.content = std::move(*rendered);
+        s.content_source = paths;
+        s.content_stamp = stamp;
+        destroy_layer_windows(s);
+        s.presentation_dirty = true;
+        return;
+    }
+}
+
+// Refresh step 3.
+void refresh_settings(ServiceState& s) {
+    s.transition = {};
+    const auto path = settings_path();
+    Settings now = path ? read_settings(*path) : Settings{};
+    if (now == s.settings) return;
+    s.transition = settings_transition(s.settings, now);
+    s.settings = std::move(now);
+    destroy_layer_windows(s);
+    s.presentation_dirty = true;
+}
+
+// Refresh step 5.
+void refresh_background_image(ServiceState& s) {
+    BackgroundImage now = background_image_for(s.settings.background);
+    if (now == s.background_image) return;
+    s.background_image = std::move(now);
+    s.presentation_dirty = true;
+}
+
+Status render_again_if_dropped(ServiceState& s) {
+    if (holds_pixels(s.content)) return {};
+    auto rendered = render(s.content_source);
+    if (!rendered) return rendered.take_error();
+    s.content = std::move(*rendered);
+    return {};
+}
+
+void present_overlays(ServiceState& s, const std::vector<MonitorRect>& targets) {
+    if (auto reset = reset_desktop_background(); !reset) {
+        write_last_error("바탕화면 복원 실패: " + reset.error().message);
+        return;
+    }
+    stop_watchdog(s);
+    write_last_error(std::nullopt);
+    if (targets.empty()) {
+        destroy_layer_windows(s);
+        return;
+    }
+    if (!s.layer_windows.empty() && s.overlay_targets.size() == targets.size()) {
+        raise_overlays(s.layer_windows);
+        return;
+    }
+    destroy_layer_windows(s);
+    if (auto again = render_again_if_dropped(s); !again) {
+        write_last_error(again.error().message);
+        return;
+    }
+    auto windows = show_overlays(s.content, targets, s.instance);
+    if (!windows) {
+        write_last_error(windows.error().message);
+        return;
+    }
+    s.layer_windows = std::move(*windows);
+    s.overlay_targets = targets;
+    // The windows hold their own copy of the pixels.
+    drop_pixels(s.content);
+}
+
+void present_composite(ServiceState& s) {
+    destroy_layer_windows(s);
+    if (s.display_change_pending) return;
+    if (auto watchdog = ensure_watchdog(s); !watchdog) {
+        auto reset = reset_desktop_background();
+        write_last_error(reset ? watchdog.error().message
+                               : watchdog.error().message + "\n바탕화면 복원 실패: " + reset.error().message);
+        return;
+    }
+    if (!s.presentation_dirty && composed_wallpaper_in_place(s.exe_folder)) return;
+    if (auto again = render_again_if_dropped(s); !again) {
+        write_last_error(again.error().message);
+        return;
+    }
+    if (auto composed = compose_now(s); !composed) {
+        write_last_error("바탕화면 합성 실패: " + composed.error().message);
+        return;
+    }
+    write_last_error(std::nullopt);
+    s.presentation_dirty = false;
+    // The pictures are on disk now; pixels are rendered again when they are needed.
+    drop_pixels(s.content);
+}
+
+void service_refresh(ServiceState& s) {
+    refresh_monitors(s);
+    refresh_content(s);
+    refresh_settings(s);
+    refresh_background_image(s);
+    sync_schedule_tick(false);
+    const auto targets = target_monitors(s.monitor_layout, s.settings);
+    if (s.settings.method == DisplayMethod::TopLevel) present_overlays(s, targets);
+    else present_composite(s);
+}
+
+void arm_duty_timer(HWND window) {
+    const LocalTime now = local_time_now();
+    const std::uint64_t ms = (std::uint64_t(now.hour) * 3600 + now.minute * 60 + now.second) * 1000;
+    SetTimer(window, kDutyTimer, duty_timer_delay(ms), nullptr);
+}
+
+void on_display_change(HWND window, ServiceState& s) {
+    arm_duty_timer(window);
+    s.presentation_dirty = true;
+    const bool overlay = s.settings.method == DisplayMethod::TopLevel;
+    s.display_change_pending = !overlay;
+    destroy_layer_windows(s);
+    if (overlay) service_refresh(s);
+    else SetTimer(window, kDisplayChangeTimer, kDisplayChangeDelayMs, nullptr);
+}
+
+LRESULT on_timer(HWND window, WPARAM id, ServiceState& s) {
+    switch (id) {
+    case kServiceTickTimer:
+        service_refresh(s);
+        return 0;
+    case kDisplayChangeTimer:
+        KillTimer(window, kDisplayChangeTimer);
+        s.display_change_pending = false;
+        service_refresh(s);
+        return 0;
+    case kDutyTimer:
+        service_refresh(s);
+        arm_duty_timer(window);
+        return 0;
+    default:
+        return DefWindowProcW(window, WM_TIMER, id, 0);
+    }
+}
+
+LRESULT CALLBACK controller_procedure(HWND window, UINT message, WPARAM wp, LPARAM lp) {
+    if (message == WM_NCCREATE) {
+        const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lp);
+        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+        return DefWindowProcW(window, message, wp, lp);
+    }
+    switch (message) {
+    case WM_CREATE:
+        SetTimer(window, kServiceTickTimer, kServiceTickMs, nullptr);
+        arm_duty_timer(window);
+        return 0;
+    case WM_DESTROY:
+        KillTimer(window, kServiceTickTimer);
+        KillTimer(window, kDisplayChangeTimer);
+        KillTimer(window, kDutyTimer);
+        PostQuitMessage(0);
+        return 0;
+    case WM_QUERYENDSESSION:
+        return TRUE;
+    default:
+        break;
+    }
+    auto* state = reinterpret_cast<ServiceState*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (!state) return DefWindowProcW(window, message, wp, lp);
+    ServiceState& s = *state;
+    switch (message) {
+    case WM_TIMER:
+        if (wp == kServiceTickTimer || wp == kDisplayChangeTimer || wp == kDutyTimer) return on_timer(window, wp, s);
+        break;
+    case WM_TIMECHANGE:
+        service_refresh(s);
+        arm_duty_timer(window);
+        return 0;
+    case WM_DISPLAYCHANGE:
+    case WM_DPICHANGED:
+        on_display_change(window, s);
+        return 0;
+    case WM_POWERBROADCAST:
+    case WM_DEVICECHANGE:
+        on_display_change(window, s);
+        return TRUE;
+    case WM_SETTINGCHANGE:
+    case WM_THEMECHANGED:
+    case ipc::kRefreshMessage:
+        service_refresh(s);
+        return 0;
+    case WM_ENDSESSION:
+        if (wp) {
+            (void)reset_desktop_background();
+            stop_watchdog(s);
+        }
+        return 0;
+    default:
+        break;
+    }
+    return DefWindowProcW(window, message, wp, lp);
+}
+
+Status register_class(HINSTANCE instance, const wchar_t* name, WNDPROC procedure) {
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = procedure;
+    wc.hInstance = instance;
+    wc.lpszClassName = name;
+    if (RegisterClassExW(&wc)) return {};
+    const DWORD code = GetLastError();
+    return Error{"창 클래스 등록 실패" + win32_code(code), code};
+}
+
+// Start-up steps 6-7: the first content set that renders.
+Status render_first_content(ServiceState& s) {
+    const DutyPeriod period = duty_period_at(local_time_now());
+    Status last = make_error("실행 파일 폴더를 찾지 못했습니다.");
+    for (const auto& paths : content_sets(s.exe_folder)) {
+        const ContentStamp stamp = content_stamp(paths, period);
+        auto rendered = render(paths);
+        if (!rendered) {
+            last = rendered.take_error();
+            continue;
+        }
+        s.content = std::move(*rendered);
+        s.content_source = paths;
+        s.content_stamp = stamp;
+        return {};
+    }
+    return last;
+}
+
+bool started_by_own_watchdog() {
+    win::UniqueHandle event(OpenEventW(SYNCHRONIZE, FALSE, watchdog_restart_event_name(GetCurrentProcessId()).c_str()));
+    return static_cast<bool>(event);
+}
+
+void signal_ready() {
+    const std::wstring name = ipc::service_ready_event_name(current_build_version());
+    win::UniqueHandle event(CreateEventW(nullptr, TRUE, FALSE, name.c_str()));
+    if (event) SetEvent(event.get());
+}
+
+// Steps 6-13 of the start-up; the controller window is returned for the orderly end.
+Result<HWND> start_controller(ServiceState& s) {
+    const auto folder = executable_folder();
+    if (!folder) return make_error("실행 파일 폴더를 찾지 못했습니다.");
+    s.exe_folder = *folder;
+    if (auto first = render_first_content(s); !first) return first.take_error();
+    const auto path = settings_path();
+    s.settings = path ? read_settings(*path) : Settings{};
+    s.instance = GetModuleHandleW(nullptr);
+    if (!s.instance) return make_error("모듈 핸들을 얻지 못했습니다.");
+    if (auto c = register_class(s.instance, ipc::kControllerClass, controller_procedure); !c) return c.take_error();
+    if (auto c = register_class(s.instance, ipc::kLayerClass, layer_window_procedure); !c) return c.take_error();
+    s.background_image = background_image_for(s.settings.background);
+    HWND window = CreateWindowExW(kControllerExStyle, ipc::kControllerClass, L"", kPopupStyle, 0, 0, 0, 0, nullptr,
+                                  nullptr, s.instance, &s);
+    if (!window) {
+        const DWORD code = GetLastError();
+        return Error{"컨트롤러 창 생성 실패" + win32_code(code), code};
+    }
+    return window;
+}
+
+// Steps 14-18.
+Status serve(ServiceState& s, HWND window, HANDLE shutdown) {
+    service_refresh(s);
+    signal_ready();
+    const ipc::LoopEnd end = ipc::run_message_loop(shutdown);
+    destroy_layer_windows(s);
+    Status reset = reset_desktop_background();
+    stop_watchdog(s);
+    if (IsWindow(window)) DestroyWindow(window);
+    if (end.kind == ipc::LoopEnd::WaitFailed) return Error{"메시지 루프 오류 " + std::to_string(end.error), end.error};
+    return reset;
+}
+
+}  // namespace
+
+std::wstring watchdog_restart_event_name(unsigned long service_process_id) {
+    return L"Local\\Veltrane_Desktop.WatchdogRestart." + std::to_wstring(service_process_id);
+}
+
+void write_last_error(const std::optional<std::string>& text) {
+    const auto folder = executable_folder();
+    if (!folder) return;
+    const fs::path path = *folder / kLastErrorFile;
+    if (text) {
+        (void)write_file_atomic(path, std::string_view(*text));
+        return;
+    }
+    std::error_code ec;
+    fs::remove(path, ec);
+}
+
+Status reset_desktop_background() {
+    const auto folder = executable_folder();
+    if (!folder) return {};
+    auto restored = restore_original_wallpapers(*folder);
+    if (!restored) return restored.take_error();
+    return {};
+}
+
+Status run_service() {
+    win::UniqueHandle singleton(CreateMutexW(nullptr, FALSE, ipc::kSingletonName));
+    if (!singleton) {
+        const DWORD code = GetLastError();
+        return Error{"단일 실행 잠금을 만들 수 없습니다" + win32_code(code), code};
+    }
+    if (GetLastError() == ERROR_ALREADY_EXISTS) return {};
+    auto shutdown = ipc::open_shutdown_event();
+    if (!shutdown) return shutdown.take_error();
+    if (!started_by_own_watchdog()) ipc::wait_for_watchdog_exit();
+    if (auto reset = reset_desktop_background(); !reset) return reset;
+    if (!has_content()) (void)run_content_sync();
+    auto state = std::make_unique<ServiceState>();
+    auto window = start_controller(*state);
+    if (!window) return window.take_error();
+    return serve(*state, *window, shutdown->get());
+}
+
+}  // namespace veltrane

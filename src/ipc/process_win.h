@@ -1,0 +1,31 @@
+// Starting the program's own processes (watchdog, restarted service) and reading a process's
+// creation time, the half of a process identity that a reused process id cannot fake.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "file_util/result.h"
+#include "file_util/win.h"
+
+namespace veltrane::ipc {
+
+inline constexpr DWORD kNoWindowFlag = 0x08000000;  // CREATE_NO_WINDOW
+
+struct ChildProcess {
+    win::UniqueHandle process;
+    win::UniqueHandle thread;
+    DWORD id = 0;
+};
+
+// Starts `program` with the arguments after its quoted path; the error is the system's text.
+Result<ChildProcess> start_program(const std::filesystem::path& program, const std::wstring& arguments, DWORD flags);
+
+// The creation file time: 100-nanosecond units since 1601-01-01 UTC.
+std::optional<std::uint64_t> process_creation_time(HANDLE process);
+
+}  // namespace veltrane::ipc

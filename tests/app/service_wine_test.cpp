@@ -1,0 +1,249 @@
+// The real service and watchdog as processes under Wine, checked by what the user sees: the
+// wallpaper the desktop-wallpaper stand-in holds, the overlay windows, the named objects,
+// the last-error record and which program processes run.
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "composition/composition_fixture.h"
+#include "file_util/text.h"
+#include "file_util/win.h"
+#include "ipc/ipc.h"
+#include "settings/settings.h"
+#include "wallpaper/original_state.h"
+
+namespace veltrane {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace testing;
+using win::UniqueHandle;
+
+fs::path program_path() {
+    std::wstring unix_path = win::to_wide(VELTRANE_PROGRAM);
+    for (auto& c : unix_path) if (c == L'/') c = L'\\';
+    return fs::path(L"Z:" + unix_path);
+}
+
+fs::path unix_file(const char* path) {
+    std::wstring p = win::to_wide(path);
+    for (auto& c : p) if (c == L'/') c = L'\\';
+    return fs::path(L"Z:" + p);
+}
+
+bool wait_until(const std::function<bool()>& done, int ms = 20000) {
+    for (int waited = 0; waited < ms; waited += 100) {
+        if (done()) return true;
+        Sleep(100);
+    }
+    return done();
+}
+
+std::vector<DWORD> program_processes() {
+    std::vector<DWORD> ids;
+    UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
+        if (_wcsicmp(entry.szExeFile, L"Veltrane_Desktop.exe") == 0) ids.push_back(entry.th32ProcessID);
+    }
+    return ids;
+}
+
+void kill(DWORD pid) {
+    UniqueHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid));
+    ASSERT_TRUE(process);
+    TerminateProcess(process.get(), 9);
+    WaitForSingleObject(process.get(), 5000);
+}
+
+DWORD service_pid() {
+    HWND controller = FindWindowW(ipc::kControllerClass, nullptr);
+    DWORD pid = 0;
+    if (controller) GetWindowThreadProcessId(controller, &pid);
+    return pid;
+}
+
+bool watchdog_alive() { return static_cast<bool>(UniqueHandle(OpenMutexW(SYNCHRONIZE, FALSE, ipc::kWatchdogName))); }
+
+std::vector<HWND> layer_windows() {
+    std::vector<HWND> found;
+    EnumWindows(
+        [](HWND w, LPARAM p) -> BOOL {
+            wchar_t name[64] = {};
+            GetClassNameW(w, name, 64);
+            if (std::wstring(name) == ipc::kLayerClass) reinterpret_cast<std::vector<HWND>*>(p)->push_back(w);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
+class Service : public ::testing::Test {
+protected:
+    ScratchDir scratch{"service"};
+    fs::path install;
+    fs::path user_wallpaper = scratch / "user.png";
+    std::string monitor = standin_default_device_path(0);
+
+    void SetUp() override {
+        auto folder = install_folder();
+        ASSERT_TRUE(folder.ok());
+        install = *folder;
+        fs::create_directories(install);
+        ASSERT_TRUE(CopyFileW(program_path().c_str(), (install / "Veltrane_Desktop.exe").c_str(), FALSE));
+        ASSERT_TRUE(CopyFileW(unix_file(VELTRANE_TEST_FONT).c_str(), (install / "Veltrane_Desktop.ttf").c_str(), FALSE));
+        write_png_file(install / "Veltrane_Desktop.png", 400, 300, kGreen);
+        write_raw(install / "Veltrane_Desktop.txt", "R항생제 관리팀\nP김지현팀장 2231\n");
+        write_png_file(user_wallpaper, 160, 90, kBlue);
+        describe_desktop({});
+    }
+    void TearDown() override {
+        (void)ipc::stop_running_instances();
+        for (DWORD pid : program_processes()) kill(pid);
+        std::error_code ec;
+        fs::remove_all(install, ec);
+    }
+    void describe_desktop(const std::vector<std::string>& extra) {
+        StandinState state;
+        state.wallpapers = {{monitor, path_to_utf8(user_wallpaper)}};
+        state.extra_lines = extra;
+        write_standin_state(state);
+    }
+    std::string wallpaper() const { return standin_wallpaper(monitor); }
+    bool composed() const { return path_is_inside(wallpaper(), composite_paths(install).content); }
+    bool user_wallpaper_back() const { return wallpaper() == path_to_utf8(user_wallpaper); }
+    fs::path last_error() const { return install / "Veltrane_Desktop.last-error"; }
+
+    // The installed copy, as every role but the installer runs.
+    UniqueHandle start(const std::wstring& arguments) {
+        std::wstring command = L"\"" + (install / "Veltrane_Desktop.exe").wstring() + L"\" " + arguments;
+        STARTUPINFOW si{};
+        si.cb = sizeof si;
+        PROCESS_INFORMATION pi{};
+        if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return {};
+        CloseHandle(pi.hThread);
+        return UniqueHandle(pi.hProcess);
+    }
+    // Waits for the ready event, as the installer does.
+    UniqueHandle start_service() {
+        const std::wstring name = ipc::service_ready_event_name(current_build_version());
+        UniqueHandle ready(CreateEventW(nullptr, TRUE, FALSE, name.c_str()));
+        UniqueHandle process = start(L"--run");
+        EXPECT_EQ(WaitForSingleObject(ready.get(), 30000), WAIT_OBJECT_0);
+        return process;
+    }
+    void publish_generation(const std::string& name, Rgb color) {
+        const fs::path folder = install / "Content" / name;
+        fs::create_directories(folder);
+        write_png_file(folder / "Veltrane_Desktop.png", 400, 300, color);
+        write_raw(folder / "Veltrane_Desktop.txt", "R새 항생제표\nP박서준약사 2232\n");
+        write_raw(install / "Veltrane_Desktop.current", name + "\n");
+    }
+};
+
+TEST_F(Service, ComposesKeepsItsWatchdogPresentsNewContentAndGivesTheDesktopBack) {
+    describe_desktop({standin_fail("SetWallpaper", 0x80004005)});
+    UniqueHandle service = start_service();
+    ASSERT_TRUE(service);
+    EXPECT_EQ(read_raw(last_error()).rfind("바탕화면 합성 실패: ", 0), 0u);
+    EXPECT_TRUE(user_wallpaper_back());
+
+    describe_desktop({});
+    ASSERT_TRUE(ipc::post_refresh_request());
+    ASSERT_TRUE(wait_until([&] { return composed(); }));
+    EXPECT_TRUE(wait_until([&] { return !fs::exists(last_error()); }));
+    EXPECT_TRUE(watchdog_alive());
+
+    // A second service ends at once and leaves the desktop alone.
+    const std::string picture = wallpaper();
+    UniqueHandle second = start(L"--run");
+    EXPECT_EQ(WaitForSingleObject(second.get(), 10000), WAIT_OBJECT_0);
+    EXPECT_EQ(service_pid(), GetProcessId(service.get()));
+    EXPECT_EQ(wallpaper(), picture);
+
+    // The watchdog killed: the next refresh starts another one.
+    for (DWORD pid : program_processes()) {
+        if (pid != GetProcessId(service.get())) kill(pid);
+    }
+    ASSERT_TRUE(wait_until([] { return !watchdog_alive(); }));
+    ASSERT_TRUE(ipc::post_refresh_request());
+    EXPECT_TRUE(wait_until(watchdog_alive));
+
+    // A new generation published by a sync shows after the next refresh.
+    publish_generation("generation-1-2", kRed);
+    ASSERT_TRUE(ipc::post_refresh_request());
+    ASSERT_TRUE(wait_until([&] { return composed() && wallpaper() != picture; }));
+    const Rgb centre = Picture(utf8_to_path(wallpaper())).at(960, 540);
+    EXPECT_GT(centre.r, 200);
+    EXPECT_LT(centre.g, 60);
+
+    ASSERT_TRUE(ipc::stop_running_instances().ok());
+    EXPECT_TRUE(user_wallpaper_back());
+    EXPECT_FALSE(watchdog_alive());
+    EXPECT_TRUE(program_processes().empty());
+}
+
+TEST_F(Service, AContentSetThatDoesNotRenderIsSkipped) {
+    publish_generation("generation-1-1", kRed);
+    publish_generation("generation-1-2", kRed);
+    write_raw(install / "Content" / "generation-1-2" / "Veltrane_Desktop.png", "not a picture");
+    ASSERT_TRUE(start_service());
+    ASSERT_TRUE(wait_until([&] { return composed(); }));
+    EXPECT_GT(Picture(utf8_to_path(wallpaper())).at(960, 540).r, 200);
+    EXPECT_FALSE(fs::exists(last_error()));
+}
+
+TEST_F(Service, TheWatchdogRestartsAKilledServiceThreeTimesThenGivesTheDesktopBack) {
+    ASSERT_TRUE(start_service());
+    ASSERT_TRUE(wait_until([&] { return composed() && watchdog_alive(); }));
+    for (int restart = 1; restart <= 3; ++restart) {
+        const DWORD killed = service_pid();
+        kill(killed);
+        ASSERT_TRUE(wait_until([&] { return service_pid() != 0 && service_pid() != killed && composed(); }))
+            << "restart " << restart;
+    }
+    kill(service_pid());
+    ASSERT_TRUE(wait_until([] { return !watchdog_alive(); }));
+    EXPECT_TRUE(user_wallpaper_back());
+    EXPECT_EQ(service_pid(), 0u);
+}
+
+TEST_F(Service, AWatchdogForAnotherProcessGivesTheDesktopBackAndEnds) {
+    ASSERT_TRUE(start_service());
+    ASSERT_TRUE(wait_until([&] { return composed() && watchdog_alive(); }));
+    // Both die, as in a crash of the session's programs: the composed pictures stay.
+    for (DWORD pid : program_processes()) {
+        if (pid != service_pid()) kill(pid);
+    }
+    kill(service_pid());
+    ASSERT_TRUE(composed());
+    UniqueHandle watchdog = start(L"--watchdog " + std::to_wstring(GetCurrentProcessId()) + L" 12345");
+    ASSERT_EQ(WaitForSingleObject(watchdog.get(), 20000), WAIT_OBJECT_0);
+    EXPECT_TRUE(user_wallpaper_back());
+}
+
+TEST_F(Service, OverlayModeShowsLayerWindowsOnEnabledMonitorsOnly) {
+    Settings settings;
+    settings.method = DisplayMethod::TopLevel;
+    ASSERT_TRUE(write_settings(settings, install / "Veltrane_Desktop.config").ok());
+    ASSERT_TRUE(start_service());
+    ASSERT_TRUE(wait_until([] { return !layer_windows().empty(); }));
+    EXPECT_EQ(layer_windows().size(), 2u);  // image and text box; there is no duty roster
+    EXPECT_TRUE(user_wallpaper_back());
+    EXPECT_FALSE(watchdog_alive());
+    EXPECT_FALSE(fs::exists(last_error()));
+
+    settings.disabled_monitors = {"\\\\.\\DISPLAY1"};
+    ASSERT_TRUE(write_settings(settings, install / "Veltrane_Desktop.config").ok());
+    ASSERT_TRUE(ipc::post_refresh_request());
+    EXPECT_TRUE(wait_until([] { return layer_windows().empty(); }));
+    ASSERT_TRUE(ipc::stop_running_instances().ok());
+    EXPECT_TRUE(user_wallpaper_back());
+}
+
+}  // namespace
+}  // namespace veltrane
