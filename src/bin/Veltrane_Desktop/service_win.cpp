@@ -457,6 +457,10 @@ Status run_service() {
     if (!started_by_own_watchdog()) ipc::wait_for_watchdog_exit();
     if (auto reset = reset_desktop_background(); !reset) return reset;
     if (!has_content()) (void)run_content_sync();
+    // The window thread keeps one apartment for its life, so each refresh's look at the
+    // desktop-wallpaper object does not set COM up and tear it down again.
+    auto apartment = ComApartment::start();
+    if (!apartment) return apartment.take_error();
     auto state = std::make_unique<ServiceState>();
     auto window = start_controller(*state);
     if (!window) return window.take_error();
