@@ -16,6 +16,8 @@ endif()
 set(VELTRANE_CONTENT_ORIGIN "https://veltrane.hospital.local" CACHE STRING "Content server origin (https, no trailing slash)")
 set(VELTRANE_TEST_SERVER_PORT 47443 CACHE STRING "Port of the content-server stand-in")
 set(VELTRANE_TEST_UNTRUSTED_PORT 47444 CACHE STRING "Port of the stand-in's untrusted twin")
+# The public key of the tests' fixed signing seed (tests/update/test_signing_key.h).
+set(VELTRANE_TEST_SIGNING_KEY 73276b5c5bae77374a8a156fdfebcda19d104f106722f9e398f501bc170ccd8f)
 
 set(VELTRANE_WARNINGS -Wall -Wextra -Wpedantic -Werror)
 
@@ -78,14 +80,30 @@ endfunction()
 
 # Build-time constants: one generated translation unit per variant. The product links
 # "product"; tests link variants with their own values. Nothing changes them at run time.
-#   veltrane_constants(variant TIMESTAMP yyyymmddhhmmss)
+#   veltrane_constants(variant TIMESTAMP yyyymmddhhmmss CONTENT_ORIGIN https://host SIGNING_KEY hex64)
+# Sets VELTRANE_CONST_SIGNING_KEY (C initialiser bytes) and VELTRANE_CONST_SIGNING_KEY_HEX
+# in the caller's scope from 64 hexadecimal digits.
+function(veltrane_signing_key_constants key)
+  string(LENGTH "${key}" key_length)
+  if(NOT key MATCHES "^[0-9a-fA-F]+$" OR NOT key_length EQUAL 64)
+    message(FATAL_ERROR "update signing key must be 64 hexadecimal digits")
+  endif()
+  string(REGEX REPLACE "([0-9a-fA-F][0-9a-fA-F])" "0x\\1," bytes "${key}")
+  string(TOLOWER "${key}" hex)
+  set(VELTRANE_CONST_SIGNING_KEY "${bytes}" PARENT_SCOPE)
+  set(VELTRANE_CONST_SIGNING_KEY_HEX "${hex}" PARENT_SCOPE)
+endfunction()
+
 function(veltrane_constants variant)
-  cmake_parse_arguments(C "" "TIMESTAMP;CONTENT_ORIGIN" "" ${ARGN})
+  cmake_parse_arguments(C "" "TIMESTAMP;CONTENT_ORIGIN;SIGNING_KEY" "" ${ARGN})
   set(VELTRANE_CONST_TIMESTAMP "${C_TIMESTAMP}")
   set(VELTRANE_CONST_CONTENT_ORIGIN "${C_CONTENT_ORIGIN}")
+  veltrane_signing_key_constants(${C_SIGNING_KEY})
   set(out ${CMAKE_BINARY_DIR}/generated/build_constants_${variant}.cpp)
   configure_file(${PROJECT_SOURCE_DIR}/src/update/build_constants.cpp.in ${out} @ONLY)
-  add_library(veltrane_constants_${variant} STATIC ${out})
+  # An object library: its object is linked wherever it is named, whatever the order of
+  # the static libraries that use it.
+  add_library(veltrane_constants_${variant} OBJECT ${out})
   veltrane_target_defaults(veltrane_constants_${variant})
 endfunction()
 
@@ -114,16 +132,29 @@ function(veltrane_stamped_constants exe)
     message(FATAL_ERROR "build timestamp must be YYYYMMDDHHMMSS")
   endif()
 
+  # The release signers' public key. Without one the build embeds a point of small order,
+  # which strict verification rejects for every signature: such a build never updates.
+  set(VELTRANE_UPDATE_SIGNING_KEY "" CACHE STRING "Ed25519 public key of release signing, 64 hex digits (veltrane-publish keygen)")
+  set(key "${VELTRANE_UPDATE_SIGNING_KEY}")
+  if(key STREQUAL "")
+    set(key "0100000000000000000000000000000000000000000000000000000000000000")
+    message(WARNING "VELTRANE_UPDATE_SIGNING_KEY is not set: this build can never accept an update.")
+  endif()
+  veltrane_signing_key_constants(${key})
+
   set(cpp ${CMAKE_CURRENT_BINARY_DIR}/${S_LIBRARY}.cpp)
   set(template ${VELTRANE_CMAKE_DIR}/../src/update/build_constants.cpp.in)
   set(script ${VELTRANE_CMAKE_DIR}/stamp_build.cmake)
-  add_library(${S_LIBRARY} STATIC ${cpp})
+  # An object library: its object is linked wherever it is named, whatever the order of
+  # the static libraries that use it.
+  add_library(${S_LIBRARY} OBJECT ${cpp})
   veltrane_target_defaults(${S_LIBRARY})
   target_include_directories(${S_LIBRARY} PUBLIC ${VELTRANE_CMAKE_DIR}/../src)
   target_link_libraries(${exe} PRIVATE ${S_LIBRARY})
   set(outputs ${cpp})
   set(inputs ${template} ${script})
-  set(args -DPINNED=${pin} -DCONTENT_ORIGIN=${S_CONTENT_ORIGIN} -DCONSTANTS_IN=${template} -DCONSTANTS_OUT=${cpp})
+  set(args -DPINNED=${pin} -DCONTENT_ORIGIN=${S_CONTENT_ORIGIN} -DCONSTANTS_IN=${template} -DCONSTANTS_OUT=${cpp}
+           "-DSIGNING_KEY=${VELTRANE_CONST_SIGNING_KEY}" -DSIGNING_KEY_HEX=${VELTRANE_CONST_SIGNING_KEY_HEX})
   if(S_RC_TEMPLATE)
     set(rc ${CMAKE_CURRENT_BINARY_DIR}/${exe}.rc)
     target_sources(${exe} PRIVATE ${rc})

@@ -3,6 +3,7 @@
 # resource from it. A file whose text is unchanged is left alone, so a pinned timestamp
 # rebuilds nothing.
 #   -DPINNED=YYYYMMDDHHMMSS or empty, -DCONTENT_ORIGIN=..., -DCONSTANTS_IN=... -DCONSTANTS_OUT=...
+#   -DSIGNING_KEY=0x..,0x..,  -DSIGNING_KEY_HEX=...
 #   [-DRC_IN=... -DRC_OUT=... -DICON_PATH=... -DMANIFEST_PATH=...]
 function(take_timestamp out)
   # string(TIMESTAMP) honours SOURCE_DATE_EPOCH from the build's environment.
@@ -30,6 +31,8 @@ endif()
 
 set(VELTRANE_CONST_TIMESTAMP ${stamp})
 set(VELTRANE_CONST_CONTENT_ORIGIN ${CONTENT_ORIGIN})
+set(VELTRANE_CONST_SIGNING_KEY "${SIGNING_KEY}")
+set(VELTRANE_CONST_SIGNING_KEY_HEX ${SIGNING_KEY_HEX})
 configure_file(${CONSTANTS_IN} ${CONSTANTS_OUT} @ONLY)
 
 if(RC_IN)

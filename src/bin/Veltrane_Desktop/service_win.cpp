@@ -17,6 +17,7 @@
 #include "sync/sync_run.h"
 #include "sync/sync_service.h"
 #include "update/build_version.h"
+#include "update/update_check.h"
 #include "wallpaper/compose_win.h"
 #include "wallpaper/desktop_wallpaper_win.h"
 #include "wallpaper/gdiplus_win.h"
@@ -244,7 +245,8 @@ void service_refresh(ServiceState& s) {
     refresh_content(s);
     refresh_settings(s);
     refresh_background_image(s);
-    sync_schedule_tick(false);
+    if (!update_check_running()) update_tick();
+    sync_schedule_tick(update_check_running());
     const auto targets = target_monitors(s.monitor_layout, s.settings);
     if (s.settings.method == DisplayMethod::TopLevel) present_overlays(s, targets);
     else present_composite(s);
