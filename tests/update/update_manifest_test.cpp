@@ -156,7 +156,7 @@ TEST(UpdateManifest, ReadsAGoodManifest) {
     ASSERT_TRUE(m);
     EXPECT_EQ(m->version, kVersion);
     EXPECT_EQ(m->minimum_windows_build, 17763u);
-    EXPECT_EQ(m->executable.url, "https://localhost:47443/api/static/veltrane/releases/20261020.101010.0/Veltrane_Desktop.exe");
+    EXPECT_EQ(m->executable.url, std::string(build::kContentServerOrigin) + "/api/static/veltrane/releases/20261020.101010.0/Veltrane_Desktop.exe");
     EXPECT_EQ(m->executable.size, 1000u);
     EXPECT_EQ(m->font.size, 2000u);
     EXPECT_EQ(m->font.sha256[0], 0xaa);
@@ -181,13 +181,16 @@ TEST(UpdateManifest, NumberRules) {
 }
 
 TEST(UpdateManifest, UrlsAndDigestsAreExact) {
-    const std::string base = "https://localhost:47443/api/static/veltrane/releases/";
+    const std::string origin = build::kContentServerOrigin;
+    const std::string base = origin + "/api/static/veltrane/releases/";
+    std::string upper_host = base;
+    upper_host.replace(upper_host.find("localhost"), 9, "LOCALHOST");
     for (const auto& [key, value] : std::vector<std::pair<std::string, std::string>>{
              {"exe.url", json_string(base + "20261019.230507.0/Veltrane_Desktop.exe")},
              {"exe.url", json_string(base + "20261020.101010.0/Veltrane_Desktop.ttf")},
              {"exe.url", json_string(base + "20261020.101010.0/veltrane_desktop.exe")},
              {"exe.url", json_string(base + "20261020.101010.0/Veltrane_Desktop.exe?x=1")},
-             {"exe.url", "\"https://LOCALHOST:47443/api/static/veltrane/releases/20261020.101010.0/Veltrane_Desktop.exe\""},
+             {"exe.url", json_string(upper_host + "20261020.101010.0/Veltrane_Desktop.exe")},
              {"font.url", "\"https://evil.example/api/static/veltrane/releases/20261020.101010.0/Veltrane_Desktop.ttf\""},
              {"font.url", json_string(base + "20261020.101010.0/Veltrane_Desktop.ttf/")},
              {"exe.sha256", json_string(std::string(63, 'a'))}, {"exe.sha256", json_string(std::string(65, 'a'))},
