@@ -25,43 +25,12 @@ namespace fs = std::filesystem;
 using namespace testing;
 using win::UniqueHandle;
 
-fs::path unix_file(const char* path) {
-    std::wstring p = win::to_wide(path);
-    for (auto& c : p) if (c == L'/') c = L'\\';
-    return fs::path(L"Z:" + p);
-}
-
-bool wait_until(const std::function<bool()>& done, int ms = 30000) {
-    for (int waited = 0; waited < ms; waited += 100) {
-        if (done()) return true;
-        Sleep(100);
-    }
-    return done();
-}
-
 std::vector<DWORD> program_processes() {
-    std::vector<DWORD> ids;
-    UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    PROCESSENTRY32W entry{};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
-        const std::wstring name = entry.szExeFile;
-        if (_wcsicmp(name.c_str(), L"Veltrane_Desktop.exe") == 0 || name.find(L"Veltrane_Desktop-uninstall-") == 0 ||
-            _wcsicmp(name.c_str(), L"setup.exe") == 0) {
-            ids.push_back(entry.th32ProcessID);
-        }
-    }
-    return ids;
+    return processes_named([](std::wstring_view name) {
+        return _wcsicmp(std::wstring(name).c_str(), L"Veltrane_Desktop.exe") == 0 ||
+               name.starts_with(L"Veltrane_Desktop-uninstall-") || _wcsicmp(std::wstring(name).c_str(), L"setup.exe") == 0;
+    });
 }
-
-DWORD service_pid() {
-    HWND controller = FindWindowW(ipc::kControllerClass, nullptr);
-    DWORD pid = 0;
-    if (controller) GetWindowThreadProcessId(controller, &pid);
-    return pid;
-}
-
-bool watchdog_alive() { return static_cast<bool>(UniqueHandle(OpenMutexW(SYNCHRONIZE, FALSE, ipc::kWatchdogName))); }
 
 std::wstring environment(const wchar_t* name) {
     wchar_t value[32768];

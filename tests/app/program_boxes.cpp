@@ -1,6 +1,7 @@
 #include "program_boxes.h"
 
 #include <shlobj.h>
+#include <tlhelp32.h>
 
 #include <memory>
 
@@ -42,10 +43,42 @@ BOOL CALLBACK longest_static(HWND child, LPARAM param) {
 
 }  // namespace
 
-std::filesystem::path program_path() {
-    std::wstring unix_path = win::to_wide(VELTRANE_PROGRAM);
-    for (auto& c : unix_path) if (c == L'/') c = L'\\';
-    return std::filesystem::path(L"Z:" + unix_path);
+std::filesystem::path unix_file(const char* path) {
+    std::wstring p = win::to_wide(path);
+    for (auto& c : p) if (c == L'/') c = L'\\';
+    return std::filesystem::path(L"Z:" + p);
+}
+
+std::filesystem::path program_path() { return unix_file(VELTRANE_PROGRAM); }
+
+bool wait_until(const std::function<bool()>& done, int ms) {
+    for (int waited = 0; waited < ms; waited += 100) {
+        if (done()) return true;
+        Sleep(100);
+    }
+    return done();
+}
+
+std::vector<DWORD> processes_named(const std::function<bool(std::wstring_view)>& match) {
+    std::vector<DWORD> ids;
+    win::UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
+        if (match(entry.szExeFile)) ids.push_back(entry.th32ProcessID);
+    }
+    return ids;
+}
+
+DWORD service_pid() {
+    HWND controller = FindWindowW(L"Veltrane_Desktop.Controller", nullptr);
+    DWORD pid = 0;
+    if (controller) GetWindowThreadProcessId(controller, &pid);
+    return pid;
+}
+
+bool watchdog_alive() {
+    return static_cast<bool>(win::UniqueHandle(OpenMutexW(SYNCHRONIZE, FALSE, L"Local\\Veltrane_Desktop.Watchdog")));
 }
 
 std::filesystem::path local_app_data() {

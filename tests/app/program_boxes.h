@@ -6,8 +6,11 @@
 #include <windows.h>
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "file_util/win.h"
 
@@ -16,6 +19,16 @@ namespace veltrane::testing {
 // The program of this build (VELTRANE_PROGRAM) as a Z: path.
 std::filesystem::path program_path();
 std::filesystem::path local_app_data();
+// A Unix path as Wine's Z: path.
+std::filesystem::path unix_file(const char* path);
+
+// Polls every 100 ms until `done` holds or `ms` have passed.
+bool wait_until(const std::function<bool()>& done, int ms = 30000);
+// The ids of running processes whose executable name passes `match`.
+std::vector<DWORD> processes_named(const std::function<bool(std::wstring_view)>& match);
+// The service's process, by its controller window; 0 when none runs.
+DWORD service_pid();
+bool watchdog_alive();
 
 win::UniqueHandle start(const std::filesystem::path& exe, const std::wstring& arguments);
 

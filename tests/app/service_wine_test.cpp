@@ -2,7 +2,6 @@
 // wallpaper the desktop-wallpaper stand-in holds, the overlay windows, the named objects,
 // the last-error record and which program processes run.
 #include <windows.h>
-#include <tlhelp32.h>
 
 #include <gtest/gtest.h>
 
@@ -10,6 +9,7 @@
 #include <functional>
 
 #include "composition/composition_fixture.h"
+#include "program_boxes.h"
 #include "file_util/text.h"
 #include "file_util/win.h"
 #include "ipc/ipc.h"
@@ -23,35 +23,8 @@ namespace fs = std::filesystem;
 using namespace testing;
 using win::UniqueHandle;
 
-fs::path program_path() {
-    std::wstring unix_path = win::to_wide(VELTRANE_PROGRAM);
-    for (auto& c : unix_path) if (c == L'/') c = L'\\';
-    return fs::path(L"Z:" + unix_path);
-}
-
-fs::path unix_file(const char* path) {
-    std::wstring p = win::to_wide(path);
-    for (auto& c : p) if (c == L'/') c = L'\\';
-    return fs::path(L"Z:" + p);
-}
-
-bool wait_until(const std::function<bool()>& done, int ms = 20000) {
-    for (int waited = 0; waited < ms; waited += 100) {
-        if (done()) return true;
-        Sleep(100);
-    }
-    return done();
-}
-
 std::vector<DWORD> program_processes() {
-    std::vector<DWORD> ids;
-    UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    PROCESSENTRY32W entry{};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
-        if (_wcsicmp(entry.szExeFile, L"Veltrane_Desktop.exe") == 0) ids.push_back(entry.th32ProcessID);
-    }
-    return ids;
+    return processes_named([](std::wstring_view name) { return _wcsicmp(std::wstring(name).c_str(), L"Veltrane_Desktop.exe") == 0; });
 }
 
 void kill(DWORD pid) {
@@ -61,19 +34,10 @@ void kill(DWORD pid) {
     WaitForSingleObject(process.get(), 5000);
 }
 
-DWORD service_pid() {
-    HWND controller = FindWindowW(ipc::kControllerClass, nullptr);
-    DWORD pid = 0;
-    if (controller) GetWindowThreadProcessId(controller, &pid);
-    return pid;
-}
-
 std::size_t set_wallpaper_calls() {
     const auto methods = standin_call_methods();
     return static_cast<std::size_t>(std::count(methods.begin(), methods.end(), "SetWallpaper"));
 }
-
-bool watchdog_alive() { return static_cast<bool>(UniqueHandle(OpenMutexW(SYNCHRONIZE, FALSE, ipc::kWatchdogName))); }
 
 std::vector<HWND> layer_windows() {
     std::vector<HWND> found;
@@ -125,15 +89,7 @@ protected:
     fs::path last_error() const { return install / "Veltrane_Desktop.last-error"; }
 
     // The installed copy, as every role but the installer runs.
-    UniqueHandle start(const std::wstring& arguments) {
-        std::wstring command = L"\"" + (install / "Veltrane_Desktop.exe").wstring() + L"\" " + arguments;
-        STARTUPINFOW si{};
-        si.cb = sizeof si;
-        PROCESS_INFORMATION pi{};
-        if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return {};
-        CloseHandle(pi.hThread);
-        return UniqueHandle(pi.hProcess);
-    }
+    UniqueHandle start(const std::wstring& arguments) { return testing::start(install / "Veltrane_Desktop.exe", arguments); }
     // Waits for the ready event, as the installer does.
     UniqueHandle start_service() {
         const std::wstring name = ipc::service_ready_event_name(current_build_version());
