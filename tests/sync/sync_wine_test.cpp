@@ -5,11 +5,13 @@
 
 #include <fstream>
 
+#include "support/child_process.h"
 #include "server_fixture.h"
 #include "support/test_paths.h"
 #include "sync/content_store.h"
 
 using namespace veltrane;
+using veltrane::testing::Child;
 using veltrane::testing::ContentServer;
 using veltrane::testing::read_raw;
 using veltrane::testing::ScratchDir;
@@ -41,25 +43,6 @@ fs::path install_child(const ScratchDir& dir) {
     return dir / "sync_child.exe";
 }
 
-struct Child {
-    PROCESS_INFORMATION pi{};
-    Child(const fs::path& exe, const std::wstring& args) {
-        std::wstring line = L"\"" + exe.wstring() + L"\" " + args;
-        STARTUPINFOW si{};
-        si.cb = sizeof si;
-        if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) pi = {};
-    }
-    ~Child() {
-        if (pi.hProcess) CloseHandle(pi.hProcess);
-        if (pi.hThread) CloseHandle(pi.hThread);
-    }
-    DWORD wait() const {
-        WaitForSingleObject(pi.hProcess, 120000);
-        DWORD code = 99;
-        GetExitCodeProcess(pi.hProcess, &code);
-        return code;
-    }
-};
 
 std::vector<std::string> generations(const fs::path& folder) {
     std::vector<std::string> out;

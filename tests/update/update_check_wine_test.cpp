@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/child_process.h"
 #include "../sync/server_fixture.h"
 #include "release.h"
 #include "support/test_paths.h"
@@ -16,6 +17,7 @@
 #include "update/update_check.h"
 
 using namespace veltrane;
+using veltrane::testing::Child;
 namespace vt = veltrane::testing;
 namespace fs = std::filesystem;
 
@@ -56,25 +58,6 @@ CheckInputs real_inputs() {
     return in;
 }
 
-struct Child {
-    PROCESS_INFORMATION pi{};
-    Child(const fs::path& exe, const std::wstring& args) {
-        std::wstring line = L"\"" + exe.wstring() + L"\" " + args;
-        STARTUPINFOW si{};
-        si.cb = sizeof si;
-        if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) pi = {};
-    }
-    ~Child() {
-        if (pi.hProcess) CloseHandle(pi.hProcess);
-        if (pi.hThread) CloseHandle(pi.hThread);
-    }
-    DWORD wait() const {
-        WaitForSingleObject(pi.hProcess, 120000);
-        DWORD code = 99;
-        GetExitCodeProcess(pi.hProcess, &code);
-        return code;
-    }
-};
 
 }  // namespace
 
