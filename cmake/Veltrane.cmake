@@ -14,6 +14,10 @@ endif()
 set(VELTRANE_CONTENT_ORIGIN "https://veltrane.hospital.local" CACHE STRING "Content server origin (https, no trailing slash)")
 set(VELTRANE_TEST_SERVER_PORT 47443 CACHE STRING "Port of the content-server stand-in")
 set(VELTRANE_TEST_UNTRUSTED_PORT 47444 CACHE STRING "Port of the stand-in's untrusted twin")
+# The Windows Spotlight selection service, the same way; its stand-in is the content-server
+# stand-in on a port of its own.
+set(VELTRANE_SPOTLIGHT_ORIGIN "https://fd.api.iris.microsoft.com" CACHE STRING "Windows Spotlight selection service origin (https, no trailing slash)")
+set(VELTRANE_TEST_SPOTLIGHT_PORT 47445 CACHE STRING "Port of the Spotlight stand-in")
 
 set(VELTRANE_WARNINGS -Wall -Wextra -Wpedantic -Werror)
 
@@ -76,11 +80,17 @@ endfunction()
 
 # Build-time constants: one generated translation unit per variant. The product links
 # "product"; tests link variants with their own values. Nothing changes them at run time.
-#   veltrane_constants(variant TIMESTAMP yyyymmddhhmmss)
+#   veltrane_constants(variant TIMESTAMP yyyymmddhhmmss CONTENT_ORIGIN https://... SPOTLIGHT_ORIGIN https://...)
 function(veltrane_constants variant)
-  cmake_parse_arguments(C "" "TIMESTAMP;CONTENT_ORIGIN" "" ${ARGN})
+  cmake_parse_arguments(C "" "TIMESTAMP;CONTENT_ORIGIN;SPOTLIGHT_ORIGIN" "" ${ARGN})
+  foreach(origin CONTENT_ORIGIN SPOTLIGHT_ORIGIN)
+    if(NOT C_${origin} MATCHES "^https://[^/]+$")
+      message(FATAL_ERROR "${origin} of ${variant} must be https://host[:port] without a trailing slash")
+    endif()
+  endforeach()
   set(VELTRANE_CONST_TIMESTAMP "${C_TIMESTAMP}")
   set(VELTRANE_CONST_CONTENT_ORIGIN "${C_CONTENT_ORIGIN}")
+  set(VELTRANE_CONST_SPOTLIGHT_ORIGIN "${C_SPOTLIGHT_ORIGIN}")
   set(out ${CMAKE_BINARY_DIR}/generated/build_constants_${variant}.cpp)
   configure_file(${PROJECT_SOURCE_DIR}/src/update/build_constants.cpp.in ${out} @ONLY)
   add_library(veltrane_constants_${variant} STATIC ${out})

@@ -10,4 +10,7 @@ extern const char* const kBuildTimestamp;
 // The content server's HTTPS origin: scheme and host, no trailing slash.
 extern const char* const kContentServerOrigin;
 
+// The Windows Spotlight selection service's HTTPS origin, in the same form.
+extern const char* const kSpotlightOrigin;
+
 }  // namespace veltrane::build
