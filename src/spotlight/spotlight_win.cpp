@@ -67,10 +67,13 @@ Placed place(const fs::path& exe_folder, const std::string& url, const fs::path&
         remove_quietly(target);
         return Placed::Finish;
     }
-    lock.reset();
+    // Written before the lock is released: a leave of the mode in between would otherwise
+    // find no record to delete, and the one written after it would hold back the next
+    // download for six hours.
     const auto now = unix_seconds_now();
     (void)write_file_atomic(exe_folder / kSpotlightStatusFile,
                             std::string_view(format_spotlight_status(now.value_or(0), url, target)));
+    lock.reset();
     (void)prune_spotlight_folder(exe_folder / kSpotlightFolder);
     return Placed::Yes;
 }

@@ -254,6 +254,10 @@ TEST_F(Service, OverlayModeShowsLayerWindowsOnEnabledMonitorsOnly) {
     EXPECT_TRUE(user_wallpaper_back());
 }
 
+// Wine keeps a process's own reading of the wallpaper setting: another process's change
+// shows in the value the setting is stored in.
+std::string registry_wallpaper() { return user_registry_text(kDesktopKey, L"Wallpaper"); }
+
 TEST_F(Service, OverlayModeOnBlackThenOriginalGivesTheUserWallpaperSettingsBack) {
     set_system_wallpaper(user_wallpaper);
     set_user_registry_text(kDesktopKey, L"WallpaperStyle", L"6");
@@ -261,13 +265,13 @@ TEST_F(Service, OverlayModeOnBlackThenOriginalGivesTheUserWallpaperSettingsBack)
     write_config(DisplayMethod::TopLevel, BackgroundMode::Black);
     ASSERT_TRUE(start_service());
     ASSERT_TRUE(wait_until([] { return !layer_windows().empty(); }));
-    EXPECT_EQ(system_wallpaper(), "");
+    EXPECT_EQ(registry_wallpaper(), "");
     EXPECT_EQ(user_registry_text(kColorsKey, L"Background"), "0 0 0");
     EXPECT_TRUE(fs::exists(install / "Veltrane_Desktop.wallpaper-backup"));
 
     write_config(DisplayMethod::TopLevel, BackgroundMode::Original);
     ASSERT_TRUE(ipc::post_refresh_request());
-    ASSERT_TRUE(wait_until([&] { return system_wallpaper() == path_to_utf8(user_wallpaper); }));
+    ASSERT_TRUE(wait_until([&] { return registry_wallpaper() == path_to_utf8(user_wallpaper); }));
     EXPECT_EQ(user_registry_text(kDesktopKey, L"WallpaperStyle"), "6");
     EXPECT_EQ(user_registry_text(kColorsKey, L"Background"), "1 2 3");
     EXPECT_FALSE(fs::exists(last_error()));
