@@ -171,6 +171,8 @@ TEST_F(Background, LeavingSpotlightWhileAWorkerDownloadsLeavesNoPicture) {
     server.set_faults(R"({"/spotlight/images/": {"delay": 2}})");
     fs::create_directories(folder / kSpotlightFolder);
     write_raw(folder / kSpotlightFolder / "spotlight-1.jpg", "old picture");
+    // A file that is not a picture keeps the folder, so the worker can still store its download.
+    write_raw(folder / kSpotlightFolder / "notes.txt", "");
     write_raw(status, "applied_at=1\n");
     set_age(status, 21600);
 
@@ -182,10 +184,11 @@ TEST_F(Background, LeavingSpotlightWhileAWorkerDownloadsLeavesNoPicture) {
         return std::find(r.begin(), r.end(), "/spotlight/images/new.jpg") != r.end();
     }));
     leave_spotlight_mode(folder);
-    EXPECT_FALSE(fs::exists(folder / kSpotlightFolder));
+    EXPECT_EQ(latest_spotlight_image(folder), std::nullopt);
     EXPECT_FALSE(fs::exists(status));
     ASSERT_TRUE(wait_until([] { return !spotlight_in_progress(); }));
-    EXPECT_FALSE(fs::exists(folder / kSpotlightFolder));
+    EXPECT_EQ(latest_spotlight_image(folder), std::nullopt);
+    EXPECT_FALSE(fs::exists(folder / kSpotlightFolder / kSpotlightTempFile));
     EXPECT_FALSE(fs::exists(status));
     EXPECT_FALSE(fs::exists(backup));
     expect_user_settings();
