@@ -1,6 +1,8 @@
 # Shared build rules: the two targets (windows, host), warnings, sanitizers, the build-time
 # constants and the test registration used by every module.
 
+set(VELTRANE_CMAKE_DIR ${CMAKE_CURRENT_LIST_DIR})
+
 if(CMAKE_SYSTEM_NAME STREQUAL "Windows")
   set(VELTRANE_WINDOWS ON)
   # Windows tests run under Wine in the build folder's own prefix (tools/wine).
@@ -18,6 +20,8 @@ set(VELTRANE_TEST_UNTRUSTED_PORT 47444 CACHE STRING "Port of the stand-in's untr
 # stand-in on a port of its own.
 set(VELTRANE_SPOTLIGHT_ORIGIN "https://fd.api.iris.microsoft.com" CACHE STRING "Windows Spotlight selection service origin (https, no trailing slash)")
 set(VELTRANE_TEST_SPOTLIGHT_PORT 47445 CACHE STRING "Port of the Spotlight stand-in")
+# The public key of the tests' fixed signing seed (tests/update/test_signing_key.h).
+set(VELTRANE_TEST_SIGNING_KEY 73276b5c5bae77374a8a156fdfebcda19d104f106722f9e398f501bc170ccd8f)
 
 set(VELTRANE_WARNINGS -Wall -Wextra -Wpedantic -Werror)
 
@@ -80,9 +84,23 @@ endfunction()
 
 # Build-time constants: one generated translation unit per variant. The product links
 # "product"; tests link variants with their own values. Nothing changes them at run time.
-#   veltrane_constants(variant TIMESTAMP yyyymmddhhmmss CONTENT_ORIGIN https://... SPOTLIGHT_ORIGIN https://...)
+#   veltrane_constants(variant TIMESTAMP yyyymmddhhmmss CONTENT_ORIGIN https://host
+#                      SPOTLIGHT_ORIGIN https://host SIGNING_KEY hex64)
+# Sets VELTRANE_CONST_SIGNING_KEY (C initialiser bytes) and VELTRANE_CONST_SIGNING_KEY_HEX
+# in the caller's scope from 64 hexadecimal digits.
+function(veltrane_signing_key_constants key)
+  string(LENGTH "${key}" key_length)
+  if(NOT key MATCHES "^[0-9a-fA-F]+$" OR NOT key_length EQUAL 64)
+    message(FATAL_ERROR "update signing key must be 64 hexadecimal digits")
+  endif()
+  string(REGEX REPLACE "([0-9a-fA-F][0-9a-fA-F])" "0x\\1," bytes "${key}")
+  string(TOLOWER "${key}" hex)
+  set(VELTRANE_CONST_SIGNING_KEY "${bytes}" PARENT_SCOPE)
+  set(VELTRANE_CONST_SIGNING_KEY_HEX "${hex}" PARENT_SCOPE)
+endfunction()
+
 function(veltrane_constants variant)
-  cmake_parse_arguments(C "" "TIMESTAMP;CONTENT_ORIGIN;SPOTLIGHT_ORIGIN" "" ${ARGN})
+  cmake_parse_arguments(C "" "TIMESTAMP;CONTENT_ORIGIN;SPOTLIGHT_ORIGIN;SIGNING_KEY" "" ${ARGN})
   foreach(origin CONTENT_ORIGIN SPOTLIGHT_ORIGIN)
     if(NOT C_${origin} MATCHES "^https://[^/]+$")
       message(FATAL_ERROR "VELTRANE_${origin} (${variant} constants) must be https://host[:port] without a trailing slash")
@@ -91,10 +109,137 @@ function(veltrane_constants variant)
   set(VELTRANE_CONST_TIMESTAMP "${C_TIMESTAMP}")
   set(VELTRANE_CONST_CONTENT_ORIGIN "${C_CONTENT_ORIGIN}")
   set(VELTRANE_CONST_SPOTLIGHT_ORIGIN "${C_SPOTLIGHT_ORIGIN}")
+  veltrane_signing_key_constants(${C_SIGNING_KEY})
   set(out ${CMAKE_BINARY_DIR}/generated/build_constants_${variant}.cpp)
   configure_file(${PROJECT_SOURCE_DIR}/src/update/build_constants.cpp.in ${out} @ONLY)
-  add_library(veltrane_constants_${variant} STATIC ${out})
+  # An object library: its object is linked wherever it is named, whatever the order of
+  # the static libraries that use it.
+  add_library(veltrane_constants_${variant} OBJECT ${out})
   veltrane_target_defaults(veltrane_constants_${variant})
+endfunction()
+
+# The product's constants and version resource, stamped when the product is built rather
+# than configured: every build whose inputs changed gets a newer version than the last one
+# from the same build folder. SOURCE_DATE_EPOCH (at configuration or build) or
+# -DVELTRANE_BUILD_TIMESTAMP=YYYYMMDDHHMMSS pins it.
+#   veltrane_stamped_constants(exe LIBRARY name CONTENT_ORIGIN origin [SPOTLIGHT_ORIGIN origin]
+#                              [RC_TEMPLATE file.rc.in ICON file MANIFEST file])
+function(veltrane_stamped_constants exe)
+  cmake_parse_arguments(S "" "LIBRARY;CONTENT_ORIGIN;SPOTLIGHT_ORIGIN;RC_TEMPLATE;ICON;MANIFEST" "" ${ARGN})
+  if(NOT S_SPOTLIGHT_ORIGIN)
+    set(S_SPOTLIGHT_ORIGIN ${VELTRANE_SPOTLIGHT_ORIGIN})
+  endif()
+  foreach(origin CONTENT_ORIGIN SPOTLIGHT_ORIGIN)
+    if(NOT S_${origin} MATCHES "^https://[^/]+$")
+      message(FATAL_ERROR "VELTRANE_${origin} must be https://host[:port] without a trailing slash")
+    endif()
+  endforeach()
+  # Build folders configured before the stamp moved to build time hold a configuration-time
+  # value in the cache; it is not a pin.
+  get_property(help CACHE VELTRANE_BUILD_TIMESTAMP PROPERTY HELPSTRING)
+  if(help STREQUAL "Build version as YYYYMMDDHHMMSS")
+    unset(VELTRANE_BUILD_TIMESTAMP CACHE)
+    unset(VELTRANE_BUILD_TIMESTAMP)
+  endif()
+  set(pin "")
+  if(VELTRANE_BUILD_TIMESTAMP)
+    set(pin ${VELTRANE_BUILD_TIMESTAMP})
+  elseif(DEFINED ENV{SOURCE_DATE_EPOCH})
+    string(TIMESTAMP pin "%Y%m%d%H%M%S" UTC)
+  endif()
+  if(pin AND NOT pin MATCHES "^[0-9][0-9][0-9][0-9][0-9][0-9][0-9][0-9][0-9][0-9][0-9][0-9][0-9][0-9]$")
+    message(FATAL_ERROR "build timestamp must be YYYYMMDDHHMMSS")
+  endif()
+
+  # The release signers' public key. Without one the build embeds a point of small order,
+  # which strict verification rejects for every signature: such a build never updates.
+  set(VELTRANE_UPDATE_SIGNING_KEY "" CACHE STRING "Ed25519 public key of release signing, 64 hex digits (veltrane-publish keygen)")
+  set(key "${VELTRANE_UPDATE_SIGNING_KEY}")
+  if(key STREQUAL "")
+    set(key "0100000000000000000000000000000000000000000000000000000000000000")
+    message(WARNING "VELTRANE_UPDATE_SIGNING_KEY is not set: this build can never accept an update.")
+  endif()
+  veltrane_signing_key_constants(${key})
+
+  set(cpp ${CMAKE_CURRENT_BINARY_DIR}/${S_LIBRARY}.cpp)
+  set(template ${VELTRANE_CMAKE_DIR}/../src/update/build_constants.cpp.in)
+  set(script ${VELTRANE_CMAKE_DIR}/stamp_build.cmake)
+  # An object library: its object is linked wherever it is named, whatever the order of
+  # the static libraries that use it.
+  add_library(${S_LIBRARY} OBJECT ${cpp})
+  veltrane_target_defaults(${S_LIBRARY})
+  target_include_directories(${S_LIBRARY} PUBLIC ${VELTRANE_CMAKE_DIR}/../src)
+  target_link_libraries(${exe} PRIVATE ${S_LIBRARY})
+  set(outputs ${cpp})
+  set(inputs ${template} ${script})
+  set(args -DPINNED=${pin} -DCONTENT_ORIGIN=${S_CONTENT_ORIGIN} -DSPOTLIGHT_ORIGIN=${S_SPOTLIGHT_ORIGIN} -DCONSTANTS_IN=${template} -DCONSTANTS_OUT=${cpp}
+           "-DSIGNING_KEY=${VELTRANE_CONST_SIGNING_KEY}" -DSIGNING_KEY_HEX=${VELTRANE_CONST_SIGNING_KEY_HEX})
+  if(S_RC_TEMPLATE)
+    set(rc ${CMAKE_CURRENT_BINARY_DIR}/${exe}.rc)
+    target_sources(${exe} PRIVATE ${rc})
+    set_source_files_properties(${rc} PROPERTIES OBJECT_DEPENDS "${S_ICON};${S_MANIFEST}")
+    list(APPEND outputs ${rc})
+    list(APPEND inputs ${S_RC_TEMPLATE} ${S_ICON} ${S_MANIFEST})
+    list(APPEND args -DRC_IN=${S_RC_TEMPLATE} -DRC_OUT=${rc} -DICON_PATH=${S_ICON} -DMANIFEST_PATH=${S_MANIFEST})
+  endif()
+  set_target_properties(${exe} PROPERTIES VELTRANE_STAMP_LIBRARY ${S_LIBRARY} VELTRANE_STAMP_OUTPUTS "${outputs}"
+                        VELTRANE_STAMP_INPUTS "${inputs}" VELTRANE_STAMP_ARGS "${args}")
+  # The command depends on everything linked into the product, which is only known once the
+  # directory has been read to its end.
+  cmake_language(EVAL CODE "cmake_language(DEFER CALL _veltrane_stamp_command [[${exe}]])")
+endfunction()
+
+# The project's libraries linked into the target, directly or through other libraries.
+function(_veltrane_linked_libraries target out)
+  set(seen "")
+  set(queue ${target})
+  set(libraries "")
+  while(queue)
+    list(POP_FRONT queue t)
+    if(NOT TARGET ${t} OR t IN_LIST seen)
+      continue()
+    endif()
+    list(APPEND seen ${t})
+    get_target_property(type ${t} TYPE)
+    get_target_property(imported ${t} IMPORTED)
+    if(type STREQUAL "INTERFACE_LIBRARY")
+      get_target_property(linked ${t} INTERFACE_LINK_LIBRARIES)
+    else()
+      get_target_property(linked ${t} LINK_LIBRARIES)
+      if(NOT imported AND type MATCHES "^(STATIC|SHARED)_LIBRARY$")
+        list(APPEND libraries ${t})
+      endif()
+    endif()
+    if(linked)
+      list(APPEND queue ${linked})
+    endif()
+  endwhile()
+  set(${out} ${libraries} PARENT_SCOPE)
+endfunction()
+
+function(_veltrane_stamp_command exe)
+  get_target_property(library ${exe} VELTRANE_STAMP_LIBRARY)
+  get_target_property(outputs ${exe} VELTRANE_STAMP_OUTPUTS)
+  get_target_property(inputs ${exe} VELTRANE_STAMP_INPUTS)
+  get_target_property(args ${exe} VELTRANE_STAMP_ARGS)
+  _veltrane_linked_libraries(${exe} libraries)
+  list(REMOVE_ITEM libraries ${library})
+  set(depends ${inputs})
+  foreach(l ${libraries})
+    list(APPEND depends ${l} $<TARGET_FILE:${l}>)
+  endforeach()
+  get_target_property(sources ${exe} SOURCES)
+  foreach(s ${sources})
+    get_filename_component(s ${s} ABSOLUTE BASE_DIR ${CMAKE_CURRENT_SOURCE_DIR})
+    if(NOT s IN_LIST outputs)
+      list(APPEND depends ${s})
+    endif()
+  endforeach()
+  add_custom_command(OUTPUT ${outputs}
+                     COMMAND ${CMAKE_COMMAND} ${args} -P ${VELTRANE_CMAKE_DIR}/stamp_build.cmake
+                     DEPENDS ${depends}
+                     COMMENT "Stamping the build version of ${exe}"
+                     VERBATIM)
 endfunction()
 
 # Tests run on the host under sanitizers and, in the windows build, under Wine through the

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <new>
+#include <stdexcept>
 
 #include "file_util/native_file.h"
 #include "file_util/text.h"
@@ -148,6 +150,16 @@ Error file_system_error(const std::error_code& ec) {
     const auto code = static_cast<std::uint32_t>(ec.value());
     if (ec.category() == std::system_category()) return native::os_error(code);
     return Error{ec.message() + " (os error " + std::to_string(code) + ")", code};
+}
+
+bool try_resize(Bytes& bytes, std::size_t size) noexcept {
+    try {
+        bytes.resize(size);
+        return true;
+    } catch (const std::bad_alloc&) {
+    } catch (const std::length_error&) {
+    }
+    return false;
 }
 
 std::array<std::uint8_t, 32> sha256(std::span<const std::uint8_t> bytes) {

@@ -57,6 +57,10 @@ Result<bool> file_matches_digest(const std::filesystem::path& path, const Expect
 // " (os error N)".
 Error file_system_error(const std::error_code& ec);
 
+// Resizes the buffer (new bytes are zero); false instead of an exception when the memory
+// cannot be had, leaving the buffer as it was. Large buffers grow only through this.
+bool try_resize(Bytes& bytes, std::size_t size) noexcept;
+
 // SHA-256 of a buffer, for callers that check downloads held in memory.
 std::array<std::uint8_t, 32> sha256(std::span<const std::uint8_t> bytes);
 

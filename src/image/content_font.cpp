@@ -101,16 +101,26 @@ Result<std::string> find_font_family(std::span<const std::uint8_t> file) {
     return best;
 }
 
+namespace {
+
+Error font_info_error(const std::error_code& ec) {
+    Error error = file_system_error(ec);
+    error.message = "TTF 파일 정보를 읽지 못했습니다: " + error.message;
+    return error;
+}
+
+}  // namespace
+
 Result<std::optional<std::string>> read_content_font_family(const std::filesystem::path& path) {
     std::error_code ec;
     const auto status = std::filesystem::status(path, ec);
     if (ec || !std::filesystem::exists(status)) {
         if (!ec || ec == std::errc::no_such_file_or_directory || ec == std::errc::not_a_directory)
             return std::optional<std::string>();
-        return make_error("TTF 파일 정보를 읽지 못했습니다: " + ec.message());
+        return font_info_error(ec);
     }
     const auto size = std::filesystem::file_size(path, ec);
-    if (ec) return make_error("TTF 파일 정보를 읽지 못했습니다: " + ec.message());
+    if (ec) return font_info_error(ec);
     if (size > kContentFontLimit) return make_error("TTF 파일이 너무 큽니다.");
     auto bytes = read_limited(path, kContentFontLimit);
     if (!bytes) return make_error("TTF 파일을 읽지 못했습니다: " + bytes.error().message);

@@ -1,5 +1,8 @@
 #include "image/png_decoder.h"
 
+#include <zlib.h>
+
+#include <algorithm>
 #include <csetjmp>
 #include <cstdlib>
 #include <cstring>
@@ -39,10 +42,18 @@ void bounded_free(png_structp png, png_voidp pointer) {
 // Warnings (benign chunk problems) do not change the pixels; they are not reported.
 void on_warning(png_structp, png_const_charp) {}
 
+void keep_head(PngDecoderContext* context, const png_bytep data, std::size_t length) {
+    const std::size_t room = sizeof context->head - context->head_size;
+    const std::size_t n = std::min(room, length);
+    std::memcpy(context->head + context->head_size, data, n);
+    context->head_size += n;
+}
+
 void read_from_file(png_structp png, png_bytep data, std::size_t length) {
     auto* context = static_cast<PngDecoderContext*>(png_get_io_ptr(png));
     if (std::fread(data, 1, length, context->file) != length)
         png_error(png, std::ferror(context->file) ? "read error" : "unexpected end of file");
+    keep_head(context, data, length);
 }
 
 void read_from_memory(png_structp png, png_bytep data, std::size_t length) {
@@ -50,6 +61,11 @@ void read_from_memory(png_structp png, png_bytep data, std::size_t length) {
     if (context->size - context->position < length) png_error(png, "unexpected end of file");
     std::memcpy(data, context->data + context->position, length);
     context->position += length;
+    keep_head(context, data, length);
+}
+
+std::uint32_t be32(const std::uint8_t* p) {
+    return std::uint32_t{p[0]} << 24 | std::uint32_t{p[1]} << 16 | std::uint32_t{p[2]} << 8 | p[3];
 }
 
 // Ancillary chunks that cannot change the decoded pixels (no gamma, colour management or
@@ -140,6 +156,17 @@ bool PngDecoder::read_header(PngHeader* header) {
     configure(png_, context_.limit);
     read_header_unguarded(png_, info_, header);
     return true;
+}
+
+bool PngDecoder::header_size_unsupported() const {
+    static constexpr std::uint8_t kSignature[8] = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A};
+    const std::uint8_t* h = context_.head;
+    if (context_.head_size < sizeof context_.head || std::memcmp(h, kSignature, 8) != 0) return false;
+    if (be32(h + 8) != 13 || std::memcmp(h + 12, "IHDR", 4) != 0) return false;
+    // A damaged chunk is a damaged header, whatever its size fields say.
+    if (crc32(crc32(0, nullptr, 0), h + 12, 17) != be32(h + 29)) return false;
+    const std::uint32_t width = be32(h + 16), height = be32(h + 20);
+    return width == 0 || height == 0 || width > 0x7fffffffu || height > 0x7fffffffu;
 }
 
 bool PngDecoder::read_rows(std::uint8_t* buffer, std::size_t stride, const PngHeader* header, RowDone done,

@@ -29,6 +29,10 @@ struct PngDecoderContext {
     std::size_t in_use = 0;
     std::size_t limit = 0;
     char message[256] = {};
+    // The signature and the first chunk as read, so the header's size fields can be judged
+    // after libpng has refused them.
+    std::uint8_t head[33] = {};
+    std::size_t head_size = 0;
 };
 
 class PngDecoder {
@@ -50,6 +54,9 @@ public:
     // still in the cache.
     bool read_rows(std::uint8_t* buffer, std::size_t stride, const PngHeader* header, RowDone done, void* context);
     const char* message() const { return context_.message; }
+    // After a failed read_header: whether the file has an intact IHDR chunk whose width or
+    // height is 0 or at least 2^31, sizes libpng refuses before the caller can judge them.
+    bool header_size_unsupported() const;
 
 private:
     void create(png_rw_ptr read);

@@ -162,7 +162,10 @@ Result<TextLayer> load_png_bgra(const std::filesystem::path& path) {
     if (!file) return make_error("PNG 파일을 열 수 없습니다:\n" + path_to_utf8(path) + "\n\n" + file.error().message);
     detail::PngDecoder decoder(file->get(), kPngDecoderMemoryLimit);
     detail::PngHeader header;
-    if (!decoder.read_header(&header)) return make_error(std::string("PNG 헤더가 올바르지 않습니다: ") + decoder.message());
+    if (!decoder.read_header(&header)) {
+        if (decoder.header_size_unsupported()) return make_error("지원하지 않는 PNG 크기입니다.");
+        return make_error(std::string("PNG 헤더가 올바르지 않습니다: ") + decoder.message());
+    }
     if (header.width == 0 || header.height == 0 || header.width > kMaxSide || header.height > kMaxSide)
         return make_error("지원하지 않는 PNG 크기입니다.");
     const std::uint64_t pixels = std::uint64_t{header.width} * header.height;

@@ -1,6 +1,7 @@
 #include "ipc/ipc.h"
 
 #include <algorithm>
+#include <variant>
 #include <vector>
 
 namespace veltrane::ipc {
@@ -66,6 +67,22 @@ bool end_processes(const std::vector<win::UniqueHandle>& processes, std::chrono:
     return true;
 }
 
+// The mutex, or why it could not be taken: the failing step and its code.
+struct LockFailure {
+    bool creating = false;
+    DWORD code = 0;       // the system error code
+    DWORD wait_result = 0;
+};
+
+std::variant<win::UniqueHandle, LockFailure> take_mutex(const wchar_t* name) {
+    win::UniqueHandle mutex(CreateMutexW(nullptr, FALSE, name));
+    if (!mutex) return LockFailure{true, GetLastError(), 0};
+    const DWORD result = WaitForSingleObject(mutex.get(), INFINITE);
+    if (result != WAIT_OBJECT_0 && result != WAIT_ABANDONED)
+        return LockFailure{false, result == WAIT_FAILED ? GetLastError() : result, result};
+    return mutex;
+}
+
 }  // namespace
 
 bool is_service_running() {
@@ -83,16 +100,19 @@ Result<win::UniqueHandle> open_shutdown_event() {
 }
 
 Result<NamedLock> acquire_named_lock(const wchar_t* name) {
-    win::UniqueHandle mutex(CreateMutexW(nullptr, FALSE, name));
-    if (!mutex) {
-        const DWORD code = GetLastError();
-        return Error{"복원 잠금 생성 실패: " + code_text(code), code};
-    }
-    const DWORD result = WaitForSingleObject(mutex.get(), INFINITE);
-    if (result != WAIT_OBJECT_0 && result != WAIT_ABANDONED) {
-        return Error{"복원 잠금 대기 실패: " + code_text(result), result == WAIT_FAILED ? GetLastError() : 0};
-    }
-    return NamedLock(std::move(mutex));
+    auto taken = take_mutex(name);
+    if (auto* mutex = std::get_if<win::UniqueHandle>(&taken)) return NamedLock(std::move(*mutex));
+    const auto& f = std::get<LockFailure>(taken);
+    if (f.creating) return Error{"복원 잠금 생성 실패: " + code_text(f.code), f.code};
+    return Error{"복원 잠금 대기 실패: " + code_text(f.wait_result), f.wait_result == WAIT_FAILED ? f.code : 0};
+}
+
+Result<NamedLock> acquire_content_lock() {
+    auto taken = take_mutex(kContentSyncName);
+    if (auto* mutex = std::get_if<win::UniqueHandle>(&taken)) return NamedLock(std::move(*mutex));
+    const auto& f = std::get<LockFailure>(taken);
+    const char* prefix = f.creating ? "콘텐츠 작업 잠금 생성 실패: Win32 오류 " : "콘텐츠 작업 잠금 대기 실패: Win32 오류 ";
+    return Error{prefix + code_text(f.code), f.code};
 }
 
 void wait_for_watchdog_exit() {

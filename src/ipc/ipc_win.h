@@ -43,7 +43,12 @@ private:
 };
 
 // Waits without time-out; a mutex abandoned by an owner that died counts as acquired.
+// Its texts are the restore lock's.
 Result<NamedLock> acquire_named_lock(const wchar_t* name);
+
+// The content work lock that content sync and the update check share, taken the same way,
+// with texts of its own that carry the system error code.
+Result<NamedLock> acquire_content_lock();
 
 // Returns once no watchdog holds its mutex; errors are ignored, the caller proceeds.
 void wait_for_watchdog_exit();

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "file_util/file_util.h"
 #include "settings/settings.h"
 
 namespace veltrane {
@@ -17,7 +18,7 @@ Result<std::filesystem::path> install_folder() {
 Result<std::filesystem::path> executable_path() {
     std::error_code ec;
     auto path = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (ec) return Error{ec.message(), static_cast<std::uint32_t>(ec.value())};
+    if (ec) return file_system_error(ec);
     return path;
 }
 

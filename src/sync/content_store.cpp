@@ -46,13 +46,6 @@ bool is_regular(const fs::path& p) {
 
 }  // namespace
 
-bool is_generation_name(std::string_view name) {
-    constexpr std::string_view prefix = "generation-";
-    if (name.size() <= prefix.size() || name.substr(0, prefix.size()) != prefix) return false;
-    return std::all_of(name.begin() + static_cast<std::ptrdiff_t>(prefix.size()), name.end(),
-                       [](char c) { return (c >= '0' && c <= '9') || c == '-'; });
-}
-
 bool is_entity_tag(std::string_view tag) {
     if (tag.empty() || tag.size() > 128) return false;
     return std::all_of(tag.begin(), tag.end(), [](char c) {
@@ -60,32 +53,12 @@ bool is_entity_tag(std::string_view tag) {
     });
 }
 
-std::string make_generation_name(std::uint32_t process_id, Uint128 nanoseconds) {
-    std::string digits;
-    do {
-        digits.insert(digits.begin(), static_cast<char>('0' + static_cast<int>(nanoseconds % 10)));
-        nanoseconds /= 10;
-    } while (nanoseconds != 0);
-    return "generation-" + std::to_string(process_id) + "-" + digits;
-}
-
-std::string staging_name(std::string_view generation) { return ".staging-" + std::string(generation); }
-
 std::optional<std::string> read_current_generation(const fs::path& exe_folder) {
     auto text = read_text_limited(exe_folder / kCurrentPointerFile, kPointerLimit);
     if (!text) return std::nullopt;
     std::string name(trim_white_space(*text));
     if (!is_generation_name(name)) return std::nullopt;
     return name;
-}
-
-void remove_staging_folders(const fs::path& folder) {
-    std::error_code ec;
-    std::vector<fs::path> stale;
-    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-        if (path_to_utf8(it->path().filename()).rfind(".staging-", 0) == 0) stale.push_back(it->path());
-    }
-    for (const auto& p : stale) fs::remove_all(p, ec);
 }
 
 std::size_t prune_generations(const fs::path& exe_folder) {

@@ -13,11 +13,9 @@
 #include <vector>
 
 #include "file_util/file_util.h"
+#include "file_util/generation.h"
 
 namespace veltrane {
-
-// Nanoseconds since 1970 need more than 64 bits to stay valid for centuries.
-__extension__ typedef unsigned __int128 Uint128;
 
 inline constexpr const char* kContentFolder = "Content";
 inline constexpr const char* kCurrentPointerFile = "Veltrane_Desktop.current";
@@ -32,16 +30,8 @@ struct ContentPair {
     std::filesystem::path text;
 };
 
-// "generation-" followed by at least one of 0-9 and "-".
-bool is_generation_name(std::string_view name);
 // 1 to 128 of A-Z, a-z, 0-9, "_" and "-": safe to put in a URL as it is.
 bool is_entity_tag(std::string_view tag);
-// "generation-" + process id + "-" + nanoseconds since 1970 (a 128-bit count).
-std::string make_generation_name(std::uint32_t process_id, Uint128 nanoseconds);
-std::string staging_name(std::string_view generation);
-// Deletes every entry of the folder whose name begins with ".staging-": what an interrupted
-// run left. Errors are ignored.
-void remove_staging_folders(const std::filesystem::path& folder);
 
 std::optional<std::string> read_current_generation(const std::filesystem::path& exe_folder);
 // Deletes the oldest generations, never the current one, until at most two are left;

@@ -82,7 +82,8 @@ std::optional<Bytes> read_body(HINTERNET request, std::uint64_t limit) {
     while (body.size() < cap) {
         const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(65536, cap - body.size()));
         const std::size_t at = body.size();
-        body.resize(at + want);
+        // Up to 64 MiB of body: running out of memory fails the download, not the process.
+        if (!try_resize(body, at + want)) return std::nullopt;
         DWORD got = 0;
         if (!WinHttpReadData(request, body.data() + at, static_cast<DWORD>(want), &got)) return std::nullopt;
         body.resize(at + got);

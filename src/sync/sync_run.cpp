@@ -102,7 +102,7 @@ bool sync_content_into(const fs::path& exe_folder, const SyncInputs& in) {
     fs::remove(exe_folder / kContentImageFile, ec);
     fs::remove(exe_folder / kContentTextFile, ec);
     prune_generations(exe_folder);
-    (void)write_file_atomic(exe_folder / kSyncStatusFile, format_sync_time(in.local_now));
+    (void)write_file_atomic(exe_folder / kSyncStatusFile, format_sync_time(in.local_clock()));
     return true;
 }
 

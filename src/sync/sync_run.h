@@ -35,7 +35,8 @@ struct SyncInputs {
     std::function<bool(std::span<const std::uint8_t>)> image_decodes;
     std::uint32_t process_id = 0;
     std::optional<Uint128> utc_nanoseconds;  // nothing when the clock is before 1970
-    LocalTime local_now;
+    // Read when the run ends: the status shows when the content arrived.
+    std::function<LocalTime()> local_clock;
 };
 
 // The run inside the content lock, for one executable folder.

@@ -24,7 +24,7 @@ std::optional<Uint128> utc_nanoseconds_now() {
 bool run_content_sync() {
     // The lock's error texts name the failure for callers that show it; a run only reports
     // whether it published.
-    auto lock = ipc::acquire_named_lock(ipc::kContentSyncName);
+    auto lock = ipc::acquire_content_lock();
     if (!lock) return false;
     const auto folder = executable_folder();
     if (!folder) return false;
@@ -34,7 +34,7 @@ bool run_content_sync() {
     in.image_decodes = [](std::span<const std::uint8_t> bytes) { return png_decodes(bytes); };
     in.process_id = GetCurrentProcessId();
     in.utc_nanoseconds = utc_nanoseconds_now();
-    in.local_now = local_time_now();
+    in.local_clock = local_time_now;
     return sync_content_into(*folder, in);
 }
 

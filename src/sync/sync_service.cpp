@@ -1,8 +1,7 @@
 #include "sync/sync_service.h"
 
-#include <thread>
-
 #include "file_util/file_util.h"
+#include "file_util/worker.h"
 #include "settings/record.h"
 #include "settings/settings.h"
 #include "sync/content_store.h"
@@ -27,8 +26,6 @@ void sync_worker(std::optional<fs::path> retry_folder) {
     g_sync_in_progress.store(false);
 }
 
-bool claim_worker() { return !g_sync_in_progress.exchange(true); }
-
 }  // namespace
 
 SyncRetry read_sync_retry(const fs::path& exe_folder) {
@@ -43,9 +40,8 @@ Status write_sync_retry(const fs::path& exe_folder, const SyncRetry& record) {
 bool sync_in_progress() { return g_sync_in_progress.load(); }
 
 bool start_sync_thread() {
-    if (!claim_worker()) return false;
-    std::thread(sync_worker, std::nullopt).detach();
-    return true;
+    if (!claim_worker(g_sync_in_progress)) return false;
+    return start_claimed_worker(g_sync_in_progress, [] { sync_worker(std::nullopt); });
 }
 
 void sync_schedule_tick(bool update_check_running) {
@@ -59,11 +55,12 @@ void sync_schedule_tick(bool update_check_running) {
     if (!folder) return;
     const SyncRetry record = read_sync_retry(*folder);
     const auto next = next_sync_attempt(record, current_sync_slot(local_time_now()), utc_seconds_now());
-    if (!next || !claim_worker()) return;
+    if (!next || !claim_worker(g_sync_in_progress)) return;
     // Written before the worker starts: a run that succeeds at once must not have its
-    // "succeeded" overwritten by this attempt's record.
+    // "succeeded" overwritten by this attempt's record. A worker that cannot start counts as
+    // a failed attempt, retried like one.
     (void)write_sync_retry(*folder, *next);
-    std::thread(sync_worker, folder).detach();
+    (void)start_claimed_worker(g_sync_in_progress, [folder] { sync_worker(folder); });
 }
 
 std::string last_sync_line() {

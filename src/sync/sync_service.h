@@ -19,7 +19,8 @@ inline constexpr std::uint64_t kSyncStatusLimit = 64;
 SyncRetry read_sync_retry(const std::filesystem::path& exe_folder);
 Status write_sync_retry(const std::filesystem::path& exe_folder, const SyncRetry& record);
 
-// True if a worker running run_content_sync was started, false if one already runs.
+// True if a worker running run_content_sync was started; false if one already runs or no
+// thread could be started.
 bool start_sync_thread();
 bool sync_in_progress();
 

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "file_util/file_util.h"
+#include "file_util/generation.h"
 #include "file_util/text.h"
-#include "sync/content_store.h"
 #include "wallpaper/desktop_wallpaper_win.h"
 #include "wallpaper/gdiplus_win.h"
 #include "wallpaper/original_state.h"
@@ -53,6 +53,30 @@ bool file_exists(const fs::path& path) {
     return !path.empty() && fs::is_regular_file(path, ec);
 }
 
+// The whole tile grid in one fill with a brush anchored at the first tile, so a 1 × 1 tile
+// costs what a large one does. The tiles are unscaled: nearest-neighbour sampling at pixel
+// centres copies every pixel as it is.
+void draw_tiles(GpGraphics* graphics, Gdiplus::GpImage* image, const PixelRect& first, const MonitorRect& monitor) {
+    Gdiplus::GpTexture* raw = nullptr;
+    if (flat::GdipCreateTexture(image, Gdiplus::WrapModeTile, &raw) != Gdiplus::Ok || !raw) return;
+    const gdiplus::Brush brush(raw);
+    if (flat::GdipTranslateTextureTransform(raw, static_cast<Gdiplus::REAL>(first.x),
+                                            static_cast<Gdiplus::REAL>(first.y), Gdiplus::MatrixOrderPrepend) != Gdiplus::Ok)
+        return;
+    Gdiplus::InterpolationMode interpolation = Gdiplus::InterpolationModeHighQualityBicubic;
+    Gdiplus::PixelOffsetMode offset = Gdiplus::PixelOffsetModeDefault;
+    flat::GdipGetInterpolationMode(graphics, &interpolation);
+    flat::GdipGetPixelOffsetMode(graphics, &offset);
+    flat::GdipSetInterpolationMode(graphics, Gdiplus::InterpolationModeNearestNeighbor);
+    flat::GdipSetPixelOffsetMode(graphics, Gdiplus::PixelOffsetModeHalf);
+    flat::GdipFillRectangleI(graphics, brush.get(), 0, 0, clamp32(std::int64_t{monitor.right} - monitor.left),
+                             clamp32(std::int64_t{monitor.bottom} - monitor.top));
+    flat::GdipSetInterpolationMode(graphics, interpolation);
+    flat::GdipSetPixelOffsetMode(graphics, offset);
+}
+
+}  // namespace
+
 // Any failure leaves the background as it is.
 void draw_wallpaper_file(GpGraphics* graphics, const fs::path& path, std::int32_t position, const MonitorRect& monitor,
                          const MonitorRect& bounds) {
@@ -66,20 +90,17 @@ void draw_wallpaper_file(GpGraphics* graphics, const fs::path& path, std::int32_
         return;
     const auto placement = place_wallpaper(iw, ih, position, monitor, bounds);
     if (!placement) return;
+    if (position == kPositionTile) return draw_tiles(graphics, image.get(), placement->first, monitor);
     // Scaling samples beyond the image's edges; mirrored edges keep them from fading into
     // a dark seam. Without attributes the picture is still drawn.
     const gdiplus::ImageAttributes edges;
     if (edges.get()) flat::GdipSetImageAttributesWrapMode(edges.get(), Gdiplus::WrapModeTileFlipXY, 0, FALSE);
     const PixelRect& r = placement->first;
-    for (std::int64_t row = 0; row < placement->rows; ++row) {
-        for (std::int64_t column = 0; column < placement->columns; ++column) {
-            flat::GdipDrawImageRectRectI(graphics, image.get(), clamp32(r.x + column * r.width),
-                                         clamp32(r.y + row * r.height), r.width, r.height, 0, 0,
-                                         static_cast<INT>(iw), static_cast<INT>(ih), Gdiplus::UnitPixel, edges.get(),
-                                         nullptr, nullptr);
-        }
-    }
+    flat::GdipDrawImageRectRectI(graphics, image.get(), r.x, r.y, r.width, r.height, 0, 0, static_cast<INT>(iw),
+                                 static_cast<INT>(ih), Gdiplus::UnitPixel, edges.get(), nullptr, nullptr);
 }
+
+namespace {
 
 // Wraps the layer's premultiplied pixels without copying; GDI+ only reads them.
 bool draw_layer(GpGraphics* graphics, const TextLayer& layer, std::int32_t x, std::int32_t y) {

@@ -9,7 +9,9 @@
 
 #include "file_util/result.h"
 #include "image/content_render.h"
+#include "settings/monitors.h"
 #include "settings/settings.h"
+#include "wallpaper/gdiplus_win.h"
 
 namespace veltrane {
 
@@ -22,6 +24,12 @@ inline constexpr const char* kTextDrawMessage = "항생제표 텍스트 합성�
 inline constexpr const char* kSaveMessage = "합성 바탕화면 저장 실패: ";
 inline constexpr const char* kMonitorsChangedMessage = "합성 중 모니터 구성이 변경되었습니다.";
 inline constexpr const char* kOutputPathMessage = "바탕화면 합성 출력 경로를 확인하지 못했습니다.";
+
+// Draws one wallpaper file with a position value (0 centre, 1 tile, 2 stretch, 3 fit,
+// 4 fill, 5 span) onto the bitmap of `monitor`, in monitor coordinates; `bounds` are the
+// virtual bounds. A file that is missing or does not load leaves the bitmap as it is.
+void draw_wallpaper_file(Gdiplus::GpGraphics* graphics, const std::filesystem::path& path, std::int32_t position,
+                         const MonitorRect& monitor, const MonitorRect& bounds);
 
 // `spotlight_image` is used in the Spotlight mode; without it that mode paints the user's
 // wallpaper. Needs a running GDI+ session on this thread.

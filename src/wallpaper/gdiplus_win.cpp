@@ -4,11 +4,12 @@
 
 namespace veltrane::gdiplus {
 
-Result<Session> Session::start() {
+Result<Session> Session::start(UINT32 version) {
     Gdiplus::GdiplusStartupInput input;
+    input.GdiplusVersion = version;
     ULONG_PTR token = 0;
     const Gdiplus::GpStatus status = Gdiplus::GdiplusStartup(&token, &input, nullptr);
-    if (status != Gdiplus::Ok) return make_error("GDI+ 초기화 실패: " + status_text(status));
+    if (status != Gdiplus::Ok) return make_error("GDI+ 초기화 실패: " + std::to_string(static_cast<int>(status)));
     return Session(token);
 }
 

@@ -23,8 +23,8 @@ namespace flat = Gdiplus::DllExports;
 
 class Session {
 public:
-    // "GDI+ 초기화 실패: " + the status on failure.
-    static Result<Session> start();
+    // "GDI+ 초기화 실패: " + the status in signed decimal on failure.
+    static Result<Session> start(UINT32 version = 1);
     Session(Session&& o) noexcept : token_(std::exchange(o.token_, 0)) {}
     Session& operator=(Session&&) = delete;
     Session(const Session&) = delete;
@@ -67,6 +67,20 @@ public:
 
 private:
     Gdiplus::GpGraphics* graphics_ = nullptr;
+};
+
+class Brush {
+public:
+    explicit Brush(Gdiplus::GpBrush* brush) : brush_(brush) {}
+    Brush(const Brush&) = delete;
+    Brush& operator=(const Brush&) = delete;
+    ~Brush() {
+        if (brush_) flat::GdipDeleteBrush(brush_);
+    }
+    Gdiplus::GpBrush* get() const { return brush_; }
+
+private:
+    Gdiplus::GpBrush* brush_ = nullptr;
 };
 
 class ImageAttributes {

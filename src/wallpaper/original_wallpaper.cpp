@@ -50,27 +50,37 @@ Status add_entry(OriginalState& state, const WallpaperMonitor& monitor, const Co
     return {};
 }
 
+// Backup copies the new record no longer names. They are deleted only once that record is
+// written, and only inside the Backup folder: the record is a file anyone can edit.
+using Litter = std::vector<std::string>;
+
 // A wallpaper the user picked since recording replaces the entry; one whose file is gone
 // cannot be backed up or shown, so the entry keeps what it had.
 Result<bool> refresh_entry(OriginalEntry& entry, std::size_t index, const WallpaperMonitor& monitor,
-                           const CompositePaths& paths) {
+                           const CompositePaths& paths, Litter& litter) {
     if (monitor.wallpaper.empty() || monitor.wallpaper == entry.wallpaper || !can_back_up(monitor.wallpaper, paths))
         return false;
     const std::string backup = backup_path(paths, index, monitor.wallpaper);
     if (auto copied = copy_file_atomic(utf8_to_path(monitor.wallpaper), utf8_to_path(backup)); !copied)
         return copied.take_error();
-    if (backup != entry.backup) {
-        std::error_code ec;
-        fs::remove(utf8_to_path(entry.backup), ec);  // the old copy is litter now
-    }
+    if (backup != entry.backup && path_is_inside(entry.backup, paths.backup)) litter.push_back(entry.backup);
     entry.wallpaper = monitor.wallpaper;
     entry.backup = backup;
     return true;
 }
 
+void remove_litter(const Litter& litter, const OriginalState& state) {
+    for (const auto& path : litter) {
+        const bool named = std::any_of(state.monitors.begin(), state.monitors.end(),
+                                       [&](const OriginalEntry& e) { return e.backup == path; });
+        std::error_code ec;
+        if (!named) fs::remove(utf8_to_path(path), ec);
+    }
+}
+
 // Whether the record changed.
 Result<bool> record_monitor(OriginalState& state, const WallpaperMonitor& monitor, BackgroundMode mode,
-                            const CompositePaths& paths) {
+                            const CompositePaths& paths, Litter& litter) {
     const auto found = std::find_if(state.monitors.begin(), state.monitors.end(),
                                     [&](const OriginalEntry& e) { return e.device_path == monitor.device_path; });
     if (found == state.monitors.end()) {
@@ -79,7 +89,7 @@ Result<bool> record_monitor(OriginalState& state, const WallpaperMonitor& monito
     }
     // In the other modes the wallpaper in place was set by the program.
     if (mode != BackgroundMode::Original) return false;
-    return refresh_entry(*found, static_cast<std::size_t>(found - state.monitors.begin()), monitor, paths);
+    return refresh_entry(*found, static_cast<std::size_t>(found - state.monitors.begin()), monitor, paths, litter);
 }
 
 bool monitor_present(std::span<const WallpaperMonitor> monitors, const std::string& device_path) {
@@ -114,14 +124,16 @@ Result<OriginalState> record_original_wallpapers(DesktopWallpaper& desktop, std:
         recorded = std::move(*fresh);
     }
     OriginalState& state = *recorded;
+    Litter litter;
     for (const auto& monitor : monitors) {
-        auto monitor_changed = record_monitor(state, monitor, mode, paths);
+        auto monitor_changed = record_monitor(state, monitor, mode, paths, litter);
         if (!monitor_changed) return monitor_changed.take_error();
         changed = changed || *monitor_changed;
     }
     if (changed) {
         if (auto written = write_original_state(paths.state, state); !written) return written.take_error();
     }
+    remove_litter(litter, state);
     return std::move(state);
 }
 

@@ -39,6 +39,7 @@ UniqueHandle start(const std::wstring& exe, const std::wstring& arguments) {
 struct Found {
     DWORD pid;
     HWND box;
+    const wchar_t* caption;
 };
 
 BOOL CALLBACK find_box(HWND window, LPARAM param) {
@@ -47,7 +48,7 @@ BOOL CALLBACK find_box(HWND window, LPARAM param) {
     GetWindowThreadProcessId(window, &pid);
     wchar_t caption[64] = {};
     GetWindowTextW(window, caption, 64);
-    if (pid == f.pid && std::wstring(caption) == L"벨트레인 설정" && IsWindowVisible(window)) {
+    if (pid == f.pid && std::wstring(caption) == f.caption && IsWindowVisible(window)) {
         f.box = window;
         return FALSE;
     }
@@ -55,8 +56,8 @@ BOOL CALLBACK find_box(HWND window, LPARAM param) {
 }
 
 // The message box of one process, waiting up to 15 s for it to appear.
-HWND box_of(const UniqueHandle& process) {
-    Found f{GetProcessId(process.get()), nullptr};
+HWND box_of(const UniqueHandle& process, const wchar_t* caption = L"벨트레인 설정") {
+    Found f{GetProcessId(process.get()), nullptr, caption};
     for (int i = 0; i < 300 && !f.box; ++i) {
         EnumWindows(find_box, reinterpret_cast<LPARAM>(&f));
         if (!f.box) Sleep(50);
@@ -164,8 +165,20 @@ TEST(Entry, TheInstalledCopyUnderAnotherLetterCaseOpensNoQuestion) {
     expect_clean_end(process);
 }
 
-TEST(Entry, ServiceAndWatchdogSwitchesEndSilently) {
-    for (const wchar_t* args : {L"--run", L"--watchdog 42", L"--watchdog x 1", L"--watchdog 42 -1", L"--watchdog 42 7",
+TEST(Entry, AServiceThatCannotStartSaysWhyUnderItsOwnCaption) {
+    // The build folder holds no content, so the service has nothing to render.
+    auto process = start(program_path(), L"--run");
+    ASSERT_TRUE(process);
+    HWND box = box_of(process, L"벨트레인");
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(text_of(box).rfind("PNG 파일을 열 수 없습니다:", 0), 0u) << text_of(box);
+    EXPECT_EQ(buttons_of(box), "ok ");
+    press(box, IDOK);
+    expect_clean_end(process);
+}
+
+TEST(Entry, WatchdogAndUpdateSwitchesEndSilently) {
+    for (const wchar_t* args : {L"--watchdog 42", L"--watchdog x 1", L"--watchdog 42 -1", L"--watchdog 42 7",
                                 L"--apply-update"}) {
         auto process = start(program_path(), args);
         ASSERT_TRUE(process);

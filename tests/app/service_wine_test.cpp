@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 
 #include "composition/composition_fixture.h"
@@ -65,6 +66,11 @@ DWORD service_pid() {
     DWORD pid = 0;
     if (controller) GetWindowThreadProcessId(controller, &pid);
     return pid;
+}
+
+std::size_t set_wallpaper_calls() {
+    const auto methods = standin_call_methods();
+    return static_cast<std::size_t>(std::count(methods.begin(), methods.end(), "SetWallpaper"));
 }
 
 bool watchdog_alive() { return static_cast<bool>(UniqueHandle(OpenMutexW(SYNCHRONIZE, FALSE, ipc::kWatchdogName))); }
@@ -188,6 +194,22 @@ TEST_F(Service, ComposesKeepsItsWatchdogPresentsNewContentAndGivesTheDesktopBack
     const Rgb centre = Picture(utf8_to_path(wallpaper())).at(960, 540);
     EXPECT_GT(centre.r, 200);
     EXPECT_LT(centre.g, 60);
+
+    // A burst of display changes composes once, a second after the last one.
+    HWND controller = FindWindowW(ipc::kControllerClass, nullptr);
+    const auto sets_before = set_wallpaper_calls();
+    for (int i = 0; i < 3; ++i) {
+        PostMessageW(controller, WM_DISPLAYCHANGE, 32, MAKELPARAM(1920, 1080));
+        Sleep(400);
+    }
+    EXPECT_EQ(set_wallpaper_calls(), sets_before);
+    Sleep(2000);
+    EXPECT_EQ(set_wallpaper_calls(), sets_before + 1);
+
+    // The session ends: the user's wallpaper comes back and the watchdog goes.
+    SendMessageW(controller, WM_ENDSESSION, TRUE, 0);
+    EXPECT_TRUE(user_wallpaper_back());
+    EXPECT_TRUE(wait_until([] { return !watchdog_alive(); }));
 
     ASSERT_TRUE(ipc::stop_running_instances().ok());
     EXPECT_TRUE(user_wallpaper_back());

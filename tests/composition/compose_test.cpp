@@ -2,8 +2,15 @@
 // what the desktop is left with, and that failures leave the user's wallpapers in place.
 #include <gtest/gtest.h>
 
+#include <png.h>
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+
 #include "composition/composition_fixture.h"
 #include "file_util/text.h"
+#include "image/png_writer.h"
 #include "wallpaper/compose_win.h"
 #include "wallpaper/original_state.h"
 
@@ -132,6 +139,93 @@ TEST_F(Composition, MonitorUnpluggedWhileComposingChangesNothing) {
     EXPECT_TRUE(calls_of("SetPosition").empty());
     EXPECT_TRUE(output_folders(install).empty());
     EXPECT_EQ(standin_wallpaper(kLeftMonitor), path_to_utf8(user_wallpaper));
+}
+
+TEST(GdiplusSession, AFailedStartGivesTheStatusInDecimal) {
+    const auto refused = gdiplus::Session::start(0);  // no such GDI+ version
+    ASSERT_FALSE(refused.ok());
+    EXPECT_EQ(refused.error().message, "GDI+ 초기화 실패: 17");
+}
+
+// A w × h picture whose four quadrants have the four colours (top left, top right, bottom
+// left, bottom right); a 1 × 1 picture is the first colour.
+struct Quadrants {
+    std::uint32_t width, height;
+    std::array<Rgb, 4> colors;
+    Rgb at(std::int64_t x, std::int64_t y) const {
+        return colors[(y < std::int64_t{height / 2} ? 0 : 2) + (x < std::int64_t{width / 2} ? 0 : 1)];
+    }
+};
+
+void write_quadrants(const fs::path& path, const Quadrants& q) {
+    PngPicture picture;
+    picture.width = q.width;
+    picture.height = q.height;
+    picture.color_type = PNG_COLOR_TYPE_RGB;
+    for (std::uint32_t y = 0; y < q.height; ++y) {
+        for (std::uint32_t x = 0; x < q.width; ++x) {
+            const Rgb c = q.width == 1 ? q.colors[0] : q.at(x, y);
+            picture.rows.insert(picture.rows.end(), {c.r, c.g, c.b});
+        }
+    }
+    write_raw(path, encode_png(picture));
+}
+
+std::int64_t modulo(std::int64_t a, std::int64_t n) { return ((a % n) + n) % n; }
+
+TEST(Tiling, EveryTileSizeIsOneDrawWithEachPixelFromItsPlaceInTheGrid) {
+    ScratchDir dir{"tiles"};
+    auto session = gdiplus::Session::start();
+    ASSERT_TRUE(session.ok());
+    // Left of and above the primary monitor, so the grid's first tile starts before its edge.
+    const MonitorRect monitor{-1283, -7, -1283 + 1024, -7 + 768};
+    const MonitorRect bounds{-1283, -7, 1920, 1080};
+    const std::vector<Quadrants> tiles = {{1, 1, {kYellow, kYellow, kYellow, kYellow}},
+                                          {2, 2, {kRed, kGreen, kBlue, kWhite}},
+                                          {500, 500, {kGreen, kRed, kWhite, kBlue}}};
+    std::vector<double> seconds;
+    for (const auto& tile : tiles) {
+        const fs::path file = dir / ("tile-" + std::to_string(tile.width) + ".png");
+        write_quadrants(file, tile);
+        Gdiplus::GpBitmap* raw = nullptr;
+        ASSERT_EQ(gdiplus::flat::GdipCreateBitmapFromScan0(1024, 768, 0, PixelFormat32bppPARGB, nullptr, &raw), Gdiplus::Ok);
+        const gdiplus::Image bitmap(raw);
+        Gdiplus::GpGraphics* raw_graphics = nullptr;
+        ASSERT_EQ(gdiplus::flat::GdipGetImageGraphicsContext(bitmap.get(), &raw_graphics), Gdiplus::Ok);
+        {
+            const gdiplus::Graphics graphics(raw_graphics);
+            gdiplus::flat::GdipSetInterpolationMode(graphics.get(), Gdiplus::InterpolationModeHighQualityBicubic);
+            gdiplus::flat::GdipGraphicsClear(graphics.get(), 0xFF000000);
+            // The fastest of three draws, so a busy machine does not decide.
+            double fastest = 1e9;
+            for (int i = 0; i < 3; ++i) {
+                const auto start = std::chrono::steady_clock::now();
+                draw_wallpaper_file(graphics.get(), file, 1, monitor, bounds);
+                fastest = std::min(fastest, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+            }
+            seconds.push_back(fastest);
+        }
+        Gdiplus::Rect all(0, 0, 1024, 768);
+        Gdiplus::BitmapData data{};
+        ASSERT_EQ(gdiplus::flat::GdipBitmapLockBits(bitmap.bitmap(), &all, Gdiplus::ImageLockModeRead,
+                                                    PixelFormat32bppARGB, &data),
+                  Gdiplus::Ok);
+        int wrong = 0;
+        for (int y = 0; y < 768; ++y) {
+            const auto* row = static_cast<const std::uint8_t*>(data.Scan0) + std::ptrdiff_t{y} * data.Stride;
+            for (int x = 0; x < 1024; ++x) {
+                const Rgb got{row[x * 4 + 2], row[x * 4 + 1], row[x * 4]};
+                const Rgb want = tile.width == 1 ? tile.colors[0]
+                                                 : tile.at(modulo(x + monitor.left, tile.width),
+                                                           modulo(y + monitor.top, tile.height));
+                if (got != want && ++wrong <= 3) ADD_FAILURE() << tile.width << ": (" << x << ", " << y << ") " << got;
+            }
+        }
+        gdiplus::flat::GdipBitmapUnlockBits(bitmap.bitmap(), &data);
+        EXPECT_EQ(wrong, 0) << tile.width;
+    }
+    // 786,432 tiles of one pixel take about as long as four of 500 pixels.
+    EXPECT_LT(seconds[0], 4 * seconds[2] + 0.15) << seconds[0] << " s against " << seconds[2] << " s";
 }
 
 }  // namespace

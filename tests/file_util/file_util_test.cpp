@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <future>
 #include <thread>
 
+#include "file_util/worker.h"
 #include "support/test_paths.h"
 
 using namespace veltrane;
@@ -195,4 +197,36 @@ TEST(Sha256, MatchesTheKnownDigestOfAbc) {
     EXPECT_EQ(d[0], 0xba);
     EXPECT_EQ(d[1], 0x78);
     EXPECT_EQ(d[31], 0xad);
+}
+
+TEST(OutOfMemory, IsAnAnswerNotAnException) {
+    Bytes buffer{1, 2, 3};
+    EXPECT_FALSE(try_resize(buffer, buffer.max_size() + 1));
+#ifdef _WIN32
+    EXPECT_FALSE(try_resize(buffer, std::size_t{1} << 46));  // 64 TiB: the allocation itself fails
+#endif
+    EXPECT_EQ(buffer, (Bytes{1, 2, 3}));
+    ASSERT_TRUE(try_resize(buffer, 5));
+    EXPECT_EQ(buffer, (Bytes{1, 2, 3, 0, 0}));
+}
+
+TEST(Worker, OneOfAKindAndAStartThatFailsLeavesTheFlagClear) {
+    std::atomic<bool> running{false};
+    ASSERT_TRUE(claim_worker(running));
+    EXPECT_FALSE(claim_worker(running));
+    bool ran = false;
+    EXPECT_FALSE(start_claimed_worker(running, [&] { ran = true; }, [](std::function<void()>&) { return false; }));
+    EXPECT_FALSE(running.load());
+    EXPECT_FALSE(ran);
+
+    ASSERT_TRUE(claim_worker(running));
+    // Shared, so the worker may still be leaving set_value when the test goes on.
+    auto done = std::make_shared<std::promise<void>>();
+    auto finished = done->get_future();
+    ASSERT_TRUE(start_claimed_worker(running, [&running, done] {
+        running.store(false);
+        done->set_value();
+    }));
+    finished.wait();
+    EXPECT_FALSE(running.load());
 }

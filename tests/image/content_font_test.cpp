@@ -136,6 +136,8 @@ TEST(FontFamily, FileSizeLimitAndAbsence) {
     auto folder = read_content_font_family(dir.path());
     ASSERT_FALSE(folder.ok());
     EXPECT_TRUE(folder.error().message.starts_with("TTF 파일 정보를 읽지 못했습니다: ")) << folder.error().message;
+    EXPECT_TRUE(folder.error().message.ends_with(" (os error " + std::to_string(folder.error().os_code) + ")"))
+        << folder.error().message;
 }
 
 #ifdef _WIN32

@@ -295,9 +295,17 @@ TEST_F(PngTest, HostileHeadersFailBeforeAnyLargeAllocation) {
     auto row = load(testing::png_signature() + ihdr(0x7fffffff, 1, 16, 6) + tail);
     ASSERT_FALSE(row.ok());
     EXPECT_TRUE(row.error().message.starts_with("PNG 헤더가 올바르지 않습니다: ")) << row.error().message;
-    auto zero = load(testing::png_signature() + ihdr(0, 5, 8, 0) + tail);
-    ASSERT_FALSE(zero.ok());
-    EXPECT_TRUE(zero.error().message.starts_with("PNG 헤더가 올바르지 않습니다: ")) << zero.error().message;
+    // Sizes libpng refuses itself still get the size message.
+    for (const auto& [w, h] : {std::pair{0u, 5u}, {5u, 0u}, {0x80000000u, 1u}, {1u, 0xffffffffu}}) {
+        auto unsupported = load(testing::png_signature() + ihdr(w, h, 8, 0) + tail);
+        ASSERT_FALSE(unsupported.ok());
+        EXPECT_EQ(unsupported.error().message, "지원하지 않는 PNG 크기입니다.") << w << " x " << h;
+    }
+    std::string damaged = testing::png_signature() + ihdr(0, 5, 8, 0);
+    damaged[29] ^= 1;
+    auto broken = load(damaged + tail);
+    ASSERT_FALSE(broken.ok());
+    EXPECT_TRUE(broken.error().message.starts_with("PNG 헤더가 올바르지 않습니다: ")) << broken.error().message;
 }
 
 TEST_F(PngTest, DamagedFilesGiveTheirMessages) {

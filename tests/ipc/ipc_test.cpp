@@ -212,6 +212,12 @@ TEST(Errors, ANameTakenByAnotherKindOfObjectGivesTheTexts) {
     auto lock = ipc::acquire_named_lock(name);
     ASSERT_FALSE(lock.ok());
     EXPECT_EQ(lock.error().message, "복원 잠금 생성 실패: 6");
+
+    win::UniqueHandle content_squatter(CreateEventW(nullptr, TRUE, FALSE, ipc::kContentSyncName));
+    ASSERT_TRUE(content_squatter);
+    auto content = ipc::acquire_content_lock();
+    ASSERT_FALSE(content.ok());
+    EXPECT_EQ(content.error().message, "콘텐츠 작업 잠금 생성 실패: Win32 오류 6");
 }
 
 TEST(NamedLock, AnAbandonedLockIsAcquiredAndReleasedForTheNext) {

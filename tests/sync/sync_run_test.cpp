@@ -27,12 +27,17 @@ struct FakeServer {
     };
     std::vector<std::string> asked;
     bool decodes = true;
+    LocalTime now{2026, 12, 7, 10, 20, 50};
 
     SyncInputs inputs(Uint128 ns = 1765069545123456789ull) {
         SyncInputs in;
         in.origin = kOrigin;
         in.fetch = [this](const std::string& url, std::uint64_t limit) -> std::optional<Bytes> {
             asked.push_back(url);
+            // Each request takes 20 seconds, so a run that starts at 10:20:50 ends after 10:22.
+            now.second += 20;
+            now.minute += now.second / 60;
+            now.second %= 60;
             const auto it = bodies.find(url);
             if (it == bodies.end() || it->second.size() > limit) return std::nullopt;
             return Bytes(it->second.begin(), it->second.end());
@@ -40,7 +45,7 @@ struct FakeServer {
         in.image_decodes = [this](std::span<const std::uint8_t>) { return decodes; };
         in.process_id = 4242;
         in.utc_nanoseconds = ns;
-        in.local_now = LocalTime{2026, 12, 7, 10, 21, 5};
+        in.local_clock = [this] { return now; };
         return in;
     }
 };
@@ -67,7 +72,7 @@ TEST(SyncRun, PublishesAGenerationAndSwitchesThePointer) {
     EXPECT_EQ(read_raw(dir.path() / kContentFolder / gen / kContentImageFile), kPng);
     EXPECT_EQ(read_raw(dir.path() / kContentFolder / gen / kContentTextFile), "\n항생제|등급\n");  // untrimmed
     EXPECT_EQ(read_raw(dir / kDutyFile), "당직표");
-    EXPECT_EQ(read_raw(dir / kSyncStatusFile), "2026.12/07 10:21");
+    EXPECT_EQ(read_raw(dir / kSyncStatusFile), "2026.12/07 10:22");
     EXPECT_FALSE(fs::exists(dir / kContentImageFile));
     EXPECT_FALSE(fs::exists(dir / kContentTextFile));
     EXPECT_EQ(entries(dir.path() / kContentFolder), std::vector<std::string>{gen});
@@ -113,7 +118,7 @@ TEST(SyncRun, EveryBadAnswerLeavesTheStoreAsItWas) {
         EXPECT_EQ(server.asked.size(), c.requests) << c.what;
         EXPECT_EQ(read_raw(dir / kCurrentPointerFile), "generation-4242-1000") << c.what;
         EXPECT_EQ(entries(dir.path() / kContentFolder), before) << c.what;
-        EXPECT_EQ(read_raw(dir / kSyncStatusFile), "2026.12/07 10:21") << c.what;
+        EXPECT_EQ(read_raw(dir / kSyncStatusFile), "2026.12/07 10:22") << c.what;
     }
 }
 

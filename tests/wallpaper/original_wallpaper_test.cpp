@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include "file_util/text.h"
+#ifdef _WIN32
+#include "file_util/win.h"
+#endif
 #include "support/test_paths.h"
 #include "wallpaper/fake_desktop.h"
 
@@ -122,6 +125,37 @@ TEST_F(OriginalWallpaper, OriginalModeFollowsANewWallpaperOtherModesDoNot) {
     EXPECT_FALSE(fs::exists(utf8_to_path(backup(0, "jpg"))));
     EXPECT_EQ(followed->monitors[1].wallpaper, "");
     EXPECT_EQ(read_original_state(paths.state), *followed);
+}
+
+TEST_F(OriginalWallpaper, ARefreshDeletesOnlyItsOwnOldCopyAndOnlyOnceRecorded) {
+    ASSERT_TRUE(record().ok());
+    // An edited record that names some other file as the copy: that file is not ours.
+    OriginalState edited = *read_original_state(paths.state);
+    const fs::path precious = dir / "precious.txt";
+    write_raw(precious, "keep me");
+    edited.monitors[0].backup = path_to_utf8(precious);
+    ASSERT_TRUE(write_original_state(paths.state, edited).ok());
+    const fs::path sunset = dir / "sunset.png";
+    write_raw(sunset, "sunset bytes");
+    desktop.monitors[0].wallpaper = path_to_utf8(sunset);
+    const auto followed = record();
+    ASSERT_TRUE(followed.ok()) << followed.error().message;
+    EXPECT_EQ(followed->monitors[0].backup, backup(0, "png"));
+    EXPECT_EQ(read_raw(precious), "keep me");
+#ifdef _WIN32
+    // A record that cannot be replaced still names its copy, so the copy stays.
+    const fs::path dawn = dir / "dawn.bmp";
+    write_raw(dawn, "dawn bytes");
+    desktop.monitors[0].wallpaper = path_to_utf8(dawn);
+    {
+        const win::UniqueHandle held(
+            CreateFileW(paths.state.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(held);
+        EXPECT_FALSE(record().ok());
+    }
+    EXPECT_EQ(read_original_state(paths.state)->monitors[0].backup, backup(0, "png"));
+    EXPECT_EQ(read_raw(utf8_to_path(backup(0, "png"))), "sunset bytes");
+#endif
 }
 
 TEST_F(OriginalWallpaper, RecordFailuresWriteNothing) {

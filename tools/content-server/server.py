@@ -8,7 +8,8 @@ Serves the content endpoints over HTTPS on 127.0.0.1 from a folder:
     /api/veltrane/current                   ROOT/current.json
     /api/veltrane/image?etag=TAG            ROOT/images/TAG.png
     /api/veltrane/text?etag=TAG&badges=2    ROOT/texts/TAG.txt
-    /api/static/PATH                        ROOT/static/PATH
+    /api/static/PATH                        ROOT/static/PATH, else ROOT/api/static/PATH
+                                            (the site that veltrane-publish --site ROOT lays out)
 
 A second port serves the same with a certificate from a CA that nobody trusts. A third port
 (the Spotlight stand-in, same test CA) serves the same paths and also
@@ -80,7 +81,9 @@ def resolve(root, path, query):
     if path == "/api/veltrane/text" and tag and "/" not in tag and ".." not in tag:
         return os.path.join(root, "texts", tag + ".txt")
     if path.startswith("/api/static/") and ".." not in path:
-        return os.path.join(root, "static", path[len("/api/static/"):])
+        rest = path[len("/api/static/"):]
+        plain = os.path.join(root, "static", rest)
+        return plain if os.path.exists(plain) else os.path.join(root, "api", "static", rest)
     return None
 
 

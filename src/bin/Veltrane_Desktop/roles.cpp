@@ -1,6 +1,7 @@
 #include "roles.h"
 
 #include "service_win.h"
+#include "update/apply_update.h"
 #include "watchdog_win.h"
 
 namespace veltrane::roles {
@@ -9,7 +10,7 @@ Status service() { return run_service(); }
 
 void watchdog(const WatchdogTarget& target) { run_watchdog(target); }
 
-void apply_update() {}
+void apply_update() { apply_staged_update(); }
 
 void settings_window() {}
 

@@ -20,6 +20,7 @@
 #include "sync/sync_run.h"
 #include "sync/sync_service.h"
 #include "update/build_version.h"
+#include "update/update_check.h"
 #include "wallpaper/compose_win.h"
 #include "wallpaper/desktop_wallpaper_win.h"
 #include "wallpaper/gdiplus_win.h"
@@ -285,7 +286,8 @@ void service_refresh(ServiceState& s) {
     refresh_settings(s);
     refresh_spotlight(s);
     refresh_background_image(s);
-    sync_schedule_tick(false);
+    if (!update_check_running()) update_tick();
+    sync_schedule_tick(update_check_running());
     const auto targets = target_monitors(s.monitor_layout, s.settings);
     if (s.settings.method == DisplayMethod::TopLevel) present_overlays(s, targets);
     else present_composite(s);
@@ -503,6 +505,10 @@ Status run_service() {
     if (!started_by_own_watchdog()) ipc::wait_for_watchdog_exit();
     if (auto reset = reset_desktop_background(); !reset) return reset;
     if (!has_content()) (void)run_content_sync();
+    // The window thread keeps one apartment for its life, so each refresh's look at the
+    // desktop-wallpaper object does not set COM up and tear it down again.
+    auto apartment = ComApartment::start();
+    if (!apartment) return apartment.take_error();
     auto state = std::make_unique<ServiceState>();
     auto window = start_controller(*state);
     if (!window) return window.take_error();

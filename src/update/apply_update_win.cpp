@@ -1,0 +1,206 @@
+#include <windows.h>
+
+#include <chrono>
+
+#include "file_util/file_util.h"
+#include "file_util/text.h"
+#include "file_util/win.h"
+#include "ipc/ipc.h"
+#include "settings/settings.h"
+#include "update/apply_update.h"
+#include "update/update_check.h"
+#include "update/update_state.h"
+#include "wallpaper/original_wallpaper_win.h"
+
+namespace veltrane {
+namespace fs = std::filesystem;
+namespace {
+
+std::string last_error_text() { return win::system_message(GetLastError()); }
+
+win::UniqueHandle create_ready_event(const BuildVersion& version) {
+    return win::UniqueHandle(CreateEventW(nullptr, TRUE, FALSE, ipc::service_ready_event_name(version).c_str()));
+}
+
+struct StartedProcess {
+    win::UniqueHandle process;
+    win::UniqueHandle thread;
+};
+
+Result<StartedProcess> start_service_process(const fs::path& executable, const fs::path& working_folder, DWORD flags) {
+    std::wstring command = L"\"" + executable.wstring() + L"\" --run";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessW(executable.c_str(), command.data(), nullptr, nullptr, FALSE, flags, nullptr,
+                        working_folder.c_str(), &startup, &info)) {
+        return make_error(last_error_text());
+    }
+    return StartedProcess{win::UniqueHandle(info.hProcess), win::UniqueHandle(info.hThread)};
+}
+
+std::optional<std::string> undo(RestoreAction action, const fs::path& target, const fs::path& backup) {
+    if (action == RestoreAction::RestorePrevious) {
+        if (auto restored = replace_file(backup, target); !restored) {
+            return "이전 파일 복원 실패: " + path_to_utf8(target) + ": " + restored.error().message;
+        }
+    } else if (action == RestoreAction::RemoveNew) {
+        if (!DeleteFileW(target.c_str())) {
+            const DWORD code = GetLastError();
+            if (code != ERROR_FILE_NOT_FOUND && code != ERROR_PATH_NOT_FOUND) {
+                return "새 파일 제거 실패: " + path_to_utf8(target) + ": " + win::system_message(code);
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+RestoreAction action_for(bool existed) { return existed ? RestoreAction::RestorePrevious : RestoreAction::RemoveNew; }
+
+// Steps 7 to 12 of applying, once the service is stopped and the staging folder verified
+// again; the error text when the outcome is failed.
+std::optional<std::string> replace_and_start(const fs::path& dir, const StagedUpdate& staged) {
+    RestoreAction font_action = RestoreAction::Nothing;
+    if (staged.font) {
+        const auto replaced = replace_with_backup(*staged.font, dir / kInstalledFontName, dir / kFontBackupName);
+        if (!replaced) {
+            return append_recovery_error(replaced.error().message,
+                                         roll_back_update(dir, RestoreAction::Nothing, RestoreAction::Nothing));
+        }
+        font_action = action_for(*replaced);
+    }
+    const auto replaced = replace_with_backup(staged.executable, dir / kInstalledExecutableName, dir / kExecutableBackupName);
+    if (!replaced) {
+        return append_recovery_error(replaced.error().message, roll_back_update(dir, RestoreAction::Nothing, font_action));
+    }
+    const RestoreAction executable_action = action_for(*replaced);
+
+    win::UniqueHandle event = create_ready_event(staged.version);
+    if (!event) {
+        return append_recovery_error("업데이트 준비 완료 이벤트를 만들지 못했습니다.",
+                                     roll_back_update(dir, executable_action, font_action));
+    }
+    std::string error;
+    auto child = start_service_process(dir / kInstalledExecutableName, dir, CREATE_NO_WINDOW);
+    if (!child) {
+        error = "업데이트 후 서비스 시작 실패: " + child.error().message;
+    } else {
+        // The child is never terminated here: a late service is stopped with the others below.
+        const bool ready = wait_for_ready_event(child->process.get(), event.get());
+        child->process.reset();
+        child->thread.reset();
+        event.reset();
+        if (ready) {
+            if (auto recorded = set_update_status(dir, UpdateStatus::Updated, staged.version); !recorded) {
+                return recorded.error().message;
+            }
+            std::error_code ec;
+            fs::remove_all(staged.executable.parent_path(), ec);
+            return std::nullopt;
+        }
+        error = "새 버전이 60초 안에 준비되지 않았습니다.";
+    }
+
+    if (auto stopped = ipc::stop_running_instances(); !stopped) return append_recovery_error(error, stopped.error().message);
+    if (auto lines = roll_back_update(dir, executable_action, font_action)) return append_recovery_error(error, lines);
+    if (auto recorded = set_update_status(dir, UpdateStatus::RolledBack, staged.version); !recorded) {
+        return recorded.error().message;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> apply_in(const fs::path& dir) {
+    auto staged = verify_staged_update(dir);
+    if (!staged) return staged.error().message;
+    if (auto recorded = set_update_status(dir, UpdateStatus::Applying, staged->version); !recorded) {
+        return recorded.error().message;
+    }
+    if (auto stopped = ipc::stop_running_instances(); !stopped) return stopped.error().message;
+    if (auto restored = restore_original_wallpapers(dir); !restored) {
+        return restart_previous_service(dir, "업데이트 전 바탕화면 복원 실패: " + restored.error().message);
+    }
+    // Checked again now that no service runs that could still change the files.
+    staged = verify_staged_update(dir);
+    if (!staged) return restart_previous_service(dir, staged.error().message);
+    return replace_and_start(dir, *staged);
+}
+
+}  // namespace
+
+Result<bool> replace_with_backup(const fs::path& staged, const fs::path& target, const fs::path& backup) {
+    std::error_code ec;
+    const bool existed = fs::is_regular_file(target, ec);
+    DeleteFileW(backup.c_str());
+    if (existed) {
+        if (!ReplaceFileW(target.c_str(), staged.c_str(), backup.c_str(), REPLACEFILE_WRITE_THROUGH, nullptr, nullptr)) {
+            const std::string cause = last_error_text();
+            // ERROR_UNABLE_TO_MOVE_REPLACEMENT_2: the old file already has the backup name and
+            // the caller's rollback does not know it; put it back so the target never goes missing.
+            if (!fs::exists(target, ec) && fs::is_regular_file(backup, ec)) (void)replace_file(backup, target);
+            return make_error("업데이트 파일 교체 실패: " + path_to_utf8(target) + ": " + cause);
+        }
+    } else if (auto moved = replace_file(staged, target); !moved) {
+        return make_error("업데이트 파일 교체 실패: " + path_to_utf8(target) + ": " + moved.error().message);
+    }
+    return existed;
+}
+
+std::optional<std::string> roll_back_update(const fs::path& install_folder, RestoreAction executable, RestoreAction font) {
+    std::vector<std::string> lines;
+    if (auto e = undo(executable, install_folder / kInstalledExecutableName, install_folder / kExecutableBackupName)) {
+        lines.push_back(*e);
+    }
+    if (auto e = undo(font, install_folder / kInstalledFontName, install_folder / kFontBackupName)) lines.push_back(*e);
+    if (auto started = start_service_and_wait(install_folder / kInstalledExecutableName, install_folder); !started) {
+        lines.push_back("이전 서비스 재시작 실패: " + started.error().message);
+    }
+    if (lines.empty()) return std::nullopt;
+    std::string joined = lines[0];
+    for (std::size_t i = 1; i < lines.size(); ++i) joined += "\n" + lines[i];
+    return joined;
+}
+
+std::string restart_previous_service(const fs::path& install_folder, std::string error) {
+    if (auto started = start_service_and_wait(install_folder / kInstalledExecutableName, install_folder); !started) {
+        return append_recovery_error(std::move(error), "기존 서비스 재시작 실패: " + started.error().message);
+    }
+    return error;
+}
+
+Status start_service_and_wait(const fs::path& executable, const fs::path& working_folder) {
+    win::UniqueHandle event = create_ready_event(current_build_version());
+    if (!event) return make_error("서비스 준비 확인 이벤트를 만들지 못했습니다.");
+    auto child = start_service_process(executable, working_folder, 0);
+    if (!child) return make_error("서비스를 실행하지 못했습니다.\n\n" + child.error().message);
+    if (wait_for_ready_event(child->process.get(), event.get())) return {};
+    TerminateProcess(child->process.get(), 1);
+    WaitForSingleObject(child->process.get(), INFINITE);
+    return make_error("서비스가 제한 시간 안에 준비되지 않았습니다.");
+}
+
+bool wait_for_ready_event(HANDLE child, HANDLE event) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kServiceReadySeconds);
+    while (std::chrono::steady_clock::now() < deadline) {
+        const DWORD waited = WaitForSingleObject(event, 200);
+        if (waited == WAIT_OBJECT_0) return true;
+        if (waited != WAIT_TIMEOUT) return false;
+        if (WaitForSingleObject(child, 0) != WAIT_TIMEOUT) return false;
+    }
+    return false;
+}
+
+void apply_staged_update() {
+    const auto folder = install_folder();
+    if (!folder) return;
+    try {
+        // The error text is neither shown nor stored; the failed status is the outcome.
+        if (apply_in(*folder)) (void)set_update_status(*folder, UpdateStatus::Failed);
+    } catch (...) {
+        try {
+            (void)set_update_status(*folder, UpdateStatus::Failed);
+        } catch (...) {
+        }
+    }
+}
+
+}  // namespace veltrane

@@ -1,0 +1,159 @@
+#include <windows.h>
+
+#include <atomic>
+#include <thread>
+
+#include "file_util/win.h"
+#include "ipc/ipc.h"
+#include "settings/settings.h"
+#include "sync/download.h"
+#include "update/update_check.h"
+
+namespace veltrane {
+namespace fs = std::filesystem;
+namespace {
+
+std::atomic<bool> g_check_running{false};
+
+// Cleared last, after the lock and the event, on every path of a worker or a failed start.
+struct CheckFlagClaim {
+    bool owned = true;
+    ~CheckFlagClaim() {
+        if (owned) g_check_running.store(false);
+    }
+};
+
+std::optional<std::uint32_t> windows_build_number() {
+    OSVERSIONINFOW info{};
+    info.dwOSVersionInfoSize = sizeof(info);
+    if (!GetVersionExW(&info)) return std::nullopt;
+    return info.dwBuildNumber;
+}
+
+Error last_error_with(const char* prefix) { return make_error(prefix + win::system_message(GetLastError())); }
+
+// A copy of the running program as "Update\updater.exe", started with --apply-update; the
+// copy is the updater so that the installed executable is never open while it is replaced.
+Status start_updater() {
+    const auto exe = executable_path();
+    if (!exe) return exe.error();
+    const auto folder = parent_folder(*exe);
+    if (!folder) return make_error("설치 디렉터리가 없습니다.");
+    const fs::path update_folder = *folder / kUpdateFolder;
+    std::error_code ec;
+    fs::create_directories(update_folder, ec);
+    if (ec) return file_system_error(ec);
+    const fs::path updater = update_folder / kUpdaterName;
+    if (auto copied = copy_file_atomic(*exe, updater); !copied) return copied.error();
+    std::wstring command = L"\"" + updater.wstring() + L"\" --apply-update";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(updater.c_str(), command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                        &startup, &process)) {
+        return last_error_with("업데이트 도우미 시작 실패: ");
+    }
+    win::UniqueHandle process_handle(process.hProcess), thread_handle(process.hThread);
+    return {};
+}
+
+void record_failed(const fs::path& record_path) {
+    UpdateState record = read_update_state(record_path);
+    record.status = UpdateStatus::Failed;
+    (void)write_update_state(record, record_path);
+}
+
+void check_under_lock(const fs::path& record_path) {
+    auto lock = ipc::acquire_named_lock(ipc::kContentSyncName);
+    CheckOutcome outcome;
+    if (!lock) {
+        outcome.error = lock.error().message;
+    } else {
+        CheckInputs inputs;
+        inputs.fetch = [](const std::string& url, std::uint64_t limit) { return download_bytes(url, limit); };
+        inputs.windows_build = windows_build_number;
+        inputs.running = current_build_version();
+        outcome = check_and_stage(executable_folder(), inputs);
+    }
+    const UpdateState record = record_outcome(read_update_state(record_path), outcome);
+    if (!write_update_state(record, record_path)) return;
+    // The updater starts while this check still holds the lock; it stops this process.
+    if (outcome.kind == CheckOutcome::Staged && !start_updater()) record_failed(record_path);
+}
+
+// The worker: the error texts of the check are not shown anywhere, only the status stays.
+void run_update_check(fs::path record_path, win::UniqueHandle check_event) noexcept {
+    CheckFlagClaim flag;
+    win::UniqueHandle event = std::move(check_event);
+    try {
+        check_under_lock(record_path);
+    } catch (...) {
+        try {
+            record_failed(record_path);
+        } catch (...) {
+        }
+    }
+}
+
+}  // namespace
+
+Result<Bytes> download_release_file(const ReleaseFile& entry) {
+    return download_release_file_with([](const std::string& url, std::uint64_t limit) { return download_bytes(url, limit); },
+                                      entry);
+}
+
+bool update_check_running() { return g_check_running.load(); }
+
+Result<CheckStart> start_update_check(CheckMode mode, std::optional<std::uint64_t> slot) {
+    const auto folder = executable_folder();
+    if (!folder) return make_error(kNoFolderMessage);
+    const fs::path record_path = *folder / kUpdateStateFile;
+    UpdateState record = read_update_state(record_path);
+    if (mode == CheckMode::Automatic && slot) record = begin_automatic_check(record, *slot, utc_seconds_now());
+
+    if (g_check_running.exchange(true)) return CheckStart::NotStarted;
+    CheckFlagClaim flag;
+    win::UniqueHandle event(CreateEventW(nullptr, TRUE, FALSE, ipc::kUpdateCheckName));
+    if (!event) return make_error("업데이트 검사 잠금 생성 실패: Win32 오류 " + std::to_string(GetLastError()));
+    if (GetLastError() == ERROR_ALREADY_EXISTS) return CheckStart::NotStarted;
+
+    record.status = UpdateStatus::Checking;
+    if (auto written = write_update_state(record, record_path); !written) {
+        return make_error("업데이트 상태 저장 실패: " + written.error().message);
+    }
+    try {
+        std::thread(run_update_check, record_path, std::move(event)).detach();
+    } catch (...) {
+        // No worker: the flag and the event go with this scope, and no check is left "checking".
+        try {
+            record_failed(record_path);
+        } catch (...) {
+        }
+        return CheckStart::NotStarted;
+    }
+    // The worker owns the flag now.
+    flag.owned = false;
+    return CheckStart::Started;
+}
+
+void update_tick() {
+    if (update_check_running()) return;
+    try {
+        const auto folder = executable_folder();
+        if (!folder) return;
+        const UpdateState record = read_update_state(*folder / kUpdateStateFile);
+        const auto slot = automatic_check_slot(record, current_update_slot(), utc_seconds_now());
+        if (!slot) return;
+        (void)start_update_check(CheckMode::Automatic, slot);
+    } catch (...) {
+        // The service's refresh goes on; the next tick decides again.
+    }
+}
+
+std::string update_status_line() {
+    const auto folder = executable_folder();
+    const fs::path record_path = folder ? *folder / kUpdateStateFile : fs::path(kUpdateStateFile);
+    return update_status_line_for(current_build_version(), read_update_state(record_path));
+}
+
+}  // namespace veltrane

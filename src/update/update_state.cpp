@@ -1,0 +1,147 @@
+#include "update/update_state.h"
+
+#include <array>
+
+#include "file_util/file_util.h"
+#include "settings/record.h"
+
+namespace veltrane {
+namespace {
+
+struct StatusEntry {
+    UpdateStatus status;
+    std::string_view name;
+    std::string_view text;
+};
+
+constexpr std::array<StatusEntry, 9> kStatuses = {{
+    {UpdateStatus::Idle, "idle", "업데이트 대기"},
+    {UpdateStatus::Checking, "checking", "업데이트 확인 중"},
+    {UpdateStatus::Current, "current", "최신"},
+    {UpdateStatus::Staged, "staged", "업데이트 준비됨"},
+    {UpdateStatus::Applying, "applying", "업데이트 적용 중"},
+    {UpdateStatus::Updated, "updated", "업데이트 완료"},
+    {UpdateStatus::RolledBack, "rolled_back", "업데이트 롤백됨"},
+    {UpdateStatus::Failed, "failed", "업데이트 재시도 대기"},
+    {UpdateStatus::UnsupportedWindows, "unsupported_windows", "현재 Windows에서 지원 안 됨"},
+}};
+
+const StatusEntry& entry_of(UpdateStatus status) {
+    for (const auto& e : kStatuses) {
+        if (e.status == status) return e;
+    }
+    return kStatuses[0];
+}
+
+bool is_slot_hour(std::uint64_t hour) { return hour == 3 || hour == 9 || hour == 15 || hour == 21; }
+
+template <class T>
+std::optional<T> parse_decimal(std::string_view text, T max) {
+    if (text.empty() || text.size() > 20) return std::nullopt;
+    std::uint64_t v = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        const std::uint64_t digit = static_cast<std::uint64_t>(c - '0');
+        if (v > (static_cast<std::uint64_t>(max) - digit) / 10) return std::nullopt;
+        v = v * 10 + digit;
+    }
+    return static_cast<T>(v);
+}
+
+std::optional<std::uint64_t> parse_slot(std::string_view text) {
+    if (text.size() != 10) return std::nullopt;
+    const auto v = parse_decimal<std::uint64_t>(text, UINT64_MAX);
+    if (!v || !is_slot_hour(*v % 100)) return std::nullopt;
+    return v;
+}
+
+}  // namespace
+
+std::string_view update_status_name(UpdateStatus status) { return entry_of(status).name; }
+std::string_view update_status_text(UpdateStatus status) { return entry_of(status).text; }
+
+UpdateState parse_update_state(std::string_view text) {
+    UpdateState state;
+    for (const auto& field : parse_record(text)) {
+        const std::string_view value = field.value;
+        if (field.key == "last_automatic_slot") {
+            state.last_automatic_slot = parse_slot(value);
+        } else if (field.key == "staged_build" || field.key == "staged_version") {
+            state.staged_build = parse_build_version(value);
+        } else if (field.key == "status") {
+            state.status = UpdateStatus::Idle;
+            for (const auto& e : kStatuses) {
+                if (e.name == value) state.status = e.status;
+            }
+        } else if (field.key == "attempts") {
+            state.attempts = parse_decimal<std::uint32_t>(value, UINT32_MAX).value_or(0);
+        } else if (field.key == "last_attempt") {
+            state.last_attempt = parse_decimal<std::uint64_t>(value, UINT64_MAX).value_or(0);
+        }
+    }
+    return state;
+}
+
+std::string format_update_state(const UpdateState& state) {
+    std::string out;
+    out += "last_automatic_slot=" + (state.last_automatic_slot ? std::to_string(*state.last_automatic_slot) : "") + "\n";
+    out += "staged_build=" + (state.staged_build ? format_build_version(*state.staged_build) : "") + "\n";
+    out += "status=" + std::string(update_status_name(state.status)) + "\n";
+    out += "attempts=" + std::to_string(state.attempts) + "\n";
+    out += "last_attempt=" + std::to_string(state.last_attempt) + "\n";
+    return out;
+}
+
+UpdateState read_update_state(const std::filesystem::path& path) {
+    auto text = read_text_limited(path, kUpdateStateLimit);
+    return text ? parse_update_state(*text) : UpdateState{};
+}
+
+Status write_update_state(const UpdateState& state, const std::filesystem::path& path) {
+    return write_file_atomic(path, format_update_state(state));
+}
+
+Status set_update_status(const std::filesystem::path& install_folder, UpdateStatus status,
+                         std::optional<BuildVersion> staged_build) {
+    const auto path = install_folder / kUpdateStateFile;
+    UpdateState state = read_update_state(path);
+    state.status = status;
+    if (staged_build) state.staged_build = staged_build;
+    if (auto written = write_update_state(state, path); !written) {
+        return make_error("업데이트 상태 저장 실패: " + written.error().message);
+    }
+    return {};
+}
+
+std::optional<std::uint64_t> update_slot_at(const LocalTime& now) {
+    if (!is_slot_hour(now.hour) || now.minute < 40 || now.minute >= 45) return std::nullopt;
+    if (now.year < 0 || now.year > 9999) return std::nullopt;
+    return static_cast<std::uint64_t>(now.year) * 1000000 + now.month * 10000ull + now.day * 100ull + now.hour;
+}
+
+std::optional<std::uint64_t> current_update_slot() { return update_slot_at(local_time_now()); }
+
+std::optional<std::uint64_t> automatic_check_slot(const UpdateState& record, std::optional<std::uint64_t> open_slot,
+                                                  std::uint64_t now_seconds) {
+    const std::optional<std::uint64_t> candidate = open_slot ? open_slot : record.last_automatic_slot;
+    if (!candidate) return std::nullopt;
+    if (record.last_automatic_slot != candidate) return candidate;
+    const std::uint64_t elapsed = now_seconds >= record.last_attempt ? now_seconds - record.last_attempt : 0;
+    const bool retryable = record.status == UpdateStatus::Failed || record.status == UpdateStatus::Checking;
+    if (elapsed >= kUpdateRetrySpacingSeconds && record.attempts < kMaxAutomaticAttempts && retryable) return candidate;
+    return std::nullopt;
+}
+
+UpdateState begin_automatic_check(UpdateState record, std::uint64_t slot, std::uint64_t now_seconds) {
+    const bool same_slot = record.last_automatic_slot == slot;
+    record.attempts = same_slot ? (record.attempts == UINT32_MAX ? UINT32_MAX : record.attempts + 1) : 1;
+    record.last_automatic_slot = slot;
+    record.last_attempt = now_seconds;
+    return record;
+}
+
+std::string update_status_line_for(const BuildVersion& running, const UpdateState& record) {
+    return "빌드 " + build_label(running) + " · " + std::string(update_status_text(record.status));
+}
+
+}  // namespace veltrane

@@ -1,0 +1,70 @@
+# Builds the miniature product of stamp_project again and again from one build folder:
+# every build with changed sources gets a newer version, a build with nothing changed links
+# nothing, and SOURCE_DATE_EPOCH or -DVELTRANE_BUILD_TIMESTAMP keep the version pinned.
+#   cmake -DSOURCE=<repository> -DWORK=<scratch folder> -DGENERATOR=Ninja -P build_stamp_test.cmake
+set(build ${WORK}/build)
+set(part ${WORK}/part.cpp)
+file(REMOVE_RECURSE ${WORK})
+file(MAKE_DIRECTORY ${WORK})
+file(WRITE ${part} "int part() { return 0; }\n")
+
+function(run)
+  execute_process(COMMAND ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE printed ERROR_VARIABLE err)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "${ARGN} failed:\n${printed}\n${err}")
+  endif()
+  set(printed "${printed}" PARENT_SCOPE)
+endfunction()
+
+set(edits 0)
+# Edits the library's source, builds with the given environment and returns the version.
+function(build_version result)
+  math(EXPR n "${edits} + 1")
+  set(edits ${n} PARENT_SCOPE)
+  file(WRITE ${part} "int part() { return ${n}; }\n")
+  run(${CMAKE_COMMAND} -E env --unset=SOURCE_DATE_EPOCH ${ARGN} ${CMAKE_COMMAND} --build ${build})
+  run(${build}/product)
+  string(REGEX MATCH "^[0-9]+" version "${printed}")
+  set(${result} ${version} PARENT_SCOPE)
+endfunction()
+
+function(configure)
+  run(${CMAKE_COMMAND} -E env --unset=SOURCE_DATE_EPOCH ${CMAKE_COMMAND} -S ${SOURCE}/tests/update/stamp_project
+      -B ${build} -G ${GENERATOR} -DVELTRANE_SOURCE=${SOURCE} -DPART_SOURCE=${part} ${ARGN})
+endfunction()
+
+configure()
+build_version(first)
+file(TIMESTAMP ${build}/product linked "%s")
+run(${CMAKE_COMMAND} --build ${build})
+file(TIMESTAMP ${build}/product relinked "%s")
+if(NOT linked STREQUAL relinked)
+  message(FATAL_ERROR "a build with nothing changed linked the program again")
+endif()
+build_version(second)
+if(NOT second STRGREATER first)
+  message(FATAL_ERROR "changed sources kept the version: ${first}, then ${second}")
+endif()
+
+set(ENV{SOURCE_DATE_EPOCH} 1790000000)
+string(TIMESTAMP epoch "%Y%m%d%H%M%S" UTC)
+unset(ENV{SOURCE_DATE_EPOCH})
+build_version(reproducible SOURCE_DATE_EPOCH=1790000000)
+build_version(again SOURCE_DATE_EPOCH=1790000000)
+if(NOT reproducible STREQUAL epoch OR NOT again STREQUAL epoch)
+  message(FATAL_ERROR "SOURCE_DATE_EPOCH gave ${reproducible} and ${again}, not ${epoch}")
+endif()
+
+configure(-DVELTRANE_BUILD_TIMESTAMP=20261019230507)
+build_version(pinned)
+build_version(still)
+if(NOT pinned STREQUAL "20261019230507" OR NOT still STREQUAL "20261019230507")
+  message(FATAL_ERROR "the pinned version became ${pinned}, then ${still}")
+endif()
+
+configure(-DVELTRANE_BUILD_TIMESTAMP=)
+build_version(unpinned)
+if(NOT unpinned STRGREATER second)
+  message(FATAL_ERROR "without the pin the version stayed ${unpinned}")
+endif()
+file(REMOVE_RECURSE ${WORK})

@@ -1,0 +1,63 @@
+// A stand-in for the program's service in the apply tests, built twice with two build
+// versions. "--run": records "<version> started" in standin.log beside itself, keeps a
+// hidden controller window so that stopping every instance finds it, sets the
+// service-ready event of its own build and runs until shutdown. A line "<version> exit" or
+// "<version> never" in standin-mode beside it makes that build end at once or never
+// become ready.
+#include <windows.h>
+
+#include <cstring>
+#include <fstream>
+#include <string>
+
+#include "ipc/ipc.h"
+#include "settings/settings.h"
+#include "update/build_version.h"
+
+namespace {
+
+using namespace veltrane;
+
+void log_line(const std::filesystem::path& folder, const std::string& text) {
+    std::ofstream(folder / "standin.log", std::ios::app | std::ios::binary) << format_build_version(current_build_version()) << " " << text << "\n";
+}
+
+std::string mode(const std::filesystem::path& folder) {
+    std::ifstream in(folder / "standin-mode");
+    const std::string me = format_build_version(current_build_version());
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind(me + " ", 0) == 0) return line.substr(me.size() + 1);
+    }
+    return "ready";
+}
+
+LRESULT CALLBACK controller_proc(HWND window, UINT message, WPARAM w, LPARAM l) {
+    if (message == WM_DESTROY) PostQuitMessage(0);
+    return DefWindowProcW(window, message, w, l);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2 || std::strcmp(argv[1], "--run") != 0) return 2;
+    const auto folder = executable_folder();
+    if (!folder) return 3;
+    const std::string how = mode(*folder);
+    log_line(*folder, how == "exit" ? "exited" : "started");
+    if (how == "exit") return 0;
+
+    auto shutdown = ipc::open_shutdown_event();
+    if (!shutdown) return 4;
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = controller_proc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = ipc::kControllerClass;
+    RegisterClassW(&wc);
+    CreateWindowExW(0, ipc::kControllerClass, L"", 0, 0, 0, 0, 0, nullptr, nullptr, wc.hInstance, nullptr);
+    win::UniqueHandle ready(
+        CreateEventW(nullptr, TRUE, FALSE, ipc::service_ready_event_name(current_build_version()).c_str()));
+    if (how != "never") SetEvent(ready.get());
+    ipc::run_message_loop(shutdown->get());
+    log_line(*folder, "stopped");
+    return 0;
+}

@@ -1,0 +1,185 @@
+#include "update/update_check.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "file_util/text.h"
+#include "support/test_paths.h"
+#include "test_signing_key.h"
+#include "update/apply_update.h"
+#include "update/build_constants.h"
+
+using namespace veltrane;
+namespace vt = veltrane::testing;
+
+namespace {
+
+const BuildVersion kRunning{20261019, 230507};
+const BuildVersion kNewer{20261020, 101010};
+
+std::span<const std::uint8_t> bytes_of(std::string_view s) {
+    return {reinterpret_cast<const std::uint8_t*>(s.data()), s.size()};
+}
+
+std::string digest_hex(std::string_view s) { return encode_hex(sha256(bytes_of(s))); }
+
+// A fake content server: files by URL, and every URL asked for.
+struct FakeServer {
+    std::map<std::string, std::string> files;
+    std::vector<std::string> asked;
+
+    void publish(const BuildVersion& v, const std::string& exe, const std::string& font, std::uint32_t min_build = 17763,
+                 const char* seed = vt::kTestSigningSeed) {
+        const auto url = [&](const char* name) { return release_url(v, name); };
+        const std::string manifest = "{\"schema\":1,\"version\":\"" + format_build_version(v) +
+                                     "\",\"minimumWindowsBuild\":" + std::to_string(min_build) + ",\"executable\":{\"url\":\"" +
+                                     url(kReleaseExecutableName) + "\",\"size\":" + std::to_string(exe.size()) +
+                                     ",\"sha256\":\"" + digest_hex(exe) + "\"},\"font\":{\"url\":\"" + url(kReleaseFontName) +
+                                     "\",\"size\":" + std::to_string(font.size()) + ",\"sha256\":\"" + digest_hex(font) + "\"}}";
+        const std::string origin = build::kContentServerOrigin;
+        files[origin + kManifestPath] = manifest;
+        files[origin + kSignaturePath] = vt::signature_file(manifest, seed);
+        files[url(kReleaseExecutableName)] = exe;
+        files[url(kReleaseFontName)] = font;
+    }
+
+    CheckInputs inputs(std::uint32_t windows_build = 19045) {
+        CheckInputs in;
+        in.fetch = [this](const std::string& url, std::uint64_t limit) -> std::optional<Bytes> {
+            asked.push_back(url);
+            const auto it = files.find(url);
+            if (it == files.end() || it->second.size() > limit) return std::nullopt;
+            return Bytes(it->second.begin(), it->second.end());
+        };
+        in.windows_build = [windows_build] { return std::optional<std::uint32_t>(windows_build); };
+        in.running = kRunning;
+        return in;
+    }
+};
+
+}  // namespace
+
+TEST(UpdateCheck, StagesANewerReleaseWithReadyLast) {
+    vt::ScratchDir dir("update_stage");
+    FakeServer server;
+    server.publish(kNewer, "new exe", "new font");
+    const auto outcome = check_and_stage(dir.path(), server.inputs());
+    ASSERT_EQ(outcome.kind, CheckOutcome::Staged) << outcome.error;
+    const auto staging = staging_folder(dir.path());
+    EXPECT_EQ(vt::read_raw(staging / "ready"), "20261020.101010.0");
+    EXPECT_EQ(vt::read_raw(staging / "Veltrane_Desktop.exe"), "new exe");
+    EXPECT_EQ(vt::read_raw(staging / "Veltrane_Desktop.ttf"), "new font");
+    EXPECT_EQ(vt::read_raw(staging / "update.json"), server.files[build::kContentServerOrigin + std::string(kManifestPath)]);
+    EXPECT_EQ(vt::read_raw(staging / "update.json.sig"), server.files[build::kContentServerOrigin + std::string(kSignaturePath)]);
+    UpdateState checking;
+    checking.status = UpdateStatus::Checking;
+    const UpdateState r = record_outcome(checking, outcome);
+    EXPECT_EQ(r.status, UpdateStatus::Staged);
+    EXPECT_EQ(r.staged_build, kNewer);
+
+    // The installed font already matches: not downloaded, and the earlier staged one goes.
+    vt::write_raw(dir / "Veltrane_Desktop.ttf", "new font");
+    server.asked.clear();
+    ASSERT_EQ(check_and_stage(dir.path(), server.inputs()).kind, CheckOutcome::Staged);
+    EXPECT_FALSE(std::filesystem::exists(staging / "Veltrane_Desktop.ttf"));
+    EXPECT_EQ(server.asked.size(), 3u);
+}
+
+TEST(UpdateCheck, NoDownloadForTheRunningBuildOrAnOlderWindows) {
+    vt::ScratchDir dir("update_current");
+    FakeServer server;
+    server.publish(kRunning, "same exe", "font");
+    auto outcome = check_and_stage(dir.path(), server.inputs());
+    EXPECT_EQ(outcome.kind, CheckOutcome::Current);
+    UpdateState before;
+    before.staged_build = kNewer;
+    before.status = UpdateStatus::Checking;
+    EXPECT_FALSE(record_outcome(before, outcome).staged_build);
+
+    server.publish(kNewer, "new exe", "font", 22000);
+    server.asked.clear();
+    outcome = check_and_stage(dir.path(), server.inputs(19045));
+    EXPECT_EQ(outcome.kind, CheckOutcome::Unsupported);
+    EXPECT_EQ(record_outcome(before, outcome).status, UpdateStatus::UnsupportedWindows);
+    EXPECT_EQ(server.asked.size(), 2u);
+    EXPECT_FALSE(std::filesystem::exists(dir / "Update"));
+}
+
+TEST(UpdateCheck, RefusalsStageNothing) {
+    vt::ScratchDir dir("update_refusals");
+    const std::string manifest_url = build::kContentServerOrigin + std::string(kManifestPath);
+    const auto refused = [&](FakeServer& server, const char* expected) {
+        const auto outcome = check_and_stage(dir.path(), server.inputs());
+        EXPECT_EQ(outcome.kind, CheckOutcome::Error);
+        EXPECT_EQ(outcome.error, expected);
+        EXPECT_FALSE(std::filesystem::exists(staging_folder(dir.path()) / "ready"));
+    };
+    FakeServer other_key;
+    other_key.publish(kNewer, "new exe", "font", 17763, vt::kOtherSigningSeed);
+    refused(other_key, "업데이트 매니페스트 서명이 올바르지 않습니다.");
+
+    FakeServer changed;
+    changed.publish(kNewer, "new exe", "font");
+    changed.files[manifest_url] += " ";
+    refused(changed, "업데이트 매니페스트 서명이 올바르지 않습니다.");
+
+    FakeServer short_exe;
+    short_exe.publish(kNewer, "new exe", "font");
+    short_exe.files[release_url(kNewer, kReleaseExecutableName)] = "new ex";
+    refused(short_exe, "업데이트 파일 크기 또는 SHA-256이 일치하지 않습니다.");
+
+    FakeServer other_digest;
+    other_digest.publish(kNewer, "new exe", "font");
+    other_digest.files[release_url(kNewer, kReleaseFontName)] = "FONT";
+    refused(other_digest, "업데이트 파일 크기 또는 SHA-256이 일치하지 않습니다.");
+
+    FakeServer missing;
+    refused(missing, "업데이트 매니페스트 다운로드에 실패했습니다.");
+}
+
+TEST(StagedUpdate, VerifiedAgainBeforeAnythingIsReplaced) {
+    vt::ScratchDir dir("staged_verify");
+    FakeServer server;
+    server.publish(kNewer, "new exe", "new font");
+    ASSERT_EQ(check_and_stage(dir.path(), server.inputs()).kind, CheckOutcome::Staged);
+    const auto staging = staging_folder(dir.path());
+    auto staged = verify_staged_update(dir.path());
+    ASSERT_TRUE(staged) << staged.error().message;
+    EXPECT_EQ(staged->version, kNewer);
+    EXPECT_EQ(staged->font, staging / "Veltrane_Desktop.ttf");
+
+    const auto refused = [&](const char* expected) {
+        const auto result = verify_staged_update(dir.path());
+        ASSERT_FALSE(result);
+        EXPECT_EQ(result.error().message, expected);
+    };
+    vt::write_raw(staging / "ready", "20261021.0.0");
+    refused("staging 버전이 현재 버전보다 새롭지 않습니다.");
+    vt::write_raw(staging / "ready", " 20261020.101010.0\r\n");
+    EXPECT_TRUE(verify_staged_update(dir.path()));
+
+    vt::write_raw(staging / "Veltrane_Desktop.exe", "new exf");
+    EXPECT_EQ(verify_staged_update(dir.path()).error().message,
+              "staging 파일 검증 실패: " + path_to_utf8(staging / "Veltrane_Desktop.exe"));
+    vt::write_raw(staging / "Veltrane_Desktop.exe", "new exe");
+
+    // No staged font: the installed one must be the manifest's.
+    std::filesystem::remove(staging / "Veltrane_Desktop.ttf");
+    refused("설치된 폰트와 staging 폰트가 모두 매니페스트와 다릅니다.");
+    vt::write_raw(dir / "Veltrane_Desktop.ttf", "new font");
+    staged = verify_staged_update(dir.path());
+    ASSERT_TRUE(staged);
+    EXPECT_FALSE(staged->font);
+
+    vt::write_raw(staging / "update.json.sig", vt::signature_file("{}"));
+    refused("staging 매니페스트 서명이 올바르지 않습니다.");
+
+    // A correctly signed release of the running build itself.
+    server.publish(kRunning, "new exe", "new font");
+    const std::string origin = build::kContentServerOrigin;
+    vt::write_raw(staging / "update.json", server.files[origin + kManifestPath]);
+    vt::write_raw(staging / "update.json.sig", server.files[origin + kSignaturePath]);
+    vt::write_raw(staging / "ready", "20261019.230507.0");
+    refused("staging 버전이 현재 버전보다 새롭지 않습니다.");
+}

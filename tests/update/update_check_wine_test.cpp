@@ -1,0 +1,188 @@
+// The update check against the content-server stand-in, serving a site laid out by the
+// release-signing tool: real downloads, real TLS, a real updater start.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include "../sync/server_fixture.h"
+#include "release.h"
+#include "support/test_paths.h"
+#include "sync/download.h"
+#include "test_signing_key.h"
+#include "update/build_constants.h"
+#include "ipc/ipc.h"
+#include "settings/settings.h"
+#include "update/apply_update.h"
+#include "update/update_check.h"
+
+using namespace veltrane;
+namespace vt = veltrane::testing;
+namespace fs = std::filesystem;
+
+namespace {
+
+const BuildVersion kNewer{20261020, 101010};
+
+fs::path server_root() {
+    std::string p = "Z:" + std::string(VELTRANE_TEST_SERVER_ROOT);
+    for (char& c : p) c = c == '/' ? '\\' : c;
+    return p;
+}
+
+fs::path test_program(const char* name) {
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    return fs::path(self).parent_path() / name;
+}
+
+// A release of a newer test build: the executable only needs the build's marker.
+void publish_newer(const vt::ScratchDir& dir) {
+    std::string marker = build::kReleaseMarker;
+    const std::string old_ts = "version=20261019230507";
+    marker.replace(marker.find(old_ts), old_ts.size(), "version=20261020101010");
+    vt::write_raw(dir / "new.exe", "MZ new build " + marker + std::string(1, '\0') + std::string(5000, 'x'));
+    vt::write_raw(dir / "new.ttf", "new font bytes");
+    publish::SecretSeed seed{};
+    std::memcpy(seed.data(), vt::kTestSigningSeed, seed.size());
+    const auto published = publish::publish_release({server_root(), dir / "new.exe", dir / "new.ttf"}, seed);
+    ASSERT_TRUE(published) << published.error().message;
+}
+
+CheckInputs real_inputs() {
+    CheckInputs in;
+    in.fetch = [](const std::string& url, std::uint64_t limit) { return download_bytes(url, limit); };
+    in.windows_build = [] { return std::optional<std::uint32_t>(19045); };
+    in.running = current_build_version();
+    return in;
+}
+
+struct Child {
+    PROCESS_INFORMATION pi{};
+    Child(const fs::path& exe, const std::wstring& args) {
+        std::wstring line = L"\"" + exe.wstring() + L"\" " + args;
+        STARTUPINFOW si{};
+        si.cb = sizeof si;
+        if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) pi = {};
+    }
+    ~Child() {
+        if (pi.hProcess) CloseHandle(pi.hProcess);
+        if (pi.hThread) CloseHandle(pi.hThread);
+    }
+    DWORD wait() const {
+        WaitForSingleObject(pi.hProcess, 120000);
+        DWORD code = 99;
+        GetExitCodeProcess(pi.hProcess, &code);
+        return code;
+    }
+};
+
+}  // namespace
+
+TEST(UpdateCheckServer, StagesWhatThePublishingToolLaidOutAndRefusesAShortFile) {
+    vt::ContentServer server;
+    vt::ScratchDir dir("update-server");
+    publish_newer(dir);
+    const auto outcome = check_and_stage(dir.path(), real_inputs());
+    ASSERT_EQ(outcome.kind, CheckOutcome::Staged) << outcome.error;
+    EXPECT_TRUE(vt::read_raw(staging_folder(dir.path()) / "Veltrane_Desktop.exe") == vt::read_raw(dir / "new.exe"));
+    EXPECT_EQ(vt::read_raw(staging_folder(dir.path()) / "ready"), "20261020.101010.0");
+
+    fs::remove_all(dir / "Update");
+    server.set_faults(R"({"/api/static/veltrane/releases": {"body": "one byte short"}})");
+    EXPECT_EQ(check_and_stage(dir.path(), real_inputs()).error, "업데이트 파일 크기 또는 SHA-256이 일치하지 않습니다.");
+    EXPECT_FALSE(fs::exists(staging_folder(dir.path()) / "ready"));
+}
+
+TEST(UpdateCheckProcess, AHeldCheckEventStartsNothing) {
+    vt::ScratchDir dir("update-held");
+    const fs::path child = dir / "update_child.exe";
+    fs::copy_file(test_program("update_child.exe"), child);
+    HANDLE other = CreateEventW(nullptr, TRUE, FALSE, L"Local\\Veltrane_Desktop.UpdateCheck");
+    EXPECT_EQ(Child(child, L"check").wait(), 3u);
+    CloseHandle(other);
+    EXPECT_FALSE(fs::exists(dir / kUpdateStateFile));
+}
+
+namespace {
+
+// An installed old build (the service stand-in of this test build's version) with its font,
+// its service running, and a newer stand-in released on the server.
+struct Installation {
+    fs::path folder;
+    std::string old_exe = vt::read_raw(test_program("service_standin_old.exe"));
+    std::string new_exe = vt::read_raw(test_program("service_standin_new.exe"));
+
+    explicit Installation(const std::string& mode) {
+        folder = *install_folder();
+        fs::remove_all(folder);
+        fs::create_directories(folder);
+        vt::write_raw(folder / "Veltrane_Desktop.exe", old_exe);
+        vt::write_raw(folder / "Veltrane_Desktop.ttf", "old font");
+        vt::write_raw(folder / "standin-mode", mode);
+        fs::copy_file(test_program("update_child.exe"), folder / "update_child.exe");
+        vt::write_raw(folder / "new.ttf", "new font");
+        publish::SecretSeed seed{};
+        std::memcpy(seed.data(), vt::kTestSigningSeed, seed.size());
+        const auto published =
+            publish::publish_release({server_root(), test_program("service_standin_new.exe"), folder / "new.ttf"}, seed);
+        EXPECT_TRUE(published) << published.error().message;
+        EXPECT_TRUE(start_service_and_wait(folder / "Veltrane_Desktop.exe", folder));
+    }
+    ~Installation() { (void)ipc::stop_running_instances(); }
+
+    // The check, as the service runs it, then the updater it starts, until a final status.
+    UpdateState check_and_apply() const {
+        EXPECT_EQ(Child(folder / "update_child.exe", L"check").wait(), 0u);
+        UpdateState record;
+        for (int i = 0; i < 900; ++i) {
+            record = read_update_state(folder / kUpdateStateFile);
+            if (record.status != UpdateStatus::Staged && record.status != UpdateStatus::Applying) break;
+            Sleep(100);
+        }
+        return record;
+    }
+    std::string file(const char* name) const { return vt::read_raw(folder / name); }
+};
+
+}  // namespace
+
+TEST(ApplyUpdate, ReplacesExecutableAndFontAndStartsTheNewService) {
+    vt::ContentServer server;
+    Installation install("");
+    const UpdateState record = install.check_and_apply();
+    EXPECT_EQ(record.status, UpdateStatus::Updated);
+    EXPECT_EQ(record.staged_build, kNewer);
+    EXPECT_TRUE(install.file("Veltrane_Desktop.exe") == install.new_exe);
+    EXPECT_TRUE(install.file("Veltrane_Desktop.previous.exe") == install.old_exe);
+    EXPECT_EQ(install.file("Veltrane_Desktop.ttf"), "new font");
+    EXPECT_EQ(install.file("Veltrane_Desktop.previous.ttf"), "old font");
+    EXPECT_FALSE(fs::exists(install.folder / "Update" / "staging"));
+    EXPECT_EQ(install.file("standin.log"),
+              "20261019.230507.0 started\n20261019.230507.0 stopped\n20261020.101010.0 started\n");
+}
+
+TEST(ApplyUpdate, ANewServiceThatEndsAtOnceIsRolledBack) {
+    vt::ContentServer server;
+    Installation install("20261020.101010.0 exit\n");
+    const UpdateState record = install.check_and_apply();
+    EXPECT_EQ(record.status, UpdateStatus::RolledBack);
+    EXPECT_TRUE(install.file("Veltrane_Desktop.exe") == install.old_exe);
+    EXPECT_EQ(install.file("Veltrane_Desktop.ttf"), "old font");
+    EXPECT_FALSE(fs::exists(install.folder / "Veltrane_Desktop.previous.exe"));
+    EXPECT_TRUE(fs::exists(install.folder / "Update" / "staging" / "ready"));
+    EXPECT_EQ(install.file("standin.log"),
+              "20261019.230507.0 started\n20261019.230507.0 stopped\n20261020.101010.0 exited\n"
+              "20261019.230507.0 started\n");
+}
+
+TEST(ApplyUpdate, ANewServiceThatNeverBecomesReadyIsStoppedAndRolledBack) {
+    vt::ContentServer server;
+    Installation install("20261020.101010.0 never\n");
+    const UpdateState record = install.check_and_apply();
+    EXPECT_EQ(record.status, UpdateStatus::RolledBack);
+    EXPECT_TRUE(install.file("Veltrane_Desktop.exe") == install.old_exe);
+    EXPECT_EQ(install.file("Veltrane_Desktop.ttf"), "old font");
+    EXPECT_EQ(install.file("standin.log"),
+              "20261019.230507.0 started\n20261019.230507.0 stopped\n20261020.101010.0 started\n"
+              "20261020.101010.0 stopped\n20261019.230507.0 started\n");
+}

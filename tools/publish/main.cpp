@@ -1,0 +1,152 @@
+// veltrane-publish: the release-signing tool of the people who publish releases. A program
+// of its own, never part of Veltrane_Desktop.exe.
+//   keygen SECRET_KEY_FILE
+//   release --secret-key FILE --site FOLDER [--minimum-windows-build N] EXECUTABLE FONT
+//   verify --key HEX MANIFEST SIGNATURE
+#include <sodium.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "file_util/text.h"
+#include "key_file.h"
+#include "release.h"
+
+namespace {
+
+using namespace veltrane;
+using namespace veltrane::publish;
+
+constexpr const char* kUsage =
+    "usage:\n"
+    "  veltrane-publish keygen SECRET_KEY_FILE\n"
+    "  veltrane-publish release --secret-key FILE --site FOLDER [--minimum-windows-build N] EXECUTABLE FONT\n"
+    "  veltrane-publish verify --key HEX MANIFEST SIGNATURE\n";
+
+int fail(const std::string& message) {
+    std::fprintf(stderr, "veltrane-publish: %s\n", message.c_str());
+    return 1;
+}
+
+int usage() {
+    std::fputs(kUsage, stderr);
+    return 1;
+}
+
+// Splits "--name value" options from positional arguments.
+struct Arguments {
+    std::vector<std::pair<std::string, std::string>> options;
+    std::vector<std::string> positional;
+    bool ok = true;
+
+    const std::string* option(std::string_view name) const {
+        for (const auto& [key, value] : options) {
+            if (key == name) return &value;
+        }
+        return nullptr;
+    }
+};
+
+Arguments split(const std::vector<std::string>& args) {
+    Arguments a;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        if (args[i].rfind("--", 0) == 0) {
+            if (i + 1 >= args.size() || a.option(args[i])) a.ok = false;
+            else a.options.emplace_back(args[i], args[i + 1]);
+            ++i;
+        } else {
+            a.positional.push_back(args[i]);
+        }
+    }
+    return a;
+}
+
+int keygen(const Arguments& a) {
+    if (!a.options.empty() || a.positional.size() != 1) return usage();
+    SecretSeed seed{};
+    randombytes_buf(seed.data(), seed.size());
+    std::string text = format_secret_key(seed);
+    const auto created = create_private_file(utf8_to_path(a.positional[0]), text);
+    sodium_memzero(text.data(), text.size());
+    if (!created) return fail("cannot create " + a.positional[0] + ": " + created.error().message);
+    const std::string key = encode_hex(public_key_of(seed));
+    sodium_memzero(seed.data(), seed.size());
+    std::printf("secret key written to %s (readable by its owner only; keep it offline)\n", a.positional[0].c_str());
+    std::printf("public key: %s\n", key.c_str());
+    std::printf("build the program with: -DVELTRANE_UPDATE_SIGNING_KEY=%s\n", key.c_str());
+    return 0;
+}
+
+int release(const Arguments& a) {
+    const std::string* key_file = a.option("--secret-key");
+    const std::string* site = a.option("--site");
+    const std::string* minimum = a.option("--minimum-windows-build");
+    if (!key_file || !site || a.positional.size() != 2 || a.options.size() != (minimum ? 3u : 2u)) return usage();
+    ReleaseOptions options;
+    options.site = utf8_to_path(*site);
+    options.executable = utf8_to_path(a.positional[0]);
+    options.font = utf8_to_path(a.positional[1]);
+    if (minimum) {
+        if (minimum->empty() || minimum->size() > 10 || minimum->find_first_not_of("0123456789") != std::string::npos ||
+            std::stoull(*minimum) > 0xFFFFFFFFull) {
+            return fail("--minimum-windows-build takes a decimal build number");
+        }
+        options.minimum_windows_build = static_cast<std::uint32_t>(std::stoull(*minimum));
+    }
+    auto seed = read_secret_key(utf8_to_path(*key_file));
+    if (!seed) return fail(seed.error().message);
+    const auto published = publish_release(options, *seed);
+    sodium_memzero(seed->data(), seed->size());
+    if (!published) return fail(published.error().message);
+    std::printf("release %s\n", format_build_version(published->identity.version).c_str());
+    std::printf("origin %s\n", published->identity.origin.c_str());
+    std::printf("signing key %s\n", encode_hex(published->identity.key).c_str());
+    std::printf("site folder %s\n", path_to_utf8(published->folder).c_str());
+    std::printf("update.json:\n%s", published->manifest.c_str());
+    std::printf("update.json.sig: %s", published->signature.c_str());
+    return 0;
+}
+
+int verify(const Arguments& a) {
+    const std::string* key_text = a.option("--key");
+    if (!key_text || a.options.size() != 1 || a.positional.size() != 2) return usage();
+    const auto key = decode_hex<32>(*key_text);
+    if (!key) return fail("--key takes 64 hex digits");
+    auto manifest = read_limited(utf8_to_path(a.positional[0]), kManifestLimit);
+    if (!manifest) return fail("cannot read " + a.positional[0] + ": " + manifest.error().message);
+    auto signature = read_limited(utf8_to_path(a.positional[1]), kSignatureLimit);
+    if (!signature) return fail("cannot read " + a.positional[1] + ": " + signature.error().message);
+    if (!verify_manifest_signature_with_key(*key, *manifest, *signature)) {
+        std::puts("signature does NOT verify");
+        return 1;
+    }
+    std::puts("signature verifies");
+    return 0;
+}
+
+int run(const std::vector<std::string>& args) {
+    if (sodium_init() < 0) return fail("libsodium failed to initialise");
+    if (args.empty()) return usage();
+    const Arguments a = split(args);
+    if (!a.ok) return usage();
+    if (args[0] == "keygen") return keygen(a);
+    if (args[0] == "release") return release(a);
+    if (args[0] == "verify") return verify(a);
+    return usage();
+}
+
+}  // namespace
+
+#ifdef _WIN32
+int wmain(int argc, wchar_t** argv) {
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i) {
+        const std::wstring_view w(argv[i]);
+        args.push_back(veltrane::utf16_to_utf8(std::u16string_view(reinterpret_cast<const char16_t*>(w.data()), w.size())));
+    }
+    return run(args);
+}
+#else
+int main(int argc, char** argv) { return run(std::vector<std::string>(argv + 1, argv + argc)); }
+#endif

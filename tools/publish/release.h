@@ -1,0 +1,62 @@
+// The release-signing tool's work, apart from its command line: reading a build's identity
+// from its executable, writing update.json with exact sizes and digests, signing it, and
+// laying out the release folder of the site the content server serves.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <span>
+#include <string>
+
+#include "file_util/file_util.h"
+#include "update/update_manifest.h"
+
+namespace veltrane::publish {
+
+using SecretSeed = std::array<std::uint8_t, 32>;
+
+// What a build embeds about itself (the release marker of its build constants).
+struct ReleaseIdentity {
+    BuildVersion version;
+    std::string origin;
+    Ed25519PublicKey key{};
+};
+
+// The one release marker in an executable's bytes; an error when there is none, more than
+// one, or a malformed one.
+Result<ReleaseIdentity> find_release_identity(std::span<const std::uint8_t> executable);
+
+Ed25519PublicKey public_key_of(const SecretSeed& seed);
+
+// The secret key file: the 32-byte seed as 64 hex digits and a line break.
+std::string format_secret_key(const SecretSeed& seed);
+Result<SecretSeed> read_secret_key(const std::filesystem::path& path);
+
+// The manifest text for these files (pretty-printed JSON ending in a line break).
+std::string make_manifest(const ReleaseIdentity& identity, std::span<const std::uint8_t> executable,
+                          std::span<const std::uint8_t> font, std::uint32_t minimum_windows_build);
+
+struct ReleaseOptions {
+    std::filesystem::path site;  // the folder whose "api/static/veltrane" the server serves
+    std::filesystem::path executable;
+    std::filesystem::path font;
+    std::uint32_t minimum_windows_build = kMinimumWindowsBuildFloor;
+};
+
+struct PublishedRelease {
+    ReleaseIdentity identity;
+    std::filesystem::path folder;  // site/api/static/veltrane
+    std::string manifest;
+    std::string signature;  // the signature file's text
+};
+
+// Checks everything first (sizes, the marker, the key the build trusts against the
+// signing key, a version newer than the site's), then writes the release files, then
+// update.json and update.json.sig, each replaced atomically.
+Result<PublishedRelease> publish_release(const ReleaseOptions& options, const SecretSeed& seed);
+
+// The folder of the manifest, signature and releases inside a site.
+std::filesystem::path static_folder(const std::filesystem::path& site);
+
+}  // namespace veltrane::publish
