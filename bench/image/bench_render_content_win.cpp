@@ -1,4 +1,4 @@
-// A full rendering pass over the sample content set (A4 chart at 150 dpi, the 40-cell main
+// A full rendering pass over the sample content set (the landscape chart, the 40-cell main
 // table, the duty box) against a bare libpng decode of the same chart, in one run. The goal
 // is that drawing the two boxes adds at most a quarter to the decode time.
 //   bench_render_content.exe SAMPLE_FOLDER FONT.ttf

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
-"""Draws the sample antibiotic chart (Veltrane_Desktop.png): an A4 page at 150 dpi listing
-antibiotic classes, agents and how freely each may be prescribed. ImageMagick's convert does
-the drawing; the Korean text needs Debian's fonts-nanum.
+"""Draws the sample antibiotic chart (Veltrane_Desktop.png): a landscape sheet listing
+antibiotic classes, agents and how freely each may be prescribed, in two panels, sized so
+that the whole block (duty box, chart, text box) fits a 1920 x 1080 monitor with a margin.
+ImageMagick's convert does the drawing; the Korean text needs Debian's fonts-nanum.
 
     content/sample/make_chart.py [output.png]
 """
@@ -9,7 +10,7 @@ import os
 import subprocess
 import sys
 
-WIDTH, HEIGHT = 1240, 1754
+WIDTH, HEIGHT = 1680, 566
 FONT = "/usr/share/fonts/truetype/nanum/NanumGothic.ttf"
 BOLD = "/usr/share/fonts/truetype/nanum/NanumGothicBold.ttf"
 
@@ -45,7 +46,12 @@ CHART = [
             ("Metronidazole", "free", "IV/PO 500 mg q8h")]),
 ]
 
-COLUMNS = [(60, "계열"), (330, "약제"), (700, "사용 제한"), (920, "용법 · 비고")]
+# Two panels side by side, the first three classes on the left; x offsets within a panel.
+PANELS = [(30, CHART[:3]), (860, CHART[3:])]
+PANEL_WIDTH = 790
+COLUMNS = [(12, "계열"), (192, "약제"), (424, "사용 제한"), (568, "용법 · 비고")]
+BADGE_WIDTH = 132
+TOP, ROW = 116, 32
 
 
 def quote(text):
@@ -57,54 +63,58 @@ def text(x, y, s, size, font=FONT, fill="#202020"):
 
 
 def header(cmds):
-    cmds.append("fill '#0d47a1' rectangle 0,0 1240,150")
-    cmds.append(text(60, 80, "항생제 사용 제한 안내", 50, BOLD, "white"))
-    cmds.append(text(60, 125, "약제부 · 감염관리실   2026년 12월 개정", 24, FONT, "#e3f2fd"))
-    cmds.append("fill '#e8eaf6' rectangle 40,180 1200,230")
-    for x, title in COLUMNS:
-        cmds.append(text(x, 215, title, 26, BOLD, "#1a237e"))
+    cmds.append(f"fill '#0d47a1' rectangle 0,0 {WIDTH},70")
+    cmds.append(text(30, 48, "항생제 사용 제한 안내", 34, BOLD, "white"))
+    cmds.append(text(1160, 28, "약제부 · 감염관리실   2026년 12월 개정", 18, FONT, "#e3f2fd"))
+    cmds.append(text(1160, 56, "문의: 약제부 임상약제팀 (내선 2231) · 감염관리실 (내선 2245)", 18, FONT, "#e3f2fd"))
 
 
-def rows(cmds):
-    y = 230
-    for group, agents in CHART:
+def panel(cmds, x0, groups):
+    cmds.append(f"fill '#e8eaf6' rectangle {x0},{TOP - 34} {x0 + PANEL_WIDTH},{TOP}")
+    for dx, title in COLUMNS:
+        cmds.append(text(x0 + dx, TOP - 10, title, 19, BOLD, "#1a237e"))
+    y = TOP
+    for group, agents in groups:
         top = y
         for i, (agent, level, note) in enumerate(agents):
             if i % 2:
-                cmds.append(f"fill '#f5f5f5' rectangle 300,{y} 1200,{y + 52}")
+                cmds.append(f"fill '#f5f5f5' rectangle {x0 + 180},{y} {x0 + PANEL_WIDTH},{y + ROW}")
             label, colour = LEVELS[level]
-            cmds.append(text(330, y + 35, agent, 24))
-            cmds.append(f"fill {quote(colour)} roundrectangle 700,{y + 10} 890,{y + 44} 8,8")
-            cmds.append(text(712, y + 36, label, 21, BOLD, "white"))
-            cmds.append(text(920, y + 35, note, 21, FONT, "#424242"))
-            y += 52
-        cmds.append(text(60, top + 35, group, 25, BOLD, "#0d47a1"))
-        cmds.append(f"stroke '#9fa8da' stroke-width 2 line 40,{y} 1200,{y} stroke none")
-    return y
+            cmds.append(text(x0 + 192, y + 23, agent, 20))
+            bx = x0 + 424
+            cmds.append(f"fill {quote(colour)} roundrectangle {bx},{y + 4} {bx + BADGE_WIDTH},{y + ROW - 4} 7,7")
+            cmds.append(text(bx + 10, y + 23, label, 17, BOLD, "white"))
+            cmds.append(text(x0 + 568, y + 23, note, 18, FONT, "#424242"))
+            y += ROW
+        cmds.append(text(x0 + 12, top + 23, group, 18, BOLD, "#0d47a1"))
+        cmds.append(f"stroke '#9fa8da' stroke-width 2 line {x0},{y} {x0 + PANEL_WIDTH},{y} stroke none")
 
 
-def legend(cmds, y):
-    y += 60
-    cmds.append(text(60, y, "제한 등급", 28, BOLD, "#1a237e"))
+def legend(cmds):
     explanations = {
         "free": "처방 제한 없음",
         "notice": "처방 후 24시간 이내 사용 사유 입력",
         "approval": "처방 전 항생제 관리팀 승인 (내선 2231)",
         "id": "감염내과 전문의 협진 후 사용",
     }
-    for key, (label, colour) in LEVELS.items():
-        y += 50
-        cmds.append(f"fill {quote(colour)} roundrectangle 60,{y - 28} 250,{y + 6} 8,8")
-        cmds.append(text(72, y - 2, label, 21, BOLD, "white"))
-        cmds.append(text(280, y, explanations[key], 23))
-    cmds.append(text(60, HEIGHT - 60, "문의: 약제부 임상약제팀 (내선 2231) · 감염관리실 (내선 2245)", 22, FONT, "#616161"))
+    y0 = TOP + 11 * ROW + 12
+    cmds.append(f"fill '#fafafa' rectangle 30,{y0} {WIDTH - 30},{HEIGHT - 4}")
+    cmds.append(text(46, y0 + 48, "제한 등급", 22, BOLD, "#1a237e"))
+    for i, (key, (label, colour)) in enumerate(LEVELS.items()):
+        x = 200 + (i % 2) * 740
+        y = y0 + 12 + (i // 2) * 34
+        cmds.append(f"fill {quote(colour)} roundrectangle {x},{y} {x + BADGE_WIDTH},{y + 26} 7,7")
+        cmds.append(text(x + 10, y + 19, label, 17, BOLD, "white"))
+        cmds.append(text(x + BADGE_WIDTH + 16, y + 20, explanations[key], 19))
 
 
 def main():
     out = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), "Veltrane_Desktop.png")
     cmds = []
     header(cmds)
-    legend(cmds, rows(cmds))
+    for x0, groups in PANELS:
+        panel(cmds, x0, groups)
+    legend(cmds)
     subprocess.run(["convert", "-size", f"{WIDTH}x{HEIGHT}", "xc:white", "-draw", "\n".join(cmds),
                     "-strip", "-depth", "8", "-define", "png:color-type=2", out], check=True)
 

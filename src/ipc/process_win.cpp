@@ -4,13 +4,15 @@
 
 namespace veltrane::ipc {
 
-Result<ChildProcess> start_program(const std::filesystem::path& program, const std::wstring& arguments, DWORD flags) {
+Result<ChildProcess> start_program(const std::filesystem::path& program, const std::wstring& arguments, DWORD flags,
+                                   const std::optional<std::filesystem::path>& working_folder) {
     // CreateProcessW may write into the command line, so it gets a buffer of its own.
     std::wstring command = L"\"" + program.wstring() + L"\" " + arguments;
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
-    if (!CreateProcessW(program.c_str(), command.data(), nullptr, nullptr, FALSE, flags, nullptr, nullptr, &startup,
+    if (!CreateProcessW(program.c_str(), command.data(), nullptr, nullptr, FALSE, flags, nullptr,
+                        working_folder ? working_folder->c_str() : nullptr, &startup,
                         &info)) {
         const DWORD code = GetLastError();
         return Error{win::system_message(code) + " (os error " + std::to_string(code) + ")", code};

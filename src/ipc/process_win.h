@@ -22,8 +22,10 @@ struct ChildProcess {
     DWORD id = 0;
 };
 
-// Starts `program` with the arguments after its quoted path; the error is the system's text.
-Result<ChildProcess> start_program(const std::filesystem::path& program, const std::wstring& arguments, DWORD flags);
+// Starts `program` with the arguments after its quoted path, in `working_folder` when given
+// (else the caller's); the error is the system's text.
+Result<ChildProcess> start_program(const std::filesystem::path& program, const std::wstring& arguments, DWORD flags,
+                                   const std::optional<std::filesystem::path>& working_folder = std::nullopt);
 
 // The creation file time: 100-nanosecond units since 1601-01-01 UTC.
 std::optional<std::uint64_t> process_creation_time(HANDLE process);

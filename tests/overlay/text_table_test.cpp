@@ -158,13 +158,15 @@ TEST(SampleContent, RendersAllThreeLayers) {
     auto r = render_content_at(paths, render_text_table, DutyPeriod{day_number(2026, 12, 8), true});
     ASSERT_TRUE(r.ok()) << r.error().message;
     ASSERT_TRUE(r->text && r->duty);
-    EXPECT_EQ(r->text->height, 10 * 46 + 2 * 16);
-    EXPECT_EQ(r->duty->height, 2 * 44 + 2 * 12);
-    EXPECT_EQ(r->total_height, 1754 + 14 + r->text->height + 12 + r->duty->height);
+    EXPECT_EQ(r->text->height, 8 * 32 + 2 * 14);
+    EXPECT_EQ(r->duty->height, 44 + 2 * 12);
+    EXPECT_EQ(r->total_height, 566 + 14 + r->text->height + 12 + r->duty->height);
     EXPECT_EQ(std::tuple(r->text_alpha, r->image_alpha, r->duty_alpha), std::tuple(235, 245, 240));
-    // each duty column starts with a day entry and holds ink
-    EXPECT_TRUE(darkest(*r->duty, 40, 12, 620, 100) < 100);
-    EXPECT_TRUE(darkest(*r->duty, 620, 12, 1200, 100) < 100);
+    // the whole block fits a 1920 x 1080 monitor with a margin above a task bar
+    EXPECT_LE(r->image.width, 1920 - 2 * 100);
+    EXPECT_LE(r->total_height, 1080 - 2 * 60);
+    // each of the four duty columns holds a roster entry of the day
+    for (std::int32_t c = 0; c < 4; ++c) EXPECT_LT(darkest(*r->duty, 40 + 400 * c, 12, 40 + 400 * (c + 1), 56), 100) << c;
 
     // a broken font file falls back to the system family without failing the pass
     ContentPaths broken = paths;

@@ -1,6 +1,8 @@
 #include "roles.h"
 
+#include "installer_win.h"
 #include "service_win.h"
+#include "uninstaller_win.h"
 #include "update/apply_update.h"
 #include "watchdog_win.h"
 
@@ -14,10 +16,12 @@ void apply_update() { apply_staged_update(); }
 
 void settings_window() {}
 
-void install_program(const std::filesystem::path&, const std::filesystem::path&) {}
+void install_program(const std::filesystem::path& source, const std::filesystem::path& target) {
+    veltrane::install_program(source, target);
+}
 
-// Reporting success for a removal that did nothing would tell the user their files are
-// gone; until removal exists, the user is told it did not happen.
-Status remove_installation(const std::filesystem::path&) { return make_error("이 버전에는 삭제 기능이 없습니다."); }
+Status remove_installation(const std::filesystem::path& install_folder) {
+    return veltrane::remove_installation(install_folder);
+}
 
 }  // namespace veltrane::roles

@@ -1,0 +1,84 @@
+#include "installer.h"
+
+#include "file_util/file_util.h"
+#include "file_util/text.h"
+
+namespace veltrane {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string with_detail(const char* prefix, const fs::path& path, const Error& error) {
+    return prefix + path_to_utf8(path) + "\n\n" + error.message;
+}
+
+bool is_regular(const fs::path& path) {
+    std::error_code ec;
+    return fs::is_regular_file(path, ec);
+}
+
+}  // namespace
+
+Result<std::vector<std::string>> install_copy_list(const fs::path& source) {
+    const fs::path required = source / kInstallFiles[0];
+    if (!is_regular(required)) return make_error("필수 파일이 없습니다.\n\n" + path_to_utf8(required));
+    std::vector<std::string> names{kInstallFiles[0]};
+    for (std::size_t i = 1; i < std::size(kInstallFiles); ++i) {
+        if (is_regular(source / kInstallFiles[i])) names.emplace_back(kInstallFiles[i]);
+    }
+    return names;
+}
+
+bool is_kept_file(std::string_view file_name) { return equals_ignoring_ascii_case(file_name, kKeptFileName); }
+
+Status empty_install_folder(const fs::path& folder) {
+    std::error_code ec;
+    if (!fs::exists(fs::status(folder, ec)) || ec) return {};
+    fs::directory_iterator it(folder, ec);
+    if (ec) return make_error(with_detail("설치 폴더를 읽지 못했습니다.\n\n", folder, file_system_error(ec)));
+    // The whole listing first, so no deletion runs under an open enumeration.
+    std::vector<std::pair<fs::path, fs::file_status>> entries;
+    for (; it != fs::directory_iterator(); it.increment(ec)) {
+        if (!ec) entries.emplace_back(it->path(), it->symlink_status(ec));
+        if (ec) return make_error(with_detail("설치 폴더 항목을 읽지 못했습니다.\n\n", folder, file_system_error(ec)));
+    }
+    if (ec) return make_error(with_detail("설치 폴더 항목을 읽지 못했습니다.\n\n", folder, file_system_error(ec)));
+    for (const auto& [entry, status] : entries) {
+        if (fs::is_regular_file(status) && is_kept_file(path_to_utf8(entry.filename()))) continue;
+        if (fs::is_directory(status)) fs::remove_all(entry, ec);
+        else fs::remove(entry, ec);
+        if (ec) return make_error(with_detail("기존 설치 항목을 삭제하지 못했습니다.\n\n", entry, file_system_error(ec)));
+    }
+    return {};
+}
+
+Status copy_install_files(const fs::path& source, const fs::path& target, const std::vector<std::string>& names) {
+    std::error_code ec;
+    fs::create_directories(target, ec);
+    if (ec) return make_error(with_detail("설치 폴더를 만들지 못했습니다.\n\n", target, file_system_error(ec)));
+    for (const auto& name : names) {
+        const fs::path from = source / name;
+        const fs::path to = target / name;
+        if (from == to) continue;
+        if (auto copied = copy_file_atomic(from, to); !copied) {
+            return make_error("설치 파일을 복사하지 못했습니다.\n\n" + path_to_utf8(from) + "\n→ " + path_to_utf8(to) +
+                              "\n\n" + copied.error().message);
+        }
+    }
+    return {};
+}
+
+std::string install_failure_text(std::string_view error) { return "설치에 실패했습니다.\n\n" + std::string(error); }
+
+std::string service_unconfirmed_text(std::string_view error) {
+    return "설치는 완료했지만 서비스 재실행을 확인하지 못했습니다.\n\n" + std::string(error);
+}
+
+std::string install_success_text(const fs::path& target, const std::vector<std::string>& names) {
+    std::string list;
+    for (const auto& name : names) list += (list.empty() ? "" : "\n") + name;
+    return "설치가 완료되었고 서비스 실행을 확인했습니다.\n\n위치: " + path_to_utf8(target) + "\n\n복사된 파일:\n" + list +
+           "\n\n로그인 자동 시작이 등록되었습니다.";
+}
+
+}  // namespace veltrane

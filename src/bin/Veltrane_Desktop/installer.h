@@ -1,0 +1,39 @@
+// The installer's portable half: which files a set-up folder installs, the one record that
+// survives a reinstall, emptying and filling the install folder, and the texts the user sees.
+// The whole sequence with its message boxes is in installer_win.h.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "file_util/result.h"
+
+namespace veltrane {
+
+// In copy order; only the first is required.
+inline constexpr const char* kInstallFiles[] = {"Veltrane_Desktop.exe", "Veltrane_Desktop.png", "Veltrane_Desktop.txt",
+                                                "Veltrane_Desktop.ttf"};
+// The black and Spotlight modes' record of the user's wallpaper settings outlives a reinstall.
+inline constexpr const char* kKeptFileName = "Veltrane_Desktop.wallpaper-backup";
+
+// The required file (or the "필수 파일이 없습니다." error), then the optional ones that are
+// regular files in the source.
+Result<std::vector<std::string>> install_copy_list(const std::filesystem::path& source);
+
+bool is_kept_file(std::string_view file_name);
+
+// Deletes everything in the folder but the kept file; a folder whose metadata cannot be read
+// counts as missing.
+Status empty_install_folder(const std::filesystem::path& folder);
+
+// Creates the folder, then copies each listed file atomically, skipping a file onto itself.
+Status copy_install_files(const std::filesystem::path& source, const std::filesystem::path& target,
+                          const std::vector<std::string>& names);
+
+std::string install_failure_text(std::string_view error);
+std::string service_unconfirmed_text(std::string_view error);
+std::string install_success_text(const std::filesystem::path& target, const std::vector<std::string>& names);
+
+}  // namespace veltrane

@@ -1,0 +1,67 @@
+#include "installer_win.h"
+
+#include <windows.h>
+
+#include <optional>
+
+#include "autostart_win.h"
+#include "file_util/text.h"
+#include "installer.h"
+#include "ipc/ipc.h"
+#include "ipc/process_win.h"
+#include "platform_win.h"
+#include "settings/settings.h"
+#include "update/apply_update.h"
+#include "startup.h"
+#include "wallpaper/original_wallpaper_win.h"
+
+namespace veltrane {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Steps up to the shortcut; the error text is shown after "설치에 실패했습니다.".
+Result<std::vector<std::string>> put_files_in_place(const fs::path& source, const fs::path& target) {
+    auto names = install_copy_list(source);
+    if (!names) return names.take_error();
+    if (auto stopped = ipc::stop_running_instances(); !stopped) return stopped.take_error();
+    const fs::path settings_file = target / kSettingsFileName;
+    std::optional<Settings> kept_settings;
+    std::error_code ec;
+    if (fs::is_regular_file(settings_file, ec)) kept_settings = read_settings(settings_file);
+    if (auto restored = restore_original_wallpapers(target); !restored) return restored.take_error();
+    if (auto emptied = empty_install_folder(target); !emptied) return emptied.take_error();
+    if (auto copied = copy_install_files(source, target, *names); !copied) return copied.take_error();
+    if (kept_settings) {
+        if (auto written = write_settings(*kept_settings, settings_file); !written) {
+            return make_error("설정 파일을 다시 만들지 못했습니다.\n\n" + path_to_utf8(settings_file) + "\n\n" +
+                              written.error().message);
+        }
+    }
+    const fs::path executable = target / kExecutableName;
+    if (auto enabled = enable_autostart(executable); !enabled) return enabled.take_error();
+    if (auto linked = create_start_menu_shortcut(executable, target); !linked) return linked.take_error();
+    return names;
+}
+
+}  // namespace
+
+void install_program(const fs::path& source, const fs::path& target) {
+    auto names = put_files_in_place(source, target);
+    if (!names) {
+        message_box(install_failure_text(names.error().message), kErrorIcon);
+        return;
+    }
+    const fs::path executable = target / kExecutableName;
+    if (auto started = start_service_and_wait(executable, target); !started) {
+        message_box(service_unconfirmed_text(started.error().message), kErrorIcon);
+        return;
+    }
+    if (auto settings = ipc::start_program(executable, L"", 0, target); !settings) {
+        message_box(service_unconfirmed_text("설정 창을 열지 못했습니다.\n\n" + settings.error().message), kErrorIcon);
+        return;
+    }
+    message_box(install_success_text(target, *names), kInfoIcon);
+}
+
+}  // namespace veltrane

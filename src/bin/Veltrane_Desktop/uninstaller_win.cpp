@@ -1,0 +1,72 @@
+#include "uninstaller_win.h"
+
+#include <vector>
+
+#include "autostart_win.h"
+#include "file_util/file_util.h"
+#include "ipc/ipc.h"
+#include "ipc/process_win.h"
+#include "platform_win.h"
+#include "settings/settings.h"
+#include "spotlight/spotlight_win.h"
+#include "startup.h"
+#include "uninstaller.h"
+#include "wallpaper/original_wallpaper_win.h"
+
+namespace veltrane {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::optional<fs::path> temp_folder() {
+    std::vector<wchar_t> buffer(MAX_PATH + 1);
+    const DWORD n = GetTempPathW(static_cast<DWORD>(buffer.size()), buffer.data());
+    if (n == 0 || n >= buffer.size()) return std::nullopt;
+    return fs::path(std::wstring(buffer.data(), n));
+}
+
+}  // namespace
+
+Status remove_installation(const fs::path& install_folder) {
+    if (auto stopped = ipc::stop_running_instances(); !stopped) return stopped;
+    if (auto disabled = disable_autostart(); !disabled) return disabled;
+    if (const auto shortcut = start_menu_shortcut_path()) {
+        std::error_code ignored;
+        fs::remove(*shortcut, ignored);
+    }
+    if (auto restored = restore_original_wallpapers(install_folder); !restored) return restored.take_error();
+    if (auto restored = restore_wallpaper_backup(install_folder); !restored) return restored;
+    return delete_install_folder(install_folder);
+}
+
+void launch_removal_helper(HWND settings_window) {
+    const auto folder = install_folder();
+    if (!folder) {
+        message_box("설치 폴더를 확인하지 못했습니다.", kErrorIcon);
+        return;
+    }
+    if (message_box(removal_helper_question(*folder), kAskRemove) != kYes) return;
+    const auto exe = executable_path();
+    if (!exe) {
+        message_box("삭제 도우미를 준비하지 못했습니다.\n\n" + exe.error().message, kErrorIcon);
+        return;
+    }
+    const auto temp = temp_folder();
+    if (!temp) {
+        message_box("삭제 도우미를 준비하지 못했습니다.\n\n" + win::system_message(GetLastError()), kErrorIcon);
+        return;
+    }
+    const fs::path helper = removal_helper_path(*temp, GetCurrentProcessId());
+    if (auto copied = copy_file_atomic(*exe, helper); !copied) {
+        message_box("삭제 도우미 복사 실패: " + copied.error().message, kErrorIcon);
+        return;
+    }
+    auto child = ipc::start_program(helper, L"--uninstall-helper", ipc::kNoWindowFlag, *temp);
+    if (!child) {
+        message_box("삭제 도우미 실행 실패: " + child.error().message, kErrorIcon);
+        return;
+    }
+    if (settings_window) DestroyWindow(settings_window);
+}
+
+}  // namespace veltrane
