@@ -147,6 +147,13 @@ const std::string kAllFiles = "Veltrane_Desktop.exe\nVeltrane_Desktop.png\nVeltr
 
 TEST_F(Installation, FirstInstallInAProfileWithABlankAndHangulThenRemovalFromTheSetupQuestion) {
     use_profile(scratch / "Users" / "홍 길동");
+    // The product's own Spotlight origin is the public service: the installed service must
+    // not reach out from a test, so it runs on the user's own background. A settings file
+    // alone is not an installation, and the installer keeps it.
+    Settings settings;
+    settings.background = BackgroundMode::Original;
+    fs::create_directories(install);
+    ASSERT_TRUE(write_settings(settings, install / kSettingsFileName).ok());
     UniqueHandle installer;
     HWND done = answer_first_question(installer, download / "Veltrane_Desktop.exe", IDYES, "벨트레인을 다음 위치에 설치합니다.");
     ASSERT_NE(done, nullptr);
@@ -157,7 +164,7 @@ TEST_F(Installation, FirstInstallInAProfileWithABlankAndHangulThenRemovalFromThe
     for (const char* name : {"Veltrane_Desktop.exe", "Veltrane_Desktop.png", "Veltrane_Desktop.txt", "Veltrane_Desktop.ttf"}) {
         EXPECT_EQ(read_raw(install / name), read_raw(download / name)) << name;
     }
-    EXPECT_FALSE(fs::exists(install / kSettingsFileName));
+    EXPECT_EQ(read_settings(install / kSettingsFileName), settings);
     EXPECT_EQ(run_value(), quoted_run(installed_exe()));
     const auto link = read_shortcut(shortcut());
     ASSERT_TRUE(link);
