@@ -16,6 +16,7 @@ endif()
 set(VELTRANE_CONTENT_ORIGIN "https://veltrane.hospital.local" CACHE STRING "Content server origin (https, no trailing slash)")
 set(VELTRANE_TEST_SERVER_PORT 47443 CACHE STRING "Port of the content-server stand-in")
 set(VELTRANE_TEST_UNTRUSTED_PORT 47444 CACHE STRING "Port of the stand-in's untrusted twin")
+set(VELTRANE_TEST_NGINX_PORT 47463 CACHE STRING "Loopback port of the tests' nginx with the repository's site configuration")
 # The public key of the tests' fixed signing seed (tests/update/test_signing_key.h).
 set(VELTRANE_TEST_SIGNING_KEY 73276b5c5bae77374a8a156fdfebcda19d104f106722f9e398f501bc170ccd8f)
 
