@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Starts or stops Debian's nginx with the repository's site configuration on loopback, under
 # a private prefix, with the test CA's server certificate; never the system's nginx service.
-#   control.sh start|stop STATE_FOLDER PORT SITE_FOLDER
+#   control.sh start|stop STATE_FOLDER PORT SITE_FOLDER [TLS_FOLDER]
+# TLS_FOLDER (default STATE_FOLDER/tls) is made by tools/content-server/tls.sh; the Wine
+# tests pass the build's, whose CA the prefix trusts.
 set -euo pipefail
 mode=$1
 mkdir -p "$2"
@@ -17,12 +19,14 @@ start)
     port=$3
     mkdir -p "$4"
     site=$(cd "$4" && pwd)
-    "$here/../content-server/tls.sh" "$state/tls"
+    tls=${5:-$state/tls}
+    "$here/../content-server/tls.sh" "$tls"
+    tls=$(cd "$tls" && pwd)
     stop
     mkdir -p "$state/temp"
     # The site file exactly as deployed, bound to this prefix's port, folder and certificate.
     sed -e "s|listen 443 ssl;|listen 127.0.0.1:$port ssl;|" -e '/listen \[::\]:443 ssl;/d' \
-        -e "s|/srv/veltrane/site|$site|" -e "s|/etc/ssl/veltrane/|$state/tls/|" \
+        -e "s|/srv/veltrane/site|$site|" -e "s|/etc/ssl/veltrane/|$tls/|" \
         "$here/veltrane-site.conf" >"$state/veltrane-site.conf"
     grep -q "127.0.0.1:$port" "$state/veltrane-site.conf" && grep -q "root $site;" "$state/veltrane-site.conf"
     cat >"$state/nginx.conf" <<CONF
