@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The program's main job under Wine, on the sample content: sets up the machine and builds
-# like the test command, serves content/sample from the content-server stand-in, installs
+# like the test command, publishes content/sample with veltrane-publish and serves it from
+# Debian's nginx with the repository's site configuration (tools/nginx), installs
 # the executable and the Nanum font into a fresh LOCALAPPDATA, starts the background service
 # (--run), waits until it has composed the wallpaper, then switches it to overlay windows and
 # takes a screenshot. Everything it starts is stopped again, also on failure.
@@ -11,9 +12,10 @@ set -Eeuo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build/demo
 out=$(mkdir -p "${1:-$build/pictures}" && cd "${1:-$build/pictures}" && pwd)
-# The stand-in's port, compiled into this build's content origin (the origin is a build-time
-# constant); not the test builds' port, so a test run elsewhere on the machine is no obstacle.
-port=47453
+# The content server's port, compiled into this build's content origin (the origin is a
+# build-time constant); not the test builds' port, so a test run elsewhere is no obstacle.
+# VELTRANE_DEMO_PORT picks another port for the demo build (a rebuild of build/demo).
+port=${VELTRANE_DEMO_PORT:-47453}
 run=$build/run
 install_dir=$run/LocalAppData/Veltrane_Desktop
 nanum=/usr/share/fonts/truetype/nanum/NanumGothic.ttf
@@ -28,18 +30,16 @@ unixpath() { local p=${1#[Zz]:}; printf '%s' "${p//\\//}"; }
 
 # --- set-up and build ------------------------------------------------------------------
 deps=$("$root/tools/setup.sh" | tail -n 1)
-say "building Veltrane_Desktop.exe for the stand-in's origin https://localhost:$port in $build"
+say "building Veltrane_Desktop.exe for the content server's origin https://localhost:$port in $build"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" -DVELTRANE_DEPS_PREFIX="$deps" \
     -DVELTRANE_CONTENT_ORIGIN="https://localhost:$port" \
     -DVELTRANE_TEST_SERVER_PORT=$port -DVELTRANE_TEST_UNTRUSTED_PORT=$((port + 1)) >/dev/null
 cmake --build "$build" -j "$(nproc)" --target Veltrane_Desktop veltrane_desktop_wallpaper \
-    veltrane_trust_ca veltrane_launcher veltrane_demo_control veltrane_powershell
+    veltrane_trust_ca veltrane_launcher veltrane_demo_control veltrane_powershell veltrane-publish
 
-for p in $port $((port + 1)); do
-    python3 -c "import socket; s=socket.socket(); s.bind(('127.0.0.1', $p))" 2>/dev/null ||
-        fail "port $p is in use (another run-demo.sh?)"
-done
+python3 -c "import socket; s=socket.socket(); s.bind(('127.0.0.1', $port))" 2>/dev/null ||
+    fail "port $port is in use (another run-demo.sh?)"
 
 # --- everything below is stopped by this trap -------------------------------------------
 launcher_pid=
@@ -50,7 +50,7 @@ cleanup() {
         control stop || true
         for _ in $(seq 100); do kill -0 "$launcher_pid" 2>/dev/null || break; sleep 0.1; done
     fi
-    "$root/tools/content-server/control.sh" stop "$build" 0 0 || true
+    "$root/tools/nginx/control.sh" stop "$build/nginx" || true
     "$root/tools/wine/prefix.sh" cleanup "$build" || true
     [ -n "$launcher_pid" ] && wait "$launcher_pid" 2>/dev/null
     exit $code
@@ -68,29 +68,27 @@ DISPLAY=$(cat "$build/wine/display")
 control() { timeout 60 wine "$build/tools/demo/veltrane_demo_control.exe" "$1" </dev/null 2>/dev/null; }
 
 # --- content server ----------------------------------------------------------------------
-"$root/tools/content-server/control.sh" start "$build" $port $((port + 1))
-served=$build/content-server/root
+site=$build/site
 sample=$root/content/sample
-tag() { printf 'sample-%s' "$(sha256sum "$1" | cut -c1-16)"; }
-image_tag=$(tag "$sample/Veltrane_Desktop.png")
-text_tag=$(tag "$sample/Veltrane_Desktop.txt")
-mkdir -p "$served/images" "$served/texts"
-cp "$sample/Veltrane_Desktop.png" "$served/images/$image_tag.png"
-cp "$sample/Veltrane_Desktop.txt" "$served/texts/$text_tag.txt"
-cp "$sample/Veltrane_Desktop.duty.txt" "$served/duty.txt"
+rm -rf "$site"
+publish() { wine "$build/tools/publish/veltrane-publish.exe" "$@" </dev/null; }
+duty=$sample/Veltrane_Desktop.duty.txt
 # The sample roster covers six weeks; outside them the same roster is served from yesterday on.
-if ! python3 - "$served/duty.txt" <<'EOF'; then
+if ! python3 - "$duty" <<'EOF'; then
 import datetime, sys
 head = open(sys.argv[1], encoding="utf-8").readline().rstrip("\n").split("\x1f")
 start = datetime.date.fromisoformat(head[1])
 offset = (datetime.date.today() - start).days
 sys.exit(0 if 1 < offset < int(head[2]) else 1)
 EOF
-    python3 "$sample/make_text.py" "$build/content-server" "$(date -d '2 days ago' +%F)"
-    cp "$build/content-server/Veltrane_Desktop.duty.txt" "$served/duty.txt"
+    mkdir -p "$build/sample"
+    python3 "$sample/make_text.py" "$build/sample" "$(date -d '2 days ago' +%F)"
+    duty=$build/sample/Veltrane_Desktop.duty.txt
 fi
-printf '{"updatedAt": "%s", "imageEtag": "%s", "textEtag": "%s"}\n' \
-    "$(date -u +%FT%TZ)" "$image_tag" "$text_tag" >"$served/current.json"
+publish duty --site "$(winpath "$site")" --duty "$(winpath "$duty")" || fail "veltrane-publish refused the duty roster"
+publish content --site "$(winpath "$site")" --image "$(winpath "$sample/Veltrane_Desktop.png")" \
+    --text "$(winpath "$sample/Veltrane_Desktop.txt")" || fail "veltrane-publish refused the sample content"
+"$root/tools/nginx/control.sh" start "$build/nginx" $port "$site" "$build/content-server/tls"
 
 # --- the user's folders, install folder and desktop ------------------------------------
 rm -rf "$run"

@@ -10,7 +10,7 @@ packages=(
     libz-mingw-w64-dev
     libpng-dev zlib1g-dev libsodium-dev nlohmann-json3-dev libgtest-dev googletest
     wine wine64 xvfb xauth x11-apps
-    fonts-nanum fonts-dejavu-core fontconfig imagemagick openssl
+    fonts-nanum fonts-dejavu-core fontconfig imagemagick openssl nginx
     autoconf automake libtool dpkg-dev
 )
 

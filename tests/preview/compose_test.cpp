@@ -65,3 +65,9 @@ TEST(Compose, Options) {
 
 }  // namespace
 }  // namespace veltrane::preview
+
+TEST(Compose, BlockSizeReportNamesTheMonitorsThatWouldCutTheBlock) {
+    EXPECT_EQ(veltrane::preview::block_size_report(1366, 768), "표시 블록 크기: 1366×768 픽셀\n");
+    EXPECT_EQ(veltrane::preview::block_size_report(1200, 1100),
+              "표시 블록 크기: 1200×1100 픽셀\n경고: 다음 모니터 크기에서는 블록이 잘립니다: 1366×768, 1920×1080\n");
+}

@@ -8,6 +8,12 @@ namespace {
 
 constexpr std::int32_t kMaxSide = 16384;
 
+struct MonitorSize {
+    std::int32_t width;
+    std::int32_t height;
+};
+constexpr MonitorSize kCommonMonitors[] = {{1366, 768}, {1920, 1080}, {2560, 1440}, {3840, 2160}};
+
 std::uint8_t mix(std::uint32_t src, std::uint32_t dst, std::uint32_t src_alpha, std::uint32_t alpha) {
     const std::uint32_t s = (src * alpha + 127) / 255;
     const std::uint32_t coverage = (src_alpha * alpha + 127) / 255;
@@ -78,6 +84,18 @@ std::optional<std::pair<std::int32_t, std::int32_t>> parse_size(std::string_view
     const auto h = parse_side(text.substr(x + 1));
     if (!w || !h) return std::nullopt;
     return std::pair{*w, *h};
+}
+
+std::string block_size_report(std::int32_t width, std::int32_t height) {
+    std::string report = "표시 블록 크기: " + std::to_string(width) + "×" + std::to_string(height) + " 픽셀\n";
+    std::string cut;
+    for (const auto& m : kCommonMonitors) {
+        if (width <= m.width && height <= m.height) continue;
+        if (!cut.empty()) cut += ", ";
+        cut += std::to_string(m.width) + "×" + std::to_string(m.height);
+    }
+    if (!cut.empty()) report += "경고: 다음 모니터 크기에서는 블록이 잘립니다: " + cut + "\n";
+    return report;
 }
 
 }  // namespace veltrane::preview

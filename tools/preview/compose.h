@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -28,5 +29,10 @@ void compose_block(Canvas& canvas, const RenderedContent& content);
 // "RRGGBB" (an optional "#") as 0xRRGGBB; "WIDTHxHEIGHT" with both sides 1 to 16384.
 std::optional<std::uint32_t> parse_rgb(std::string_view text);
 std::optional<std::pair<std::int32_t, std::int32_t>> parse_size(std::string_view text);
+
+// The size report of a stacked block, with a warning naming the common monitor sizes
+// (1366×768 to 3840×2160) on which the block would be cut; shared by the preview and the
+// publishing tool so authors see the same words in both.
+std::string block_size_report(std::int32_t width, std::int32_t height);
 
 }  // namespace veltrane::preview

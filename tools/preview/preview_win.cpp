@@ -98,6 +98,9 @@ int run(const Options& options) {
         print(content.error().message);
         return 1;
     }
+    std::string report = block_size_report(content->image.width, content->total_height);
+    report.pop_back();
+    print(report);
     auto size = std::optional(std::pair{content->image.width + 2 * kMargin, content->total_height + 2 * kMargin});
     if (options.count(L"size")) size = parse_size(option(options, L"size"));
     if (!size || size->first > 16384 || size->second > 16384) {

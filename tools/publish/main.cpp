@@ -3,12 +3,17 @@
 //   keygen SECRET_KEY_FILE
 //   release --secret-key FILE --site FOLDER [--minimum-windows-build N] EXECUTABLE FONT
 //   verify --key HEX MANIFEST SIGNATURE
+//   content --site FOLDER --image PNG --text TXT
+//   duty --site FOLDER --duty TXT
 #include <sodium.h>
 
 #include <cstdio>
+#include <ctime>
 #include <string>
 #include <vector>
 
+#include "compose.h"
+#include "content.h"
 #include "file_util/text.h"
 #include "key_file.h"
 #include "release.h"
@@ -22,7 +27,9 @@ constexpr const char* kUsage =
     "usage:\n"
     "  veltrane-publish keygen SECRET_KEY_FILE\n"
     "  veltrane-publish release --secret-key FILE --site FOLDER [--minimum-windows-build N] EXECUTABLE FONT\n"
-    "  veltrane-publish verify --key HEX MANIFEST SIGNATURE\n";
+    "  veltrane-publish verify --key HEX MANIFEST SIGNATURE\n"
+    "  veltrane-publish content --site FOLDER --image PNG --text TXT\n"
+    "  veltrane-publish duty --site FOLDER --duty TXT\n";
 
 int fail(const std::string& message) {
     std::fprintf(stderr, "veltrane-publish: %s\n", message.c_str());
@@ -125,6 +132,43 @@ int verify(const Arguments& a) {
     return 0;
 }
 
+std::string utc_now() {
+    const std::time_t now = std::time(nullptr);
+    std::tm tm{};
+#ifdef _WIN32
+    gmtime_s(&tm, &now);
+#else
+    gmtime_r(&now, &tm);
+#endif
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &tm);
+    return text;
+}
+
+int content(const Arguments& a) {
+    const std::string* site = a.option("--site");
+    const std::string* image = a.option("--image");
+    const std::string* text = a.option("--text");
+    if (!site || !image || !text || a.options.size() != 3 || !a.positional.empty()) return usage();
+    const auto checked = check_content(utf8_to_path(*site), utf8_to_path(*image), utf8_to_path(*text));
+    if (!checked) return fail(checked.error().message);
+    std::fputs(preview::block_size_report(checked->block_width, checked->block_height).c_str(), stdout);
+    const auto published = publish_content(utf8_to_path(*site), utf8_to_path(*image), utf8_to_path(*text), utc_now());
+    if (!published) return fail(published.error().message);
+    std::printf("imageEtag %s\ntextEtag %s\n", published->image_tag.c_str(), published->text_tag.c_str());
+    return 0;
+}
+
+int duty(const Arguments& a) {
+    const std::string* site = a.option("--site");
+    const std::string* roster = a.option("--duty");
+    if (!site || !roster || a.options.size() != 2 || !a.positional.empty()) return usage();
+    const auto published = publish_duty(utf8_to_path(*site), utf8_to_path(*roster));
+    if (!published) return fail(published.error().message);
+    std::puts("duty roster published");
+    return 0;
+}
+
 int run(const std::vector<std::string>& args) {
     if (sodium_init() < 0) return fail("libsodium failed to initialise");
     if (args.empty()) return usage();
@@ -133,6 +177,8 @@ int run(const std::vector<std::string>& args) {
     if (args[0] == "keygen") return keygen(a);
     if (args[0] == "release") return release(a);
     if (args[0] == "verify") return verify(a);
+    if (args[0] == "content") return content(a);
+    if (args[0] == "duty") return duty(a);
     return usage();
 }
 

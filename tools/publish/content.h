@@ -1,0 +1,39 @@
+// Publishing a content set and a duty roster into the site folder the content server
+// serves. Everything a workstation would refuse is refused here first, with the product's
+// own checks; then the content-addressed files are written, and the `current` document is
+// replaced last, so a workstation never reads a `current` that names a missing file.
+// Earlier sets stay in the site for workstations that read the previous `current`.
+//
+// Site layout (the nginx configuration and the test stand-in map the paths onto it):
+//   current.json          the `current` document
+//   images/TAG.png        image by entity tag (the SHA-256 of its bytes in hex)
+//   texts/TAG.txt         text by entity tag
+//   duty.txt              the duty roster
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+#include "file_util/result.h"
+
+namespace veltrane::publish {
+
+struct PublishedContent {
+    std::string image_tag;
+    std::string text_tag;
+    std::int32_t block_width = 0;
+    std::int32_t block_height = 0;
+};
+
+// The whole check of a content set, with the site's duty roster for the block size.
+// Errors name the file and the rule, in Korean; nothing is written.
+Result<PublishedContent> check_content(const std::filesystem::path& site, const std::filesystem::path& image,
+                                       const std::filesystem::path& text);
+// check_content, then the files, then current.json (updatedAt is the given UTC time text).
+Result<PublishedContent> publish_content(const std::filesystem::path& site, const std::filesystem::path& image,
+                                         const std::filesystem::path& text, const std::string& updated_at);
+
+Status publish_duty(const std::filesystem::path& site, const std::filesystem::path& duty);
+
+}  // namespace veltrane::publish
