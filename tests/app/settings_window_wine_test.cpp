@@ -1,0 +1,169 @@
+// The settings window of the real installed program under Wine, driven by real clicks: its
+// controls where the layout puts them at 96 DPI, "저장" following the choices, and a save
+// that writes the settings file and the Run value.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "program_boxes.h"
+
+namespace veltrane {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace testing;
+
+struct Found {
+    DWORD pid;
+    HWND window = nullptr;
+};
+
+HWND settings_window_of(DWORD pid, int ms = 20000) {
+    for (int waited = 0; waited <= ms; waited += 100) {
+        Found f{pid};
+        EnumWindows(
+            [](HWND w, LPARAM p) -> BOOL {
+                auto* f = reinterpret_cast<Found*>(p);
+                DWORD owner = 0;
+                GetWindowThreadProcessId(w, &owner);
+                wchar_t name[64] = {};
+                GetClassNameW(w, name, 64);
+                if (owner != f->pid || std::wstring(name) != L"Veltrane_Desktop.Settings" || !IsWindowVisible(w)) return TRUE;
+                f->window = w;
+                return FALSE;
+            },
+            reinterpret_cast<LPARAM>(&f));
+        if (f.window) return f.window;
+        Sleep(100);
+    }
+    return nullptr;
+}
+
+HWND child(HWND window, int id) {
+    struct S {
+        int id;
+        HWND found = nullptr;
+    } s{id};
+    EnumChildWindows(
+        window,
+        [](HWND c, LPARAM p) -> BOOL {
+            auto* s = reinterpret_cast<S*>(p);
+            if (GetDlgCtrlID(c) != s->id) return TRUE;
+            s->found = c;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&s));
+    return s.found;
+}
+
+// x, y, width, height in the main window's client coordinates.
+std::string client_rect(HWND window, HWND control) {
+    RECT r;
+    GetWindowRect(control, &r);
+    MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&r), 2);
+    std::ostringstream out;
+    out << r.left << "," << r.top << "," << r.right - r.left << "," << r.bottom - r.top;
+    return out.str();
+}
+
+void click(HWND control) {
+    RECT r;
+    GetWindowRect(control, &r);
+    SetCursorPos((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+    INPUT input[2] = {};
+    input[0].type = input[1].type = INPUT_MOUSE;
+    input[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+    input[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+    SendInput(2, input, sizeof(INPUT));
+    Sleep(400);
+}
+
+void key(WORD vk) {
+    INPUT input[2] = {};
+    input[0].type = input[1].type = INPUT_KEYBOARD;
+    input[0].ki.wVk = input[1].ki.wVk = vk;
+    input[1].ki.dwFlags = KEYEVENTF_KEYUP;
+    SendInput(2, input, sizeof(INPUT));
+    Sleep(300);
+}
+
+void delete_run_value() {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Run", 0, KEY_SET_VALUE, &key) ==
+        ERROR_SUCCESS) {
+        RegDeleteValueW(key, L"Veltrane_Desktop");
+        RegCloseKey(key);
+    }
+}
+
+std::string read_file(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST(SettingsWindow, InstalledCopyOpensTheLaidOutWindowAndSavesTheChosenSettings) {
+    const fs::path install = local_app_data() / "Veltrane_Desktop";
+    fs::create_directories(install);
+    const fs::path exe = install / "Veltrane_Desktop.exe";
+    ASSERT_TRUE(CopyFileW(program_path().c_str(), exe.c_str(), FALSE));
+    delete_run_value();
+
+    win::UniqueHandle process = start(exe, L"");
+    HWND window = settings_window_of(GetProcessId(process.get()));
+    ASSERT_NE(window, nullptr);
+    RECT client;
+    GetClientRect(window, &client);
+    EXPECT_EQ(client.right, 640);
+    EXPECT_EQ(client.bottom, 519);
+
+    EXPECT_EQ(client_rect(window, child(window, 1)), "532,479,100,32");
+    EXPECT_EQ(client_rect(window, child(window, 3)), "356,479,160,32");
+    EXPECT_EQ(client_rect(window, child(window, 7)), "8,479,120,32");
+    EXPECT_EQ(client_rect(window, child(window, 10)), "136,479,64,32");
+    EXPECT_EQ(client_rect(window, child(window, 9)), "504,44,112,24");
+    EXPECT_EQ(client_rect(window, child(window, 101)), "24,222,276,28");
+    EXPECT_EQ(client_rect(window, child(window, 104)), "340,242,276,24");
+    EXPECT_EQ(client_rect(window, child(window, 200)), "40,404,160,26");
+    wchar_t service[32] = {};
+    GetWindowTextW(child(window, 8), service, 32);
+    EXPECT_EQ(std::wstring(service), L"서비스 실행");
+
+    if (const char* shot = std::getenv("VELTRANE_SETTINGS_SHOT_PAUSE")) Sleep(static_cast<DWORD>(std::atoi(shot)));
+
+    HWND save = child(window, 1);
+    EXPECT_FALSE(IsWindowEnabled(save));
+    click(child(window, 103));
+    EXPECT_TRUE(IsWindowEnabled(save));
+    click(child(window, 104));  // back to the saved Spotlight
+    EXPECT_FALSE(IsWindowEnabled(save));
+    click(child(window, 101));
+    EXPECT_TRUE(IsWindowEnabled(save));
+    click(child(window, 200));  // the only monitor off ...
+    key(VK_SPACE);              // ... and on again from the keyboard, the toggle keeping the focus
+    click(child(window, 3));    // autostart on
+
+    // Tab from the autostart toggle reaches "저장"; Enter saves.
+    key(VK_TAB);
+    HWND box = box_of(process, kSettingsCaption, 100);
+    EXPECT_EQ(box, nullptr);
+    key(VK_RETURN);
+    box = box_of(process);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(text_of(box), "설정을 저장했습니다.\n\nWindows Spotlight는 서비스를 실행하면 내려받아 적용합니다.");
+    press(box, IDOK);
+    EXPECT_FALSE(IsWindowEnabled(save));
+    EXPECT_EQ(read_file(install / "Veltrane_Desktop.config"),
+              "method=top_level\nbackground=spotlight\nspotlight_wallpaper=on\n");
+    EXPECT_EQ(run_value(), L"\"" + exe.wstring() + L"\" --run");
+
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(ended_cleanly(process));
+    delete_run_value();
+}
+
+}  // namespace
+}  // namespace veltrane
