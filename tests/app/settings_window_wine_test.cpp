@@ -105,13 +105,39 @@ std::string read_file(const fs::path& path) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-TEST(SettingsWindow, InstalledCopyOpensTheLaidOutWindowAndSavesTheChosenSettings) {
+fs::path unix_file(const char* path) {
+    std::wstring p = win::to_wide(path);
+    for (auto& c : p) if (c == L'/') c = L'\\';
+    return fs::path(L"Z:" + p);
+}
+
+// The installed program with its font, no settings file and no Run value.
+fs::path install_program() {
     const fs::path install = local_app_data() / "Veltrane_Desktop";
     fs::create_directories(install);
-    const fs::path exe = install / "Veltrane_Desktop.exe";
-    ASSERT_TRUE(CopyFileW(program_path().c_str(), exe.c_str(), FALSE));
+    EXPECT_TRUE(CopyFileW(program_path().c_str(), (install / "Veltrane_Desktop.exe").c_str(), FALSE));
+    EXPECT_TRUE(CopyFileW(unix_file(VELTRANE_TEST_FONT).c_str(), (install / "Veltrane_Desktop.ttf").c_str(), FALSE));
+    std::error_code ec;
+    fs::remove(install / "Veltrane_Desktop.config", ec);
     delete_run_value();
+    return install / "Veltrane_Desktop.exe";
+}
 
+void pause_for_screenshot() {
+    if (const char* shot = std::getenv("VELTRANE_SETTINGS_SHOT_PAUSE")) Sleep(static_cast<DWORD>(std::atoi(shot)));
+}
+
+void set_system_dpi(DWORD dpi) {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    RegSetValueExW(key, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi), sizeof dpi);
+    RegCloseKey(key);
+}
+
+TEST(SettingsWindow, InstalledCopyOpensTheLaidOutWindowAndSavesTheChosenSettings) {
+    const fs::path exe = install_program();
+    const fs::path install = exe.parent_path();
     win::UniqueHandle process = start(exe, L"");
     HWND window = settings_window_of(GetProcessId(process.get()));
     ASSERT_NE(window, nullptr);
@@ -132,7 +158,7 @@ TEST(SettingsWindow, InstalledCopyOpensTheLaidOutWindowAndSavesTheChosenSettings
     GetWindowTextW(child(window, 8), service, 32);
     EXPECT_EQ(std::wstring(service), L"서비스 실행");
 
-    if (const char* shot = std::getenv("VELTRANE_SETTINGS_SHOT_PAUSE")) Sleep(static_cast<DWORD>(std::atoi(shot)));
+    pause_for_screenshot();
 
     HWND save = child(window, 1);
     EXPECT_FALSE(IsWindowEnabled(save));
@@ -163,6 +189,27 @@ TEST(SettingsWindow, InstalledCopyOpensTheLaidOutWindowAndSavesTheChosenSettings
     PostMessageW(window, WM_CLOSE, 0, 0);
     EXPECT_TRUE(ended_cleanly(process));
     delete_run_value();
+}
+
+// The system DPI a new process reads from the prefix; the whole layout scales with it.
+TEST(SettingsWindow, LayoutScalesAt144Dpi) {
+    // Sizes of another process's windows as they are, not mapped to this process's DPI.
+    SetThreadDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
+    const fs::path exe = install_program();
+    set_system_dpi(144);
+    win::UniqueHandle process = start(exe, L"");
+    HWND window = settings_window_of(GetProcessId(process.get()));
+    set_system_dpi(96);
+    ASSERT_NE(window, nullptr);
+    RECT client;
+    GetClientRect(window, &client);
+    EXPECT_EQ(client.right, 960);
+    EXPECT_EQ(client.bottom, 778);
+    EXPECT_EQ(client_rect(window, child(window, 1)), "798,718,150,48");
+    EXPECT_EQ(client_rect(window, child(window, 200)), "60,606,240,39");
+    pause_for_screenshot();
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(ended_cleanly(process));
 }
 
 }  // namespace
