@@ -16,6 +16,10 @@ endif()
 set(VELTRANE_CONTENT_ORIGIN "https://veltrane.hospital.local" CACHE STRING "Content server origin (https, no trailing slash)")
 set(VELTRANE_TEST_SERVER_PORT 47443 CACHE STRING "Port of the content-server stand-in")
 set(VELTRANE_TEST_UNTRUSTED_PORT 47444 CACHE STRING "Port of the stand-in's untrusted twin")
+# The Windows Spotlight selection service, the same way; its stand-in is the content-server
+# stand-in on a port of its own.
+set(VELTRANE_SPOTLIGHT_ORIGIN "https://fd.api.iris.microsoft.com" CACHE STRING "Windows Spotlight selection service origin (https, no trailing slash)")
+set(VELTRANE_TEST_SPOTLIGHT_PORT 47445 CACHE STRING "Port of the Spotlight stand-in")
 # The public key of the tests' fixed signing seed (tests/update/test_signing_key.h).
 set(VELTRANE_TEST_SIGNING_KEY 73276b5c5bae77374a8a156fdfebcda19d104f106722f9e398f501bc170ccd8f)
 
@@ -80,7 +84,8 @@ endfunction()
 
 # Build-time constants: one generated translation unit per variant. The product links
 # "product"; tests link variants with their own values. Nothing changes them at run time.
-#   veltrane_constants(variant TIMESTAMP yyyymmddhhmmss CONTENT_ORIGIN https://host SIGNING_KEY hex64)
+#   veltrane_constants(variant TIMESTAMP yyyymmddhhmmss CONTENT_ORIGIN https://host
+#                      SPOTLIGHT_ORIGIN https://host SIGNING_KEY hex64)
 # Sets VELTRANE_CONST_SIGNING_KEY (C initialiser bytes) and VELTRANE_CONST_SIGNING_KEY_HEX
 # in the caller's scope from 64 hexadecimal digits.
 function(veltrane_signing_key_constants key)
@@ -95,9 +100,15 @@ function(veltrane_signing_key_constants key)
 endfunction()
 
 function(veltrane_constants variant)
-  cmake_parse_arguments(C "" "TIMESTAMP;CONTENT_ORIGIN;SIGNING_KEY" "" ${ARGN})
+  cmake_parse_arguments(C "" "TIMESTAMP;CONTENT_ORIGIN;SPOTLIGHT_ORIGIN;SIGNING_KEY" "" ${ARGN})
+  foreach(origin CONTENT_ORIGIN SPOTLIGHT_ORIGIN)
+    if(NOT C_${origin} MATCHES "^https://[^/]+$")
+      message(FATAL_ERROR "VELTRANE_${origin} (${variant} constants) must be https://host[:port] without a trailing slash")
+    endif()
+  endforeach()
   set(VELTRANE_CONST_TIMESTAMP "${C_TIMESTAMP}")
   set(VELTRANE_CONST_CONTENT_ORIGIN "${C_CONTENT_ORIGIN}")
+  set(VELTRANE_CONST_SPOTLIGHT_ORIGIN "${C_SPOTLIGHT_ORIGIN}")
   veltrane_signing_key_constants(${C_SIGNING_KEY})
   set(out ${CMAKE_BINARY_DIR}/generated/build_constants_${variant}.cpp)
   configure_file(${PROJECT_SOURCE_DIR}/src/update/build_constants.cpp.in ${out} @ONLY)
@@ -111,10 +122,18 @@ endfunction()
 # than configured: every build whose inputs changed gets a newer version than the last one
 # from the same build folder. SOURCE_DATE_EPOCH (at configuration or build) or
 # -DVELTRANE_BUILD_TIMESTAMP=YYYYMMDDHHMMSS pins it.
-#   veltrane_stamped_constants(exe LIBRARY name CONTENT_ORIGIN origin
+#   veltrane_stamped_constants(exe LIBRARY name CONTENT_ORIGIN origin [SPOTLIGHT_ORIGIN origin]
 #                              [RC_TEMPLATE file.rc.in ICON file MANIFEST file])
 function(veltrane_stamped_constants exe)
-  cmake_parse_arguments(S "" "LIBRARY;CONTENT_ORIGIN;RC_TEMPLATE;ICON;MANIFEST" "" ${ARGN})
+  cmake_parse_arguments(S "" "LIBRARY;CONTENT_ORIGIN;SPOTLIGHT_ORIGIN;RC_TEMPLATE;ICON;MANIFEST" "" ${ARGN})
+  if(NOT S_SPOTLIGHT_ORIGIN)
+    set(S_SPOTLIGHT_ORIGIN ${VELTRANE_SPOTLIGHT_ORIGIN})
+  endif()
+  foreach(origin CONTENT_ORIGIN SPOTLIGHT_ORIGIN)
+    if(NOT S_${origin} MATCHES "^https://[^/]+$")
+      message(FATAL_ERROR "VELTRANE_${origin} must be https://host[:port] without a trailing slash")
+    endif()
+  endforeach()
   # Build folders configured before the stamp moved to build time hold a configuration-time
   # value in the cache; it is not a pin.
   get_property(help CACHE VELTRANE_BUILD_TIMESTAMP PROPERTY HELPSTRING)
@@ -153,7 +172,7 @@ function(veltrane_stamped_constants exe)
   target_link_libraries(${exe} PRIVATE ${S_LIBRARY})
   set(outputs ${cpp})
   set(inputs ${template} ${script})
-  set(args -DPINNED=${pin} -DCONTENT_ORIGIN=${S_CONTENT_ORIGIN} -DCONSTANTS_IN=${template} -DCONSTANTS_OUT=${cpp}
+  set(args -DPINNED=${pin} -DCONTENT_ORIGIN=${S_CONTENT_ORIGIN} -DSPOTLIGHT_ORIGIN=${S_SPOTLIGHT_ORIGIN} -DCONSTANTS_IN=${template} -DCONSTANTS_OUT=${cpp}
            "-DSIGNING_KEY=${VELTRANE_CONST_SIGNING_KEY}" -DSIGNING_KEY_HEX=${VELTRANE_CONST_SIGNING_KEY_HEX})
   if(S_RC_TEMPLATE)
     set(rc ${CMAKE_CURRENT_BINARY_DIR}/${exe}.rc)

@@ -2,7 +2,7 @@
 # takes the build timestamp and writes the constants translation unit and the version
 # resource from it. A file whose text is unchanged is left alone, so a pinned timestamp
 # rebuilds nothing.
-#   -DPINNED=YYYYMMDDHHMMSS or empty, -DCONTENT_ORIGIN=..., -DCONSTANTS_IN=... -DCONSTANTS_OUT=...
+#   -DPINNED=YYYYMMDDHHMMSS or empty, -DCONTENT_ORIGIN=..., -DSPOTLIGHT_ORIGIN=..., -DCONSTANTS_IN=... -DCONSTANTS_OUT=...
 #   -DSIGNING_KEY=0x..,0x..,  -DSIGNING_KEY_HEX=...
 #   [-DRC_IN=... -DRC_OUT=... -DICON_PATH=... -DMANIFEST_PATH=...]
 function(take_timestamp out)
@@ -31,6 +31,7 @@ endif()
 
 set(VELTRANE_CONST_TIMESTAMP ${stamp})
 set(VELTRANE_CONST_CONTENT_ORIGIN ${CONTENT_ORIGIN})
+set(VELTRANE_CONST_SPOTLIGHT_ORIGIN ${SPOTLIGHT_ORIGIN})
 set(VELTRANE_CONST_SIGNING_KEY "${SIGNING_KEY}")
 set(VELTRANE_CONST_SIGNING_KEY_HEX ${SIGNING_KEY_HEX})
 configure_file(${CONSTANTS_IN} ${CONSTANTS_OUT} @ONLY)

@@ -34,7 +34,7 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DVELTRANE_CONTENT_ORIGIN="https://localhost:$port" \
     -DVELTRANE_TEST_SERVER_PORT=$port -DVELTRANE_TEST_UNTRUSTED_PORT=$((port + 1)) >/dev/null
 cmake --build "$build" -j "$(nproc)" --target Veltrane_Desktop veltrane_desktop_wallpaper \
-    veltrane_trust_ca veltrane_launcher veltrane_demo_control
+    veltrane_trust_ca veltrane_launcher veltrane_demo_control veltrane_powershell
 
 for p in $port $((port + 1)); do
     python3 -c "import socket; s=socket.socket(); s.bind(('127.0.0.1', $p))" 2>/dev/null ||

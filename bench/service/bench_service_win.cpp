@@ -89,6 +89,13 @@ void write_wallpaper(const fs::path& path) {
     std::fclose(f);
 }
 
+// The default Spotlight background would download pictures while the refreshes are measured.
+bool original_background(const fs::path& folder) {
+    veltrane::Settings settings;
+    settings.background = veltrane::BackgroundMode::Original;
+    return veltrane::write_settings(settings, folder / veltrane::kSettingsFileName).ok();
+}
+
 bool install(const fs::path& folder, const fs::path& program, const fs::path& sample, const fs::path& font) {
     std::error_code ec;
     fs::create_directories(folder, ec);
@@ -97,7 +104,8 @@ bool install(const fs::path& folder, const fs::path& program, const fs::path& sa
            fs::copy_file(font, folder / "Veltrane_Desktop.ttf", opts, ec) &&
            fs::copy_file(sample / "Veltrane_Desktop.png", folder / "Veltrane_Desktop.png", opts, ec) &&
            fs::copy_file(sample / "Veltrane_Desktop.txt", folder / "Veltrane_Desktop.txt", opts, ec) &&
-           fs::copy_file(sample / "Veltrane_Desktop.duty.txt", folder / "Veltrane_Desktop.duty.txt", opts, ec);
+           fs::copy_file(sample / "Veltrane_Desktop.duty.txt", folder / "Veltrane_Desktop.duty.txt", opts, ec) &&
+           original_background(folder);
 }
 
 double own_cpu_ms() {

@@ -13,11 +13,14 @@ extern const char* const kBuildTimestamp;
 // The content server's HTTPS origin: scheme and host, no trailing slash.
 extern const char* const kContentServerOrigin;
 
+// The Windows Spotlight selection service's HTTPS origin, in the same form.
+extern const char* const kSpotlightOrigin;
+
 // The Ed25519 public key that every update manifest must be signed with; the only one.
 extern const std::array<std::uint8_t, 32> kUpdateSigningKey;
 
-// The three values above as one text in the executable file, so that the release tool
-// takes a release's version, origin and key from the build itself:
+// The content origin, version and key as one text in the executable file, so that the
+// release tool takes a release's version, origin and key from the build itself:
 // "Veltrane_Desktop release marker v1 version=YYYYMMDDHHMMSS origin=https://host key=HEX end".
 extern const char kReleaseMarker[];
 

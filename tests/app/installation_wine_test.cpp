@@ -273,6 +273,8 @@ TEST_F(Installation, ReinstallKeepsSettingsAndTheWallpaperBackupThenTheSettingsW
     press(result, IDOK);
     EXPECT_TRUE(ended_cleanly(helper));
     expect_removed();
+    // The black and Spotlight modes' backup was put back as well.
+    EXPECT_EQ(user_registry_text(kDesktopKey, L"Wallpaper"), "C:\\w.jpg");
     const fs::path copy = fs::path(environment(L"TEMP")) / ("Veltrane_Desktop-uninstall-" + std::to_string(window_pid) + ".exe");
     std::printf("helper copy: %s\n", fs::exists(copy) ? "left for deletion at the next restart" : "deleted at once");
 }

@@ -106,6 +106,14 @@ protected:
         write_raw(install / "Veltrane_Desktop.txt", "R항생제 관리팀\nP김지현팀장 2231\n");
         write_png_file(user_wallpaper, 160, 90, kBlue);
         describe_desktop({});
+        // The default background would ask the public Spotlight service.
+        write_config(DisplayMethod::Composite, BackgroundMode::Original);
+    }
+    void write_config(DisplayMethod method, BackgroundMode background) {
+        Settings settings;
+        settings.method = method;
+        settings.background = background;
+        ASSERT_TRUE(write_settings(settings, install / "Veltrane_Desktop.config").ok());
     }
     void TearDown() override {
         (void)ipc::stop_running_instances();
@@ -251,6 +259,7 @@ TEST_F(Service, AWatchdogForAnotherProcessGivesTheDesktopBackAndEnds) {
 TEST_F(Service, OverlayModeShowsLayerWindowsOnEnabledMonitorsOnly) {
     Settings settings;
     settings.method = DisplayMethod::TopLevel;
+    settings.background = BackgroundMode::Original;
     ASSERT_TRUE(write_settings(settings, install / "Veltrane_Desktop.config").ok());
     ASSERT_TRUE(start_service());
     ASSERT_TRUE(wait_until([] { return !layer_windows().empty(); }));
@@ -263,6 +272,55 @@ TEST_F(Service, OverlayModeShowsLayerWindowsOnEnabledMonitorsOnly) {
     ASSERT_TRUE(write_settings(settings, install / "Veltrane_Desktop.config").ok());
     ASSERT_TRUE(ipc::post_refresh_request());
     EXPECT_TRUE(wait_until([] { return layer_windows().empty(); }));
+    ASSERT_TRUE(ipc::stop_running_instances().ok());
+    EXPECT_TRUE(user_wallpaper_back());
+}
+
+// Wine keeps a process's own reading of the wallpaper setting: another process's change
+// shows in the value the setting is stored in.
+std::string registry_wallpaper() { return user_registry_text(kDesktopKey, L"Wallpaper"); }
+
+TEST_F(Service, OverlayModeOnBlackThenOriginalGivesTheUserWallpaperSettingsBack) {
+    set_system_wallpaper(user_wallpaper);
+    set_user_registry_text(kDesktopKey, L"WallpaperStyle", L"6");
+    set_user_registry_text(kColorsKey, L"Background", L"1 2 3");
+    write_config(DisplayMethod::TopLevel, BackgroundMode::Black);
+    ASSERT_TRUE(start_service());
+    ASSERT_TRUE(wait_until([] { return !layer_windows().empty(); }));
+    EXPECT_EQ(registry_wallpaper(), "");
+    EXPECT_EQ(user_registry_text(kColorsKey, L"Background"), "0 0 0");
+    EXPECT_TRUE(fs::exists(install / "Veltrane_Desktop.wallpaper-backup"));
+
+    write_config(DisplayMethod::TopLevel, BackgroundMode::Original);
+    ASSERT_TRUE(ipc::post_refresh_request());
+    ASSERT_TRUE(wait_until([&] { return registry_wallpaper() == path_to_utf8(user_wallpaper); }));
+    EXPECT_EQ(user_registry_text(kDesktopKey, L"WallpaperStyle"), "6");
+    EXPECT_EQ(user_registry_text(kColorsKey, L"Background"), "1 2 3");
+    EXPECT_FALSE(fs::exists(last_error()));
+    ASSERT_TRUE(ipc::stop_running_instances().ok());
+}
+
+TEST_F(Service, ComposesOnTheSpotlightPictureAndOnBlackAfterLeavingSpotlight) {
+    // A picture downloaded less than six hours ago: no download is due.
+    const fs::path spotlight = install / "Spotlight";
+    fs::create_directories(spotlight);
+    write_jpeg_file(spotlight / "spotlight-1700000000.jpg", 320, 180, kYellow);
+    write_raw(install / "Veltrane_Desktop.spotlight-status", "applied_at=1700000000\n");
+    write_config(DisplayMethod::Composite, BackgroundMode::Spotlight);
+    ASSERT_TRUE(start_service());
+    ASSERT_TRUE(wait_until([&] { return composed(); }));
+    const Rgb corner = Picture(utf8_to_path(wallpaper())).at(20, 20);
+    EXPECT_GT(corner.r, 200);
+    EXPECT_GT(corner.g, 200);
+    EXPECT_LT(corner.b, 60);
+    const std::string on_spotlight = wallpaper();
+
+    write_config(DisplayMethod::Composite, BackgroundMode::Black);
+    ASSERT_TRUE(ipc::post_refresh_request());
+    ASSERT_TRUE(wait_until([&] { return composed() && wallpaper() != on_spotlight; }));
+    EXPECT_EQ(Picture(utf8_to_path(wallpaper())).at(20, 20), kBlack);
+    EXPECT_FALSE(fs::exists(spotlight));
+    EXPECT_FALSE(fs::exists(install / "Veltrane_Desktop.spotlight-status"));
     ASSERT_TRUE(ipc::stop_running_instances().ok());
     EXPECT_TRUE(user_wallpaper_back());
 }

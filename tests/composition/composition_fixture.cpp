@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <ostream>
 
+#include <gtest/gtest.h>
 #include <png.h>
 
+#include "file_util/win.h"
 #include "image/png_image.h"
 #include "image/png_writer.h"
 #include "wallpaper/compose_win.h"
@@ -36,6 +38,49 @@ void write_png_file(const fs::path& path, std::uint32_t width, std::uint32_t hei
 
 void write_png_file(const fs::path& path, std::uint32_t width, std::uint32_t height, Rgb color) {
     write_png_file(path, width, height, color, color);
+}
+
+std::string system_wallpaper() {
+    std::vector<wchar_t> buffer(32768, L'\0');
+    EXPECT_TRUE(SystemParametersInfoW(SPI_GETDESKWALLPAPER, 32768, buffer.data(), 0));
+    return win::from_wide(buffer.data());
+}
+
+void set_system_wallpaper(const fs::path& path) {
+    ASSERT_TRUE(SystemParametersInfoW(SPI_SETDESKWALLPAPER, 0, const_cast<wchar_t*>(path.c_str()), 3));
+}
+
+std::string user_registry_text(const wchar_t* key, const wchar_t* name) {
+    wchar_t buffer[512] = {};
+    DWORD bytes = sizeof buffer;
+    if (RegGetValueW(HKEY_CURRENT_USER, key, name, RRF_RT_REG_SZ, nullptr, buffer, &bytes) != ERROR_SUCCESS) {
+        return "<absent>";
+    }
+    return win::from_wide(buffer);
+}
+
+void set_user_registry_text(const wchar_t* key, const wchar_t* name, const std::wstring& value) {
+    ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, key, name, REG_SZ, value.c_str(),
+                              static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))),
+              ERROR_SUCCESS);
+}
+
+void write_jpeg_file(const fs::path& path, std::uint32_t width, std::uint32_t height, Rgb color) {
+    auto session = gdiplus::Session::start();
+    ASSERT_TRUE(session.ok());
+    Gdiplus::GpBitmap* raw = nullptr;
+    ASSERT_EQ(gdiplus::flat::GdipCreateBitmapFromScan0(static_cast<INT>(width), static_cast<INT>(height), 0,
+                                                       PixelFormat24bppRGB, nullptr, &raw),
+              Gdiplus::Ok);
+    const gdiplus::Image bitmap(raw);
+    Gdiplus::GpGraphics* context = nullptr;
+    ASSERT_EQ(gdiplus::flat::GdipGetImageGraphicsContext(raw, &context), Gdiplus::Ok);
+    {
+        const gdiplus::Graphics graphics(context);
+        gdiplus::flat::GdipGraphicsClear(context, 0xFF000000u | color.r << 16 | color.g << 8 | color.b);
+    }
+    const CLSID jpeg = {0x557cf401, 0x1a04, 0x11d3, {0x9a, 0x73, 0x00, 0x00, 0xf8, 0x1e, 0xf3, 0x2e}};
+    ASSERT_EQ(gdiplus::flat::GdipSaveImageToFile(raw, path.c_str(), &jpeg, nullptr), Gdiplus::Ok);
 }
 
 namespace {

@@ -38,6 +38,17 @@ inline constexpr Rgb kBlack{0, 0, 0};
 // An opaque PNG file, left half `left` and right half `right`.
 void write_png_file(const std::filesystem::path& path, std::uint32_t width, std::uint32_t height, Rgb left, Rgb right);
 void write_png_file(const std::filesystem::path& path, std::uint32_t width, std::uint32_t height, Rgb color);
+// The single desktop wallpaper (SystemParametersInfoW) and the user's REG_SZ values, as the
+// background modes change them; an absent value reads "<absent>".
+std::string system_wallpaper();
+void set_system_wallpaper(const std::filesystem::path& path);
+std::string user_registry_text(const wchar_t* key, const wchar_t* name);
+void set_user_registry_text(const wchar_t* key, const wchar_t* name, const std::wstring& value);
+inline constexpr const wchar_t* kDesktopKey = L"Control Panel\\Desktop";
+inline constexpr const wchar_t* kColorsKey = L"Control Panel\\Colors";
+
+// A JPEG file of one colour, encoded by GDI+.
+void write_jpeg_file(const std::filesystem::path& path, std::uint32_t width, std::uint32_t height, Rgb color);
 
 // Image 400 × 300 green, text box 400 × 100 blue, duty box 400 × 80 white, gaps 10.
 RenderedContent sample_content(std::uint8_t alpha);

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Starts or stops the content-server stand-in of one build folder (a ctest fixture).
-#   control.sh start|stop BUILD PORT UNTRUSTED_PORT
+#   control.sh start|stop BUILD PORT UNTRUSTED_PORT [SPOTLIGHT_PORT]
 set -euo pipefail
 mode=$1
 build=$(cd "$2" && pwd)
@@ -13,6 +13,7 @@ start)
     rm -rf "$state/root"
     mkdir -p "$state/root"
     python3 "$here/server.py" --root "$state/root" --tls "$state/tls" --port "$3" --untrusted-port "$4" \
+        --spotlight-port "${5:-0}" \
         </dev/null >"$state/server.log" 2>&1 &
     echo $! >"$state/pid"
     for _ in $(seq 100); do

@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Stand-in for the hospital's content server, for tests and the demo only.
+"""Stand-ins for the hospital's content server and the Windows Spotlight selection
+service, for tests and the demo only.
 
 Serves the content endpoints over HTTPS on 127.0.0.1 from a folder:
 
@@ -10,7 +11,20 @@ Serves the content endpoints over HTTPS on 127.0.0.1 from a folder:
     /api/static/PATH                        ROOT/static/PATH, else ROOT/api/static/PATH
                                             (the site that veltrane-publish --site ROOT lays out)
 
-A second port serves the same with a certificate from a CA that nobody trusts.
+A second port serves the same with a certificate from a CA that nobody trusts. A third port
+(the Spotlight stand-in, same test CA) serves the same paths and also
+
+    /v4/api/selection?placement=88000820&bcnt=4&country=US&locale=en-US&fmt=json
+                                            a selection document built from
+                                            ROOT/spotlight/selection.json
+    /spotlight/images/NAME                  ROOT/spotlight/images/NAME
+
+selection.json describes the items in order, each an object with one of
+    "image": "NAME"      an item whose ad.landscapeImage.asset is this server's image URL
+    "asset": "URL"       an item whose ad.landscapeImage.asset is URL
+    "item": VALUE        the element's "item" exactly as given (a string that is not JSON,
+                         a number, ...)
+and optionally "omit": "KEY" to leave one of "ad", "landscapeImage", "asset" out.
 
 Faults are read from ROOT/faults.json on every request: an object whose keys are path
 prefixes (without the query) and whose values may hold
@@ -32,8 +46,31 @@ import urllib.parse
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 
+SELECTION_QUERY = {"placement": ["88000820"], "bcnt": ["4"], "country": ["US"], "locale": ["en-US"], "fmt": ["json"]}
+
+
+def selection_document(root, host):
+    """The two-level document: each item is itself JSON text, as the real service sends it."""
+    with open(os.path.join(root, "spotlight", "selection.json"), encoding="utf-8") as f:
+        description = json.load(f)
+    items = []
+    for entry in description.get("items", []):
+        if "item" in entry:
+            items.append({"item": entry["item"]})
+            continue
+        url = entry.get("asset") or "https://%s/spotlight/images/%s" % (host, entry.get("image", ""))
+        omit = entry.get("omit")
+        asset = {} if omit == "asset" else {"asset": url}
+        ad = {} if omit == "landscapeImage" else {"landscapeImage": asset, "title": "stand-in"}
+        item = {} if omit == "ad" else {"ad": ad}
+        items.append({"item": json.dumps(item)})
+    return json.dumps({"batchrsp": {"ver": "1.0", "items": items}}).encode("utf-8")
+
+
 def resolve(root, path, query):
     q = urllib.parse.parse_qs(query)
+    if path.startswith("/spotlight/images/") and ".." not in path:
+        return os.path.join(root, "spotlight", "images", path[len("/spotlight/images/"):])
     tag = (q.get("etag") or [""])[0]
     if path == "/api/veltrane/duty-current" and q.get("schedule") == ["1"]:
         return os.path.join(root, "duty.txt")
@@ -93,6 +130,12 @@ class Handler(BaseHTTPRequestHandler):
             return
         if "body" in fault:
             body = fault["body"].encode("utf-8")
+        elif path == "/v4/api/selection" and urllib.parse.parse_qs(query) == SELECTION_QUERY:
+            try:
+                body = selection_document(self.root, self.headers.get("Host", ""))
+            except (OSError, ValueError):
+                self.reply(404, b"")
+                return
         else:
             file = resolve(self.root, path, query)
             try:
@@ -136,12 +179,15 @@ def main():
     p.add_argument("--tls", required=True, help="folder with server.pem/key and rogue.pem/key")
     p.add_argument("--port", type=int, required=True)
     p.add_argument("--untrusted-port", type=int, required=True)
+    p.add_argument("--spotlight-port", type=int, default=0)
     p.add_argument("--lifetime", type=float, default=3600, help="stop by itself after this many seconds")
     a = p.parse_args()
     Handler.root = a.root
     os.makedirs(a.root, exist_ok=True)
     serve(a.port, os.path.join(a.tls, "server.pem"), os.path.join(a.tls, "server.key"))
     serve(a.untrusted_port, os.path.join(a.tls, "rogue.pem"), os.path.join(a.tls, "rogue.key"))
+    if a.spotlight_port:
+        serve(a.spotlight_port, os.path.join(a.tls, "server.pem"), os.path.join(a.tls, "server.key"))
     time.sleep(a.lifetime)
 
 

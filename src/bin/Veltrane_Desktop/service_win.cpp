@@ -14,6 +14,9 @@
 #include "service.h"
 #include "service_win.h"
 #include "settings/settings.h"
+#include "spotlight/spotlight.h"
+#include "spotlight/spotlight_state.h"
+#include "spotlight/spotlight_win.h"
 #include "sync/sync_run.h"
 #include "sync/sync_service.h"
 #include "update/build_version.h"
@@ -49,6 +52,9 @@ struct ServiceState {
     fs::path exe_folder;
     // The settings step's transition, read by the overlay steps of the same refresh.
     SettingsTransition transition;
+    // Setting the wallpaper broadcasts a setting change that this thread's own window
+    // receives at once; a refresh must not start inside another.
+    bool refreshing = false;
 };
 
 std::string win32_code(DWORD code) { return " (Win32 오류 " + std::to_string(code) + ")"; }
@@ -56,7 +62,13 @@ std::string win32_code(DWORD code) { return " (Win32 오류 " + std::to_string(c
 Result<RenderedContent> render(const ContentPaths& paths) { return render_content(paths, render_text_table); }
 
 // Until a Spotlight picture exists the mode composes onto the user's wallpaper.
-BackgroundImage background_image_for(BackgroundMode mode) { return BackgroundImage{mode, std::nullopt, {}}; }
+BackgroundImage background_image_for(BackgroundMode mode, const fs::path& exe_folder) {
+    BackgroundImage image{mode, std::nullopt, {}};
+    if (mode != BackgroundMode::Spotlight) return image;
+    image.spotlight_image = latest_spotlight_image(exe_folder);
+    if (image.spotlight_image) image.spotlight_stamp = file_stamp(*image.spotlight_image);
+    return image;
+}
 
 void destroy_layer_windows(ServiceState& s) { destroy_overlays(s.layer_windows); }
 
@@ -167,11 +179,20 @@ void refresh_settings(ServiceState& s) {
     s.settings = std::move(now);
     destroy_layer_windows(s);
     s.presentation_dirty = true;
+    if (s.transition.spotlight_off) leave_spotlight_mode(s.exe_folder);
+}
+
+// Refresh step 4.
+void refresh_spotlight(ServiceState& s) {
+    const bool spotlight = s.settings.background == BackgroundMode::Spotlight;
+    set_spotlight_enabled(spotlight);
+    if (first_spotlight_prune()) (void)prune_spotlight_folder(s.exe_folder / kSpotlightFolder);
+    if (spotlight) (void)spotlight_tick(s.settings, s.transition.spotlight_on, s.exe_folder);
 }
 
 // Refresh step 5.
 void refresh_background_image(ServiceState& s) {
-    BackgroundImage now = background_image_for(s.settings.background);
+    BackgroundImage now = background_image_for(s.settings.background, s.exe_folder);
     if (now == s.background_image) return;
     s.background_image = std::move(now);
     s.presentation_dirty = true;
@@ -185,12 +206,29 @@ Status render_again_if_dropped(ServiceState& s) {
     return {};
 }
 
+// Black or the newest Spotlight picture on the real wallpaper; the user's own stays as it is.
+Status apply_background_mode(BackgroundMode mode, const fs::path& exe_folder) {
+    if (mode == BackgroundMode::Black) return apply_black_background(exe_folder);
+    if (mode == BackgroundMode::Spotlight) return apply_spotlight_background(exe_folder);
+    return {};
+}
+
 void present_overlays(ServiceState& s, const std::vector<MonitorRect>& targets) {
     if (auto reset = reset_desktop_background(); !reset) {
         write_last_error("바탕화면 복원 실패: " + reset.error().message);
         return;
     }
     stop_watchdog(s);
+    if (s.transition.back_to_original) {
+        if (auto restored = restore_wallpaper_backup(s.exe_folder); !restored) {
+            write_last_error(restored.error().message);
+            return;
+        }
+    }
+    if (auto applied = apply_background_mode(s.settings.background, s.exe_folder); !applied) {
+        write_last_error(applied.error().message);
+        return;
+    }
     write_last_error(std::nullopt);
     if (targets.empty()) {
         destroy_layer_windows(s);
@@ -241,15 +279,19 @@ void present_composite(ServiceState& s) {
 }
 
 void service_refresh(ServiceState& s) {
+    if (s.refreshing) return;
+    s.refreshing = true;
     refresh_monitors(s);
     refresh_content(s);
     refresh_settings(s);
+    refresh_spotlight(s);
     refresh_background_image(s);
     if (!update_check_running()) update_tick();
     sync_schedule_tick(update_check_running());
     const auto targets = target_monitors(s.monitor_layout, s.settings);
     if (s.settings.method == DisplayMethod::TopLevel) present_overlays(s, targets);
     else present_composite(s);
+    s.refreshing = false;
 }
 
 void arm_duty_timer(HWND window) {
@@ -335,6 +377,7 @@ LRESULT CALLBACK controller_procedure(HWND window, UINT message, WPARAM wp, LPAR
         return 0;
     case WM_ENDSESSION:
         if (wp) {
+            s.refreshing = true;  // the session ends: the reset's own broadcast must not present again
             (void)reset_desktop_background();
             stop_watchdog(s);
         }
@@ -398,7 +441,7 @@ Result<HWND> start_controller(ServiceState& s) {
     if (!s.instance) return make_error("모듈 핸들을 얻지 못했습니다.");
     if (auto c = register_class(s.instance, ipc::kControllerClass, controller_procedure); !c) return c.take_error();
     if (auto c = register_class(s.instance, ipc::kLayerClass, layer_window_procedure); !c) return c.take_error();
-    s.background_image = background_image_for(s.settings.background);
+    s.background_image = background_image_for(s.settings.background, s.exe_folder);
     HWND window = CreateWindowExW(kControllerExStyle, ipc::kControllerClass, L"", kPopupStyle, 0, 0, 0, 0, nullptr,
                                   nullptr, s.instance, &s);
     if (!window) {
@@ -413,6 +456,7 @@ Status serve(ServiceState& s, HWND window, HANDLE shutdown) {
     service_refresh(s);
     signal_ready();
     const ipc::LoopEnd end = ipc::run_message_loop(shutdown);
+    s.refreshing = true;  // the service ends: the reset's own broadcast must not present again
     destroy_layer_windows(s);
     Status reset = reset_desktop_background();
     stop_watchdog(s);
@@ -444,7 +488,9 @@ Status reset_desktop_background() {
     if (!folder) return {};
     auto restored = restore_original_wallpapers(*folder);
     if (!restored) return restored.take_error();
-    return {};
+    const auto path = settings_path();
+    const Settings settings = path ? read_settings(*path) : Settings{};
+    return apply_background_mode(settings.background, *folder);
 }
 
 Status run_service() {

@@ -8,6 +8,7 @@
 #include "ipc/process_win.h"
 #include "platform_win.h"
 #include "settings/settings.h"
+#include "spotlight/spotlight_win.h"
 #include "startup.h"
 #include "uninstaller.h"
 #include "wallpaper/original_wallpaper_win.h"
@@ -16,11 +17,6 @@ namespace veltrane {
 namespace {
 
 namespace fs = std::filesystem;
-
-// The black and Spotlight modes' own record of the user's wallpaper settings is put back by
-// their module's restore_wallpaper_backup; this is its one call site, and until that module
-// exists there is no such record to restore.
-Status restore_background_mode_backup(const fs::path&) { return {}; }
 
 std::optional<fs::path> temp_folder() {
     std::vector<wchar_t> buffer(MAX_PATH + 1);
@@ -39,7 +35,7 @@ Status remove_installation(const fs::path& install_folder) {
         fs::remove(*shortcut, ignored);
     }
     if (auto restored = restore_original_wallpapers(install_folder); !restored) return restored.take_error();
-    if (auto restored = restore_background_mode_backup(install_folder); !restored) return restored;
+    if (auto restored = restore_wallpaper_backup(install_folder); !restored) return restored;
     return delete_install_folder(install_folder);
 }
 
