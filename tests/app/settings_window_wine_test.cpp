@@ -123,6 +123,17 @@ fs::path install_program() {
     return install / "Veltrane_Desktop.exe";
 }
 
+constexpr const wchar_t* kUserWallpaper = L"C:\\windows\\user-wallpaper.bmp";
+
+std::wstring desktop_value(const wchar_t* name) {
+    wchar_t value[1024] = {};
+    DWORD bytes = sizeof value;
+    if (RegGetValueW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", name, RRF_RT_REG_SZ, nullptr, value, &bytes) != ERROR_SUCCESS) {
+        return L"(none)";
+    }
+    return value;
+}
+
 void pause_for_screenshot() {
     if (const char* shot = std::getenv("VELTRANE_SETTINGS_SHOT_PAUSE")) Sleep(static_cast<DWORD>(std::atoi(shot)));
 }
@@ -138,6 +149,7 @@ void set_system_dpi(DWORD dpi) {
 TEST(SettingsWindow, InstalledCopyOpensTheLaidOutWindowAndSavesTheChosenSettings) {
     const fs::path exe = install_program();
     const fs::path install = exe.parent_path();
+    SystemParametersInfoW(SPI_SETDESKWALLPAPER, 0, const_cast<wchar_t*>(kUserWallpaper), SPIF_UPDATEINIFILE);
     win::UniqueHandle process = start(exe, L"");
     HWND window = settings_window_of(GetProcessId(process.get()));
     ASSERT_NE(window, nullptr);
@@ -185,6 +197,25 @@ TEST(SettingsWindow, InstalledCopyOpensTheLaidOutWindowAndSavesTheChosenSettings
     EXPECT_EQ(read_file(install / "Veltrane_Desktop.config"),
               "method=top_level\nbackground=spotlight\nspotlight_wallpaper=on\n");
     EXPECT_EQ(run_value(), L"\"" + exe.wstring() + L"\" --run");
+
+    // Black applied to the real wallpaper while no service runs, then put back by the restore,
+    // which moves the content to overlay windows over the user's own wallpaper.
+    click(child(window, 103));
+    click(save);
+    box = box_of(process);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(text_of(box), "설정을 저장하고 적용했습니다.");
+    press(box, IDOK);
+    EXPECT_EQ(desktop_value(L"Wallpaper"), L"");
+    click(child(window, 7));
+    box = box_of(process);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(text_of(box), "이전 바탕화면으로 되돌렸습니다.");
+    press(box, IDOK);
+    EXPECT_EQ(desktop_value(L"Wallpaper"), kUserWallpaper);
+    EXPECT_EQ(read_file(install / "Veltrane_Desktop.config"),
+              "method=top_level\nbackground=original\nspotlight_wallpaper=off\n");
+    EXPECT_FALSE(IsWindowEnabled(save));
 
     PostMessageW(window, WM_CLOSE, 0, 0);
     EXPECT_TRUE(ended_cleanly(process));

@@ -13,13 +13,14 @@
 #include "autostart_win.h"
 #include "file_util/win.h"
 #include "image/content_font.h"
-#include "installer.h"
 #include "ipc/ipc.h"
 #include "platform_win.h"
 #include "service.h"
 #include "settings/monitors.h"
 #include "settings/settings.h"
 #include "settings_layout.h"
+#include "spotlight/spotlight.h"
+#include "spotlight/spotlight_win.h"
 #include "startup.h"
 #include "sync/sync_service.h"
 #include "uninstaller_win.h"
@@ -43,15 +44,6 @@ constexpr const wchar_t* kBadgeClass = L"Veltrane_Desktop.PrimaryBadge";
 constexpr DWORD kWindowStyle = 0x00C80000;
 constexpr DWORD kWindowExStyle = 0x1;
 constexpr UINT_PTR kSyncTimer = 1, kServiceTimer = 2, kUpdateTimer = 3;
-
-// The background modes' own operations (black, Spotlight, the registry wallpaper backup) live
-// in their module; these are their call sites in the settings window until it exists.
-// Without it no Spotlight picture and no wallpaper backup record can exist.
-Status leave_spotlight_mode() { return {}; }
-std::optional<fs::path> latest_spotlight_image(const fs::path&) { return std::nullopt; }
-Status apply_spotlight_background(const fs::path&) { return make_error("Windows Spotlight 배경을 적용할 수 없습니다."); }
-Status apply_black_background() { return make_error("검정 배경을 적용할 수 없습니다."); }
-Status restore_wallpaper_backup(const fs::path&) { return {}; }
 
 COLORREF colour(ui::Rgb c) { return RGB(c.r, c.g, c.b); }
 
@@ -505,11 +497,10 @@ void command_update(WindowState& s) {
 // Applied here only while no service runs; the first error is kept.
 Status apply_background_here(BackgroundMode mode, const fs::path& folder, bool& no_spotlight_image) {
     if (mode == BackgroundMode::Spotlight) {
-        const auto image = latest_spotlight_image(folder);
-        no_spotlight_image = !image;
-        return image ? apply_spotlight_background(*image) : Status{};
+        no_spotlight_image = !latest_spotlight_image(folder);
+        return no_spotlight_image ? Status{} : apply_spotlight_background(folder);
     }
-    if (mode == BackgroundMode::Black) return apply_black_background();
+    if (mode == BackgroundMode::Black) return apply_black_background(folder);
     if (auto restored = restore_original_wallpapers(folder); !restored) return restored.take_error();
     return restore_wallpaper_backup(folder);
 }
@@ -535,7 +526,7 @@ void command_save(WindowState& s) {
     }
     s.settings = next;
     if (s.saved.background == BackgroundMode::Spotlight && next.background != BackgroundMode::Spotlight) {
-        (void)leave_spotlight_mode();
+        leave_spotlight_mode();
     }
     (void)ipc::post_refresh_request();
     bool no_spotlight_image = false;
@@ -567,7 +558,7 @@ void command_restore(WindowState& s) {
     }
     std::error_code ec;
     const bool composition = fs::exists(composite_paths(*folder).state, ec);
-    const bool backup = fs::exists(*folder / kKeptFileName, ec);
+    const bool backup = fs::exists(*folder / kWallpaperBackupFile, ec);
     if (!composition && !backup) {
         box("되돌릴 바탕화면 기록이 없습니다.", kInfoIcon);
         return;
@@ -582,7 +573,7 @@ void command_restore(WindowState& s) {
             return;
         }
     }
-    if (s.saved.background == BackgroundMode::Spotlight) (void)leave_spotlight_mode();
+    if (s.saved.background == BackgroundMode::Spotlight) leave_spotlight_mode(*folder);
     const auto path = settings_path();
     if (!path) {
         box("이전 바탕화면으로 되돌렸습니다.", kInfoIcon);
