@@ -9,6 +9,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "composition/composition_fixture.h"
+#include "ipc/ipc.h"
 #include "program_boxes.h"
 
 namespace veltrane {
@@ -134,6 +136,33 @@ std::wstring desktop_value(const wchar_t* name) {
     return value;
 }
 
+std::wstring window_text(HWND control) {
+    wchar_t text[256] = {};
+    GetWindowTextW(control, text, 256);
+    return text;
+}
+
+bool wait_for_text(HWND control, const std::wstring& text, int ms = 70000) {
+    for (int waited = 0; waited < ms; waited += 100) {
+        if (window_text(control) == text) return true;
+        Sleep(100);
+    }
+    return false;
+}
+
+// The static left of the service button on the first card.
+HWND service_text(HWND window) {
+    HWND button = child(window, 8);
+    RECT b;
+    GetWindowRect(button, &b);
+    for (HWND c = GetWindow(GetParent(button), GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+        RECT r;
+        GetWindowRect(c, &r);
+        if (c != button && r.top == b.top && r.right <= b.left && r.left > b.left - 400) return c;
+    }
+    return nullptr;
+}
+
 void pause_for_screenshot() {
     if (const char* shot = std::getenv("VELTRANE_SETTINGS_SHOT_PAUSE")) Sleep(static_cast<DWORD>(std::atoi(shot)));
 }
@@ -216,6 +245,19 @@ TEST(SettingsWindow, InstalledCopyOpensTheLaidOutWindowAndSavesTheChosenSettings
     EXPECT_EQ(read_file(install / "Veltrane_Desktop.config"),
               "method=top_level\nbackground=original\nspotlight_wallpaper=off\n");
     EXPECT_FALSE(IsWindowEnabled(save));
+
+    // The service button starts the service (overlay windows appear) and stops it again.
+    write_png_file(install / "Veltrane_Desktop.png", 400, 300, kGreen);
+    write_raw(install / "Veltrane_Desktop.txt", "R항생제 관리팀\nP김지현팀장 2231\n");
+    click(child(window, 8));
+    EXPECT_TRUE(wait_for_text(child(window, 8), L"서비스 중지"));
+    EXPECT_EQ(window_text(service_text(window)), L"실행중");
+    EXPECT_NE(FindWindowW(ipc::kLayerClass, nullptr), nullptr);
+    pause_for_screenshot();
+    click(child(window, 8));
+    EXPECT_TRUE(wait_for_text(child(window, 8), L"서비스 실행"));
+    EXPECT_FALSE(ipc::is_service_running());
+    EXPECT_EQ(FindWindowW(ipc::kLayerClass, nullptr), nullptr);
 
     PostMessageW(window, WM_CLOSE, 0, 0);
     EXPECT_TRUE(ended_cleanly(process));
