@@ -259,9 +259,23 @@ TEST(SettingsWindow, InstalledCopyOpensTheLaidOutWindowAndSavesTheChosenSettings
     EXPECT_FALSE(ipc::is_service_running());
     EXPECT_EQ(FindWindowW(ipc::kLayerClass, nullptr), nullptr);
 
-    PostMessageW(window, WM_CLOSE, 0, 0);
+    // "삭제" confirmed: the removal helper closes every settings window and removes everything.
+    win::UniqueHandle second = start(exe, L"");
+    HWND second_window = settings_window_of(GetProcessId(second.get()));
+    ASSERT_NE(second_window, nullptr);
+    click(child(second_window, 10));  // it opened over the first one
+    HWND confirm = box_of(second);
+    ASSERT_NE(confirm, nullptr);
+    EXPECT_EQ(text_of(confirm).rfind("정말로 삭제하시겠습니까?", 0), 0u);
+    press(confirm, IDYES);
     EXPECT_TRUE(ended_cleanly(process));
-    delete_run_value();
+    EXPECT_TRUE(ended_cleanly(second));
+    HWND result = find_box(0, kSettingsCaption, 60000);
+    ASSERT_NE(result, nullptr);
+    EXPECT_EQ(text_of(result), "삭제가 완료되었습니다.");
+    press(result, IDOK);
+    EXPECT_FALSE(fs::exists(install));
+    EXPECT_FALSE(run_value());
 }
 
 // The system DPI a new process reads from the prefix; the whole layout scales with it.
