@@ -122,7 +122,9 @@ void wait_for_watchdog_exit() {
     (void)lock;
 }
 
-LoopEnd run_message_loop(HANDLE shutdown_event) {
+LoopEnd run_message_loop(HANDLE shutdown_event) { return run_message_loop(shutdown_event, nullptr); }
+
+LoopEnd run_message_loop(HANDLE shutdown_event, const std::function<bool(MSG&)>& take) {
     for (;;) {
         const DWORD result = MsgWaitForMultipleObjectsEx(1, &shutdown_event, INFINITE, kAllInput, MWMO_INPUTAVAILABLE);
         if (result == WAIT_OBJECT_0) return {LoopEnd::Shutdown, 0};
@@ -131,6 +133,7 @@ LoopEnd run_message_loop(HANDLE shutdown_event) {
         MSG msg;
         while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
             if (msg.message == WM_QUIT) return {LoopEnd::Quit, 0};
+            if (take && take(msg)) continue;
             TranslateMessage(&msg);
             DispatchMessageW(&msg);
         }

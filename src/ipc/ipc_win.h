@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <chrono>
+#include <functional>
 #include <string>
 
 #include "file_util/result.h"
@@ -61,6 +62,9 @@ struct LoopEnd {
 // Dispatches the thread's messages until the event is set, a quit message arrives or the
 // wait fails.
 LoopEnd run_message_loop(HANDLE shutdown_event);
+// The same loop; `take` sees each message first and returns true for one it handled itself
+// (a window's own keyboard navigation).
+LoopEnd run_message_loop(HANDLE shutdown_event, const std::function<bool(MSG&)>& take);
 
 // Signals shutdown, asks every service and settings window of the session to close, waits
 // for them together up to `deadline`, terminates what is left, then waits for the watchdog.

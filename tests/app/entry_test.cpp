@@ -69,6 +69,17 @@ TEST(Entry, TheInstalledCopyUnderAnotherLetterCaseOpensNoQuestion) {
     ASSERT_TRUE(CopyFileW(program_path().c_str(), (folder / L"Veltrane_Desktop.exe").c_str(), FALSE));
     auto process = start((folder / L"Veltrane_Desktop.exe").wstring(), L"");
     ASSERT_TRUE(process);
+    // It opens the settings window instead, and ends when that is closed.
+    HWND window = nullptr;
+    for (int i = 0; i < 150 && !window; ++i, Sleep(100)) {
+        HWND w = FindWindowW(L"Veltrane_Desktop.Settings", nullptr);
+        DWORD pid = 0;
+        if (w) GetWindowThreadProcessId(w, &pid);
+        if (pid == GetProcessId(process.get())) window = w;
+    }
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(box_of(process, kSettingsCaption, 500), nullptr);
+    PostMessageW(window, WM_CLOSE, 0, 0);
     expect_clean_end(process);
 }
 

@@ -2,6 +2,7 @@
 
 #include "installer_win.h"
 #include "service_win.h"
+#include "settings_window_win.h"
 #include "uninstaller_win.h"
 #include "update/apply_update.h"
 #include "watchdog_win.h"
@@ -14,7 +15,7 @@ void watchdog(const WatchdogTarget& target) { run_watchdog(target); }
 
 void apply_update() { apply_staged_update(); }
 
-void settings_window() {}
+void settings_window() { run_settings_window(); }
 
 void install_program(const std::filesystem::path& source, const std::filesystem::path& target) {
     veltrane::install_program(source, target);

@@ -1,0 +1,303 @@
+// The settings window of the real installed program under Wine, driven by real clicks: its
+// controls where the layout puts them at 96 DPI, "저장" following the choices, and a save
+// that writes the settings file and the Run value.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "composition/composition_fixture.h"
+#include "ipc/ipc.h"
+#include "program_boxes.h"
+
+namespace veltrane {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace testing;
+
+struct Found {
+    DWORD pid;
+    HWND window = nullptr;
+};
+
+HWND settings_window_of(DWORD pid, int ms = 20000) {
+    for (int waited = 0; waited <= ms; waited += 100) {
+        Found f{pid};
+        EnumWindows(
+            [](HWND w, LPARAM p) -> BOOL {
+                auto* f = reinterpret_cast<Found*>(p);
+                DWORD owner = 0;
+                GetWindowThreadProcessId(w, &owner);
+                wchar_t name[64] = {};
+                GetClassNameW(w, name, 64);
+                if (owner != f->pid || std::wstring(name) != L"Veltrane_Desktop.Settings" || !IsWindowVisible(w)) return TRUE;
+                f->window = w;
+                return FALSE;
+            },
+            reinterpret_cast<LPARAM>(&f));
+        if (f.window) return f.window;
+        Sleep(100);
+    }
+    return nullptr;
+}
+
+HWND child(HWND window, int id) {
+    struct S {
+        int id;
+        HWND found = nullptr;
+    } s{id};
+    EnumChildWindows(
+        window,
+        [](HWND c, LPARAM p) -> BOOL {
+            auto* s = reinterpret_cast<S*>(p);
+            if (GetDlgCtrlID(c) != s->id) return TRUE;
+            s->found = c;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&s));
+    return s.found;
+}
+
+// x, y, width, height in the main window's client coordinates.
+std::string client_rect(HWND window, HWND control) {
+    RECT r;
+    GetWindowRect(control, &r);
+    MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&r), 2);
+    std::ostringstream out;
+    out << r.left << "," << r.top << "," << r.right - r.left << "," << r.bottom - r.top;
+    return out.str();
+}
+
+void click(HWND control) {
+    RECT r;
+    GetWindowRect(control, &r);
+    SetCursorPos((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+    INPUT input[2] = {};
+    input[0].type = input[1].type = INPUT_MOUSE;
+    input[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+    input[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+    SendInput(2, input, sizeof(INPUT));
+    Sleep(400);
+}
+
+void key(WORD vk) {
+    INPUT input[2] = {};
+    input[0].type = input[1].type = INPUT_KEYBOARD;
+    input[0].ki.wVk = input[1].ki.wVk = vk;
+    input[1].ki.dwFlags = KEYEVENTF_KEYUP;
+    SendInput(2, input, sizeof(INPUT));
+    Sleep(300);
+}
+
+void delete_run_value() {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Run", 0, KEY_SET_VALUE, &key) ==
+        ERROR_SUCCESS) {
+        RegDeleteValueW(key, L"Veltrane_Desktop");
+        RegCloseKey(key);
+    }
+}
+
+std::string read_file(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+fs::path unix_file(const char* path) {
+    std::wstring p = win::to_wide(path);
+    for (auto& c : p) if (c == L'/') c = L'\\';
+    return fs::path(L"Z:" + p);
+}
+
+// The installed program with its font, no settings file and no Run value.
+fs::path install_program() {
+    const fs::path install = local_app_data() / "Veltrane_Desktop";
+    fs::create_directories(install);
+    EXPECT_TRUE(CopyFileW(program_path().c_str(), (install / "Veltrane_Desktop.exe").c_str(), FALSE));
+    EXPECT_TRUE(CopyFileW(unix_file(VELTRANE_TEST_FONT).c_str(), (install / "Veltrane_Desktop.ttf").c_str(), FALSE));
+    std::error_code ec;
+    fs::remove(install / "Veltrane_Desktop.config", ec);
+    delete_run_value();
+    return install / "Veltrane_Desktop.exe";
+}
+
+constexpr const wchar_t* kUserWallpaper = L"C:\\windows\\user-wallpaper.bmp";
+
+std::wstring desktop_value(const wchar_t* name) {
+    wchar_t value[1024] = {};
+    DWORD bytes = sizeof value;
+    if (RegGetValueW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", name, RRF_RT_REG_SZ, nullptr, value, &bytes) != ERROR_SUCCESS) {
+        return L"(none)";
+    }
+    return value;
+}
+
+std::wstring window_text(HWND control) {
+    wchar_t text[256] = {};
+    GetWindowTextW(control, text, 256);
+    return text;
+}
+
+bool wait_for_text(HWND control, const std::wstring& text, int ms = 70000) {
+    for (int waited = 0; waited < ms; waited += 100) {
+        if (window_text(control) == text) return true;
+        Sleep(100);
+    }
+    return false;
+}
+
+// The static left of the service button on the first card.
+HWND service_text(HWND window) {
+    HWND button = child(window, 8);
+    RECT b;
+    GetWindowRect(button, &b);
+    for (HWND c = GetWindow(GetParent(button), GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+        RECT r;
+        GetWindowRect(c, &r);
+        if (c != button && r.top == b.top && r.right <= b.left && r.left > b.left - 400) return c;
+    }
+    return nullptr;
+}
+
+void pause_for_screenshot() {
+    if (const char* shot = std::getenv("VELTRANE_SETTINGS_SHOT_PAUSE")) Sleep(static_cast<DWORD>(std::atoi(shot)));
+}
+
+void set_system_dpi(DWORD dpi) {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    RegSetValueExW(key, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi), sizeof dpi);
+    RegCloseKey(key);
+}
+
+TEST(SettingsWindow, InstalledCopyOpensTheLaidOutWindowAndSavesTheChosenSettings) {
+    const fs::path exe = install_program();
+    const fs::path install = exe.parent_path();
+    SystemParametersInfoW(SPI_SETDESKWALLPAPER, 0, const_cast<wchar_t*>(kUserWallpaper), SPIF_UPDATEINIFILE);
+    win::UniqueHandle process = start(exe, L"");
+    HWND window = settings_window_of(GetProcessId(process.get()));
+    ASSERT_NE(window, nullptr);
+    RECT client;
+    GetClientRect(window, &client);
+    EXPECT_EQ(client.right, 640);
+    EXPECT_EQ(client.bottom, 519);
+
+    EXPECT_EQ(client_rect(window, child(window, 1)), "532,479,100,32");
+    EXPECT_EQ(client_rect(window, child(window, 3)), "356,479,160,32");
+    EXPECT_EQ(client_rect(window, child(window, 7)), "8,479,120,32");
+    EXPECT_EQ(client_rect(window, child(window, 10)), "136,479,64,32");
+    EXPECT_EQ(client_rect(window, child(window, 9)), "504,44,112,24");
+    EXPECT_EQ(client_rect(window, child(window, 101)), "24,222,276,28");
+    EXPECT_EQ(client_rect(window, child(window, 104)), "340,242,276,24");
+    EXPECT_EQ(client_rect(window, child(window, 200)), "40,404,160,26");
+    wchar_t service[32] = {};
+    GetWindowTextW(child(window, 8), service, 32);
+    EXPECT_EQ(std::wstring(service), L"서비스 실행");
+
+    pause_for_screenshot();
+
+    HWND save = child(window, 1);
+    EXPECT_FALSE(IsWindowEnabled(save));
+    click(child(window, 103));
+    EXPECT_TRUE(IsWindowEnabled(save));
+    click(child(window, 104));  // back to the saved Spotlight
+    EXPECT_FALSE(IsWindowEnabled(save));
+    click(child(window, 101));
+    EXPECT_TRUE(IsWindowEnabled(save));
+    click(child(window, 200));  // the only monitor off ...
+    key(VK_SPACE);              // ... and on again from the keyboard, the toggle keeping the focus
+    click(child(window, 3));    // autostart on
+
+    // Tab from the autostart toggle reaches "저장"; Enter saves.
+    key(VK_TAB);
+    HWND box = box_of(process, kSettingsCaption, 100);
+    EXPECT_EQ(box, nullptr);
+    key(VK_RETURN);
+    box = box_of(process);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(text_of(box), "설정을 저장했습니다.\n\nWindows Spotlight는 서비스를 실행하면 내려받아 적용합니다.");
+    press(box, IDOK);
+    EXPECT_FALSE(IsWindowEnabled(save));
+    EXPECT_EQ(read_file(install / "Veltrane_Desktop.config"),
+              "method=top_level\nbackground=spotlight\nspotlight_wallpaper=on\n");
+    EXPECT_EQ(run_value(), L"\"" + exe.wstring() + L"\" --run");
+
+    // Black applied to the real wallpaper while no service runs, then put back by the restore,
+    // which moves the content to overlay windows over the user's own wallpaper.
+    click(child(window, 103));
+    click(save);
+    box = box_of(process);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(text_of(box), "설정을 저장하고 적용했습니다.");
+    press(box, IDOK);
+    EXPECT_EQ(desktop_value(L"Wallpaper"), L"");
+    click(child(window, 7));
+    box = box_of(process);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(text_of(box), "이전 바탕화면으로 되돌렸습니다.");
+    press(box, IDOK);
+    EXPECT_EQ(desktop_value(L"Wallpaper"), kUserWallpaper);
+    EXPECT_EQ(read_file(install / "Veltrane_Desktop.config"),
+              "method=top_level\nbackground=original\nspotlight_wallpaper=off\n");
+    EXPECT_FALSE(IsWindowEnabled(save));
+
+    // The service button starts the service (overlay windows appear) and stops it again.
+    write_png_file(install / "Veltrane_Desktop.png", 400, 300, kGreen);
+    write_raw(install / "Veltrane_Desktop.txt", "R항생제 관리팀\nP김지현팀장 2231\n");
+    click(child(window, 8));
+    EXPECT_TRUE(wait_for_text(child(window, 8), L"서비스 중지"));
+    EXPECT_EQ(window_text(service_text(window)), L"실행중");
+    EXPECT_NE(FindWindowW(ipc::kLayerClass, nullptr), nullptr);
+    pause_for_screenshot();
+    click(child(window, 8));
+    EXPECT_TRUE(wait_for_text(child(window, 8), L"서비스 실행"));
+    EXPECT_FALSE(ipc::is_service_running());
+    EXPECT_EQ(FindWindowW(ipc::kLayerClass, nullptr), nullptr);
+
+    // "삭제" confirmed: the removal helper closes every settings window and removes everything.
+    win::UniqueHandle second = start(exe, L"");
+    HWND second_window = settings_window_of(GetProcessId(second.get()));
+    ASSERT_NE(second_window, nullptr);
+    click(child(second_window, 10));  // it opened over the first one
+    HWND confirm = box_of(second);
+    ASSERT_NE(confirm, nullptr);
+    EXPECT_EQ(text_of(confirm).rfind("정말로 삭제하시겠습니까?", 0), 0u);
+    press(confirm, IDYES);
+    EXPECT_TRUE(ended_cleanly(process));
+    EXPECT_TRUE(ended_cleanly(second));
+    HWND result = find_box(0, kSettingsCaption, 60000);
+    ASSERT_NE(result, nullptr);
+    EXPECT_EQ(text_of(result), "삭제가 완료되었습니다.");
+    press(result, IDOK);
+    EXPECT_FALSE(fs::exists(install));
+    EXPECT_FALSE(run_value());
+}
+
+// The system DPI a new process reads from the prefix; the whole layout scales with it.
+TEST(SettingsWindow, LayoutScalesAt144Dpi) {
+    // Sizes of another process's windows as they are, not mapped to this process's DPI.
+    SetThreadDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
+    const fs::path exe = install_program();
+    set_system_dpi(144);
+    win::UniqueHandle process = start(exe, L"");
+    HWND window = settings_window_of(GetProcessId(process.get()));
+    set_system_dpi(96);
+    ASSERT_NE(window, nullptr);
+    RECT client;
+    GetClientRect(window, &client);
+    EXPECT_EQ(client.right, 960);
+    EXPECT_EQ(client.bottom, 778);
+    EXPECT_EQ(client_rect(window, child(window, 1)), "798,718,150,48");
+    EXPECT_EQ(client_rect(window, child(window, 200)), "60,606,240,39");
+    pause_for_screenshot();
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(ended_cleanly(process));
+}
+
+}  // namespace
+}  // namespace veltrane
