@@ -3,13 +3,14 @@
 # veltrane-publish.exe publishes, nginx serves on the content server's test port with the
 # certificate the prefix trusts, and the sync child's generations are byte for byte the
 # published files, never a mix of two sets while sets are being published.
-#   nginx_sync_wine_test.sh BUILD PORT UNTRUSTED_PORT
+#   nginx_sync_wine_test.sh BUILD PORT UNTRUSTED_PORT SPOTLIGHT_PORT
 # The content-server stand-in holds the same port; it is stopped for the test and started
 # again after it if it was running (the test holds the content_server lock).
 set -euo pipefail
 build=$(cd "$1" && pwd)
 port=$2
 untrusted=$3
+spotlight=$4
 here=$(cd "$(dirname "$0")" && pwd)
 tools=$here/../../tools
 state=$build/nginx-sync
@@ -27,7 +28,7 @@ publisher=
 finish() {
     if [ -n "$publisher" ]; then kill "$publisher" 2>/dev/null; wait "$publisher" 2>/dev/null || true; fi
     "$tools/nginx/control.sh" stop "$state/nginx" || true
-    if [ $standin_was_running = 1 ]; then "$tools/content-server/control.sh" start "$build" "$port" "$untrusted"; fi
+    if [ $standin_was_running = 1 ]; then "$tools/content-server/control.sh" start "$build" "$port" "$untrusted" "$spotlight"; fi
 }
 trap finish EXIT
 
