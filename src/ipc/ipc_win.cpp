@@ -160,6 +160,14 @@ Status stop_running_instances(std::chrono::milliseconds deadline) {
     return {};
 }
 
+bool close_services(std::chrono::milliseconds deadline) {
+    std::vector<Match> windows;
+    collect_windows(kControllerClass, windows);
+    const auto processes = open_processes(windows);
+    for (const auto& m : windows) PostMessageW(m.window, WM_CLOSE, 0, 0);
+    return end_processes(processes, deadline);
+}
+
 bool post_refresh_request() {
     HWND controller = FindWindowW(kControllerClass, nullptr);
     if (!controller) return false;

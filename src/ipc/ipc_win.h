@@ -70,6 +70,11 @@ LoopEnd run_message_loop(HANDLE shutdown_event, const std::function<bool(MSG&)>&
 // for them together up to `deadline`, terminates what is left, then waits for the watchdog.
 Status stop_running_instances(std::chrono::milliseconds deadline = kStopDeadline);
 
+// Only the services: closes every controller window and waits for their processes together
+// up to `deadline`, terminating the rest; false when one could not be ended. No shutdown
+// signal, so settings windows stay open.
+bool close_services(std::chrono::milliseconds deadline = kStopDeadline);
+
 // Posts the refresh request to the first controller window; false when none exists.
 bool post_refresh_request();
 

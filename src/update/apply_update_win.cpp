@@ -6,6 +6,7 @@
 #include "file_util/text.h"
 #include "file_util/win.h"
 #include "ipc/ipc.h"
+#include "ipc/process_win.h"
 #include "settings/settings.h"
 #include "update/apply_update.h"
 #include "update/update_check.h"
@@ -22,21 +23,11 @@ win::UniqueHandle create_ready_event(const BuildVersion& version) {
     return win::UniqueHandle(CreateEventW(nullptr, TRUE, FALSE, ipc::service_ready_event_name(version).c_str()));
 }
 
-struct StartedProcess {
-    win::UniqueHandle process;
-    win::UniqueHandle thread;
-};
-
-Result<StartedProcess> start_service_process(const fs::path& executable, const fs::path& working_folder, DWORD flags) {
-    std::wstring command = L"\"" + executable.wstring() + L"\" --run";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info{};
-    if (!CreateProcessW(executable.c_str(), command.data(), nullptr, nullptr, FALSE, flags, nullptr,
-                        working_folder.c_str(), &startup, &info)) {
-        return make_error(last_error_text());
-    }
-    return StartedProcess{win::UniqueHandle(info.hProcess), win::UniqueHandle(info.hThread)};
+Result<ipc::ChildProcess> start_service_process(const fs::path& executable, const fs::path& working_folder,
+                                                DWORD flags) {
+    auto child = ipc::start_program(executable, L"--run", flags, working_folder);
+    if (!child) return make_error(win::system_message(child.error().os_code));
+    return child;
 }
 
 std::optional<std::string> undo(RestoreAction action, const fs::path& target, const fs::path& backup) {

@@ -5,6 +5,7 @@
 
 #include "file_util/win.h"
 #include "ipc/ipc.h"
+#include "ipc/process_win.h"
 #include "settings/settings.h"
 #include "sync/download.h"
 #include "update/update_check.h"
@@ -30,7 +31,6 @@ std::optional<std::uint32_t> windows_build_number() {
     return info.dwBuildNumber;
 }
 
-Error last_error_with(const char* prefix) { return make_error(prefix + win::system_message(GetLastError())); }
 
 // A copy of the running program as "Update\updater.exe", started with --apply-update; the
 // copy is the updater so that the installed executable is never open while it is replaced.
@@ -45,15 +45,8 @@ Status start_updater() {
     if (ec) return file_system_error(ec);
     const fs::path updater = update_folder / kUpdaterName;
     if (auto copied = copy_file_atomic(*exe, updater); !copied) return copied.error();
-    std::wstring command = L"\"" + updater.wstring() + L"\" --apply-update";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process{};
-    if (!CreateProcessW(updater.c_str(), command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
-                        &startup, &process)) {
-        return last_error_with("업데이트 도우미 시작 실패: ");
-    }
-    win::UniqueHandle process_handle(process.hProcess), thread_handle(process.hThread);
+    auto child = ipc::start_program(updater, L"--apply-update", CREATE_NO_WINDOW);
+    if (!child) return make_error("업데이트 도우미 시작 실패: " + win::system_message(child.error().os_code));
     return {};
 }
 

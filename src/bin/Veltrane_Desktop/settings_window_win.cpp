@@ -596,46 +596,8 @@ void command_restore(WindowState& s) {
     box("이전 바탕화면으로 되돌렸습니다.", kInfoIcon);
 }
 
-struct ServiceWindow {
-    HWND window;
-    DWORD process_id;
-};
-
-std::vector<ServiceWindow> controller_windows() {
-    std::vector<ServiceWindow> found;
-    EnumWindows(
-        [](HWND window, LPARAM p) -> BOOL {
-            wchar_t name[64] = {};
-            GetClassNameW(window, name, 64);
-            if (std::wstring(name) != ipc::kControllerClass) return TRUE;
-            DWORD pid = 0;
-            GetWindowThreadProcessId(window, &pid);
-            reinterpret_cast<std::vector<ServiceWindow>*>(p)->push_back({window, pid});
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&found));
-    return found;
-}
-
 Status stop_service() {
-    const auto windows = controller_windows();
-    std::vector<DWORD> ids;
-    std::vector<win::UniqueHandle> processes;
-    for (const auto& w : windows) {
-        if (std::find(ids.begin(), ids.end(), w.process_id) != ids.end()) continue;
-        ids.push_back(w.process_id);
-        win::UniqueHandle p(OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, w.process_id));
-        if (p) processes.push_back(std::move(p));
-    }
-    for (const auto& w : windows) PostMessageW(w.window, WM_CLOSE, 0, 0);
-    const ULONGLONG deadline = GetTickCount64() + 15000;
-    for (const auto& p : processes) {
-        const ULONGLONG now = GetTickCount64();
-        const DWORD left = now < deadline ? static_cast<DWORD>(deadline - now) : 0;
-        if (WaitForSingleObject(p.get(), left) == WAIT_OBJECT_0) continue;
-        TerminateProcess(p.get(), 1);
-        if (WaitForSingleObject(p.get(), 5000) != WAIT_OBJECT_0) return make_error("서비스를 종료하지 못했습니다.");
-    }
+    if (!ipc::close_services()) return make_error("서비스를 종료하지 못했습니다.");
     ipc::wait_for_watchdog_exit();
     if (ipc::is_service_running()) return make_error("서비스 종료를 확인하지 못했습니다.");
     return {};
