@@ -50,7 +50,8 @@ RestoreAction action_for(bool existed) { return existed ? RestoreAction::Restore
 
 // Steps 7 to 12 of applying, once the service is stopped and the staging folder verified
 // again; the error text when the outcome is failed.
-std::optional<std::string> replace_and_start(const fs::path& dir, const StagedUpdate& staged) {
+std::optional<std::string> replace_and_start(const fs::path& dir, const StagedUpdate& staged,
+                                             const AfterApplyStep& step_done) {
     RestoreAction font_action = RestoreAction::Nothing;
     if (staged.font) {
         const auto replaced = replace_with_backup(*staged.font, dir / kInstalledFontName, dir / kFontBackupName);
@@ -60,11 +61,13 @@ std::optional<std::string> replace_and_start(const fs::path& dir, const StagedUp
         }
         font_action = action_for(*replaced);
     }
+    step_done(7);
     const auto replaced = replace_with_backup(staged.executable, dir / kInstalledExecutableName, dir / kExecutableBackupName);
     if (!replaced) {
         return append_recovery_error(replaced.error().message, roll_back_update(dir, RestoreAction::Nothing, font_action));
     }
     const RestoreAction executable_action = action_for(*replaced);
+    step_done(8);
 
     win::UniqueHandle event = create_ready_event(staged.version);
     if (!event) {
@@ -76,6 +79,7 @@ std::optional<std::string> replace_and_start(const fs::path& dir, const StagedUp
     if (!child) {
         error = "업데이트 후 서비스 시작 실패: " + child.error().message;
     } else {
+        step_done(10);
         // The child is never terminated here: a late service is stopped with the others below.
         const bool ready = wait_for_ready_event(child->process.get(), event.get());
         child->process.reset();
@@ -85,6 +89,7 @@ std::optional<std::string> replace_and_start(const fs::path& dir, const StagedUp
             if (auto recorded = set_update_status(dir, UpdateStatus::Updated, staged.version); !recorded) {
                 return recorded.error().message;
             }
+            step_done(11);
             std::error_code ec;
             fs::remove_all(staged.executable.parent_path(), ec);
             return std::nullopt;
@@ -100,20 +105,25 @@ std::optional<std::string> replace_and_start(const fs::path& dir, const StagedUp
     return std::nullopt;
 }
 
-std::optional<std::string> apply_in(const fs::path& dir) {
+std::optional<std::string> apply_in(const fs::path& dir, const AfterApplyStep& step_done) {
     auto staged = verify_staged_update(dir);
     if (!staged) return staged.error().message;
+    step_done(2);
     if (auto recorded = set_update_status(dir, UpdateStatus::Applying, staged->version); !recorded) {
         return recorded.error().message;
     }
+    step_done(3);
     if (auto stopped = ipc::stop_running_instances(); !stopped) return stopped.error().message;
+    step_done(4);
     if (auto restored = restore_original_wallpapers(dir); !restored) {
         return restart_previous_service(dir, "업데이트 전 바탕화면 복원 실패: " + restored.error().message);
     }
+    step_done(5);
     // Checked again now that no service runs that could still change the files.
     staged = verify_staged_update(dir);
     if (!staged) return restart_previous_service(dir, staged.error().message);
-    return replace_and_start(dir, *staged);
+    step_done(6);
+    return replace_and_start(dir, *staged, step_done);
 }
 
 }  // namespace
@@ -180,12 +190,13 @@ bool wait_for_ready_event(HANDLE child, HANDLE event) {
     return false;
 }
 
-void apply_staged_update() {
+void apply_staged_update(const AfterApplyStep& after_step) {
     const auto folder = install_folder();
     if (!folder) return;
+    const AfterApplyStep step_done = after_step ? after_step : [](int) {};
     try {
         // The error text is neither shown nor stored; the failed status is the outcome.
-        if (apply_in(*folder)) (void)set_update_status(*folder, UpdateStatus::Failed);
+        if (apply_in(*folder, step_done)) (void)set_update_status(*folder, UpdateStatus::Failed);
     } catch (...) {
         try {
             (void)set_update_status(*folder, UpdateStatus::Failed);

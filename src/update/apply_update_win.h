@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <functional>
+
 #include "update/apply_update.h"
 
 namespace veltrane {
@@ -25,7 +27,11 @@ Status start_service_and_wait(const std::filesystem::path& executable, const std
 // True once the event is set within 60 seconds; false as soon as the child has ended.
 bool wait_for_ready_event(HANDLE child, HANDLE event);
 
+// Called after each numbered step of applying; the updater-interrupted tests end the
+// process there. The program passes none.
+using AfterApplyStep = std::function<void(int step)>;
+
 // The "--apply-update" mode.
-void apply_staged_update();
+void apply_staged_update(const AfterApplyStep& after_step = {});
 
 }  // namespace veltrane

@@ -1,9 +1,11 @@
 // Started by the update-check tests from a copy in a scratch folder, so that the program's
 // executable folder is that folder. "check": one manual update check, waiting for its
 // worker; exit code 0 started, 3 not started, 4 an error. Started as the updater
-// ("--apply-update"), it applies the staged update as the program does.
+// ("--apply-update"), it applies the staged update as the program does; "apply-until N"
+// applies it and ends the process abruptly right after step N.
 #include <windows.h>
 
+#include <cstdlib>
 #include <cstring>
 
 #include "settings/settings.h"
@@ -14,6 +16,13 @@ int main(int argc, char** argv) {
     using namespace veltrane;
     if (argc >= 2 && std::strcmp(argv[1], "--apply-update") == 0) {
         apply_staged_update();
+        return 0;
+    }
+    if (argc >= 3 && std::strcmp(argv[1], "apply-until") == 0) {
+        const int last = std::atoi(argv[2]);
+        apply_staged_update([last](int step) {
+            if (step == last) TerminateProcess(GetCurrentProcess(), 9);
+        });
         return 0;
     }
     if (argc >= 2 && std::strcmp(argv[1], "check") == 0) {
