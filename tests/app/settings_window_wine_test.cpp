@@ -1,6 +1,6 @@
 // The settings window of the real installed program under Wine, driven by real clicks: its
-// controls where the layout puts them at 96 DPI, "저장" following the choices, and a save
-// that writes the settings file and the Run value.
+// controls where the layout puts them at 96 DPI, "저장" following the choices, saves with
+// and without a service, the sync and update buttons, restore, the service button and removal.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -12,6 +12,8 @@
 #include "composition/composition_fixture.h"
 #include "ipc/ipc.h"
 #include "program_boxes.h"
+#include "sync/server_fixture.h"
+#include "wallpaper/original_state.h"
 
 namespace veltrane {
 namespace {
@@ -163,6 +165,21 @@ HWND service_text(HWND window) {
     return nullptr;
 }
 
+// The first child whose text starts with `prefix`.
+HWND child_with_text(HWND window, const std::wstring& prefix) {
+    for (HWND c = GetWindow(window, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+        if (window_text(c).rfind(prefix, 0) == 0) return c;
+        if (HWND inner = child_with_text(c, prefix)) return inner;
+    }
+    return nullptr;
+}
+
+std::size_t requests_for(const ContentServer& server, const std::string& path) {
+    std::size_t n = 0;
+    for (const auto& r : server.requests()) n += r.find(path) != std::string::npos;
+    return n;
+}
+
 void pause_for_screenshot() {
     if (const char* shot = std::getenv("VELTRANE_SETTINGS_SHOT_PAUSE")) Sleep(static_cast<DWORD>(std::atoi(shot)));
 }
@@ -201,6 +218,45 @@ TEST(SettingsWindow, InstalledCopyOpensTheLaidOutWindowAndSavesTheChosenSettings
 
     pause_for_screenshot();
 
+    // Nothing to restore yet: the information text, and neither settings nor wallpaper change.
+    click(child(window, 7));
+    HWND box = box_of(process);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(text_of(box), "되돌릴 바탕화면 기록이 없습니다.");
+    press(box, IDOK);
+    EXPECT_FALSE(fs::exists(install / "Veltrane_Desktop.config"));
+    EXPECT_EQ(desktop_value(L"Wallpaper"), kUserWallpaper);
+
+    // Another process is checking for an update.
+    {
+        win::UniqueHandle other(CreateEventW(nullptr, TRUE, FALSE, ipc::kUpdateCheckName));
+        click(child(window, 9));
+        box = box_of(process);
+        ASSERT_NE(box, nullptr);
+        EXPECT_EQ(text_of(box), "다른 프로세스에서 이미 업데이트를 확인하고 있습니다.");
+        press(box, IDOK);
+    }
+
+    // "지금 동기화" against the content server, pressed twice while the server is slow.
+    ContentServer server;
+    write_png_file(install / "chart.png", 400, 300, kGreen);
+    server.put("duty.txt", "당직: 내과 김의사");
+    server.put("current.json", R"({"updatedAt": "2026-12-08T10:20:00+09:00", "imageEtag": "c1", "textEtag": "t1"})");
+    server.put("images/c1.png", read_raw(install / "chart.png"));
+    server.put("texts/t1.txt", "계열|약제|등급\n");
+    server.set_faults(R"({"/api/veltrane/current": {"delay": 2}})");
+    HWND sync = child(window, 6);
+    HWND last_sync = child_with_text(window, L"최근: ");
+    ASSERT_NE(last_sync, nullptr);
+    click(sync);
+    EXPECT_FALSE(IsWindowEnabled(sync));
+    EXPECT_EQ(window_text(last_sync), L"최근: 확인 중...");
+    click(sync);
+    ASSERT_TRUE(wait_until([&] { return IsWindowEnabled(sync) != FALSE; }));
+    EXPECT_EQ(window_text(last_sync).rfind(L"최근: 20", 0), 0u) << win::from_wide(window_text(last_sync));
+    EXPECT_EQ(requests_for(server, "/api/veltrane/current"), 1u);
+    fs::remove(install / "chart.png");
+
     HWND save = child(window, 1);
     EXPECT_FALSE(IsWindowEnabled(save));
     click(child(window, 103));
@@ -215,7 +271,7 @@ TEST(SettingsWindow, InstalledCopyOpensTheLaidOutWindowAndSavesTheChosenSettings
 
     // Tab from the autostart toggle reaches "저장"; Enter saves.
     key(VK_TAB);
-    HWND box = box_of(process, kSettingsCaption, 100);
+    box = box_of(process, kSettingsCaption, 100);
     EXPECT_EQ(box, nullptr);
     key(VK_RETURN);
     box = box_of(process);
@@ -254,6 +310,20 @@ TEST(SettingsWindow, InstalledCopyOpensTheLaidOutWindowAndSavesTheChosenSettings
     EXPECT_EQ(window_text(service_text(window)), L"실행중");
     EXPECT_NE(FindWindowW(ipc::kLayerClass, nullptr), nullptr);
     pause_for_screenshot();
+
+    // Saved while the service runs: the service composes instead of showing windows.
+    click(child(window, 100));
+    click(save);
+    box = box_of(process);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(text_of(box), "설정을 저장하고 적용했습니다.");
+    press(box, IDOK);
+    EXPECT_EQ(read_file(install / "Veltrane_Desktop.config"),
+              "method=wallpaper_composite\nbackground=original\nspotlight_wallpaper=off\n");
+    EXPECT_TRUE(wait_until([] { return FindWindowW(ipc::kLayerClass, nullptr) == nullptr; }));
+    EXPECT_TRUE(wait_until([&] {
+        return path_is_inside(standin_wallpaper(standin_default_device_path(0)), composite_paths(install).content);
+    }));
     click(child(window, 8));
     EXPECT_TRUE(wait_for_text(child(window, 8), L"서비스 실행"));
     EXPECT_FALSE(ipc::is_service_running());
