@@ -267,6 +267,13 @@ function(veltrane_test name)
   endif()
 endfunction()
 
+# Runs a registered Windows test in the four-monitor runtime (tools/wine) instead of the
+# default one; GTEST_FILTER picks its cases when the program holds others too.
+function(veltrane_four_monitor_test name filter)
+  set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine_monitors
+                       ENVIRONMENT "VELTRANE_WINE_RUNTIME=wine-monitors;GTEST_FILTER=${filter}")
+endfunction()
+
 macro(veltrane_find_dependencies)
   if(VELTRANE_WINDOWS)
     if(NOT VELTRANE_DEPS_PREFIX)

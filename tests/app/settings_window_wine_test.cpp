@@ -369,5 +369,63 @@ TEST(SettingsWindow, LayoutScalesAt144Dpi) {
     EXPECT_TRUE(ended_cleanly(process));
 }
 
+// In the four-monitor runtime: one card per monitor in a viewport that scrolls, and the badge
+// on the primary monitor's card with its size text narrowed.
+TEST(SettingsWindowMonitors, TheViewportScrollsOverFourMonitorsAndTheBadgeMarksThePrimary) {
+    ASSERT_EQ(GetSystemMetrics(SM_CMONITORS), 4);
+    const fs::path exe = install_program();
+    win::UniqueHandle process = start(exe, L"");
+    HWND window = settings_window_of(GetProcessId(process.get()));
+    ASSERT_NE(window, nullptr);
+    pause_for_screenshot();
+
+    int badges = 0;
+    for (int i = 0; i < 4; ++i) {
+        HWND card = GetParent(child(window, 200 + i));
+        ASSERT_NE(card, nullptr);
+        HWND size = child_with_text(card, L"1");
+        ASSERT_NE(size, nullptr);
+        RECT r;
+        GetWindowRect(size, &r);
+        const bool primary = child_with_text(card, L"주 모니터") != nullptr;
+        badges += primary;
+        EXPECT_EQ(r.right - r.left, primary ? 96 : 160) << "card " << i;
+        if (primary) {
+            EXPECT_EQ(window_text(size), L"1920x1080\n위치 (0, 0)");
+        }
+    }
+    EXPECT_EQ(badges, 1);
+
+    // Scroll information stays in the window's own process under Wine; the cards' places
+    // tell the range: steps of 100, and at the right end 4 × 200 − 8 units less a page of 592.
+    HWND viewport = GetParent(GetParent(child(window, 200)));
+    RECT v;
+    GetWindowRect(viewport, &v);
+    const auto first_card_left = [&] {
+        RECT card;
+        GetWindowRect(GetParent(child(window, 200)), &card);
+        return card.left - v.left;
+    };
+    EXPECT_EQ(first_card_left(), 0);
+    const auto click_right_arrow = [&] {
+        SetCursorPos(v.right - GetSystemMetrics(SM_CXHSCROLL) / 2, v.bottom - GetSystemMetrics(SM_CYHSCROLL) / 2);
+        INPUT input[2] = {};
+        input[0].type = input[1].type = INPUT_MOUSE;
+        input[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+        input[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+        SendInput(2, input, sizeof(INPUT));
+        Sleep(400);
+    };
+    click_right_arrow();
+    EXPECT_EQ(first_card_left(), -100);
+    SendMessageW(viewport, WM_HSCROLL, SB_RIGHT, 0);
+    EXPECT_EQ(first_card_left(), -(4 * 200 - 8 - 592));
+    click_right_arrow();
+    EXPECT_EQ(first_card_left(), -(4 * 200 - 8 - 592));
+    pause_for_screenshot();
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(ended_cleanly(process));
+}
+
 }  // namespace
 }  // namespace veltrane

@@ -5,6 +5,10 @@
 #                            run the hooks in prepare.d, start a persistent wineserver
 #   prefix.sh cleanup BUILD  stop the wineserver and Xvfb
 # VELTRANE_XVFB_SCREEN sets the screen (default 1920x1080x24; Wine sees one monitor of that size).
+# VELTRANE_WINE_RUNTIME names the runtime's folder in BUILD (default "wine"); runtimes share
+# the template prefix. VELTRANE_MONITORS ("WxH+X+Y,...", X root coordinates, the first one
+# primary and placed at Windows' origin) gives that runtime several monitors through the
+# Xinerama stand-in in monitors/, on one Xvfb screen that holds them all.
 # Hooks: template.d/*.sh run once when the template is made (trust stores, fonts);
 # prepare.d/*.sh run on every setup (stand-ins built in BUILD). Both get WINEPREFIX, BUILD
 # and TOOLS in the environment.
@@ -15,21 +19,25 @@ trap 'echo "prefix.sh: failed at line $LINENO: $BASH_COMMAND" >&2' ERR
 mode=$1
 build=$(cd "$2" && pwd)
 tools=$(cd "$(dirname "$0")" && pwd)
-state=$build/wine
-template=$state/template
+state=$build/${VELTRANE_WINE_RUNTIME:-wine}
+template=$build/wine/template
 prefix=$state/prefix
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree=;mshtml=" BUILD=$build TOOLS=$tools
+screen=${VELTRANE_XVFB_SCREEN:-1920x1080x24}
 
 start_xvfb() {
     if [ -f "$state/xvfb.pid" ] && kill -0 "$(cat "$state/xvfb.pid")" 2>/dev/null; then return; fi
+    # Runtimes set up at the same time would otherwise pick the same free display.
+    exec 8>/tmp/.veltrane-xvfb.lock
+    flock 8
     local n
     for n in $(seq 90 140); do
         [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || break
     done
-    Xvfb ":$n" -screen 0 "${VELTRANE_XVFB_SCREEN:-1920x1080x24}" -nolisten tcp >"$state/xvfb.log" 2>&1 &
+    Xvfb ":$n" -screen 0 "$screen" -nolisten tcp >"$state/xvfb.log" 2>&1 8>&- &
     echo $! >"$state/xvfb.pid"
     echo ":$n" >"$state/display"
-    for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && return; sleep 0.1; done
+    for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && { exec 8>&-; return; }; sleep 0.1; done
     echo "Xvfb did not start on :$n" >&2
     exit 1
 }
@@ -62,16 +70,44 @@ make_template() {
     touch "$template/.veltrane-$key"
 }
 
+# Builds the Xinerama stand-in and sizes the screen to hold every listed monitor.
+use_monitors() {
+    rm -f "$state/monitors"
+    [ -n "${VELTRANE_MONITORS:-}" ] || return 0
+    mkdir -p "$state/xinerama"
+    gcc -O2 -Wall -Wextra -Werror -shared -fPIC -Wl,-soname,libXinerama.so.1 \
+        -o "$state/xinerama/libXinerama.so.1" "$tools/monitors/xinerama_standin.c"
+    local width=0 height=0 m w h x y
+    IFS=, read -ra list <<<"$VELTRANE_MONITORS"
+    for m in "${list[@]}"; do
+        IFS='x+' read -r w h x y <<<"$m"
+        (( x + w > width )) && width=$((x + w))
+        (( y + h > height )) && height=$((y + h))
+    done
+    screen=${width}x${height}x24
+    echo "$VELTRANE_MONITORS" >"$state/monitors"
+    export LD_LIBRARY_PATH=$state/xinerama${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}
+}
+
 setup() {
     mkdir -p "$state"
+    use_monitors
     start_xvfb
     export DISPLAY
     DISPLAY=$(cat "$state/display")
-    make_template
+    mkdir -p "$build/wine"
+    (flock 9 && make_template) 9>"$build/wine/template.lock"
     WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
     rm -rf "$prefix" "$state/tests"
     cp -a "$template" "$prefix"
     mkdir -p "$state/tests"
+    if [ -f "$state/monitors" ]; then
+        # Wine would otherwise take Xvfb's one RandR output. The server that wrote it ends
+        # first, so that no cached list of one monitor outlives it.
+        WINEPREFIX=$prefix wine reg add 'HKCU\Software\Wine\X11 Driver' /v UseXRandR /d N /f >/dev/null 2>&1 </dev/null
+        WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
+        WINEPREFIX=$prefix wineserver -w
+    fi
     WINEPREFIX=$prefix wineserver -p >/dev/null 2>&1 </dev/null
     # The first program in a prefix starts Wine's services (services.exe, rpcss, ...), which
     # outlive it and keep its output pipes open; start them here, detached from any pipe,

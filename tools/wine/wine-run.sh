@@ -6,7 +6,7 @@ set -uo pipefail
 
 build=$(cd "$1" && pwd); shift
 program=$1; shift
-state=$build/wine
+state=$build/${VELTRANE_WINE_RUNTIME:-wine}
 if [ ! -f "$state/display" ]; then
     echo "wine-run: the Wine runtime is not set up; run the wine.setup test (ctest) first" >&2
     exit 2
@@ -14,6 +14,11 @@ fi
 export WINEPREFIX=$state/prefix WINEDEBUG=${WINEDEBUG:--all}
 export DISPLAY
 DISPLAY=$(cat "$state/display")
+if [ -f "$state/monitors" ]; then
+    export VELTRANE_MONITORS LD_LIBRARY_PATH
+    VELTRANE_MONITORS=$(cat "$state/monitors")
+    LD_LIBRARY_PATH=$state/xinerama${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}
+fi
 
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
 
