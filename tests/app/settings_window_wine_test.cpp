@@ -285,6 +285,8 @@ TEST(SettingsWindow, InstalledCopyOpensTheLaidOutWindowAndSavesTheChosenSettings
 
     // Black applied to the real wallpaper while no service runs, then put back by the restore,
     // which moves the content to overlay windows over the user's own wallpaper.
+    // Autostart is written again on every save, changed or not.
+    delete_run_value();
     click(child(window, 103));
     click(save);
     box = box_of(process);
@@ -292,6 +294,7 @@ TEST(SettingsWindow, InstalledCopyOpensTheLaidOutWindowAndSavesTheChosenSettings
     EXPECT_EQ(text_of(box), "설정을 저장하고 적용했습니다.");
     press(box, IDOK);
     EXPECT_EQ(desktop_value(L"Wallpaper"), L"");
+    EXPECT_EQ(run_value(), L"\"" + exe.wstring() + L"\" --run");
     click(child(window, 7));
     box = box_of(process);
     ASSERT_NE(box, nullptr);
