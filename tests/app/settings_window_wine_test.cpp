@@ -352,7 +352,7 @@ TEST(SettingsWindow, InstalledCopyOpensTheLaidOutWindowAndSavesTheChosenSettings
 }
 
 // The system DPI a new process reads from the prefix; the whole layout scales with it.
-TEST(SettingsWindow, LayoutScalesAt144Dpi) {
+TEST(SettingsWindow, LayoutScalesAt144DpiAndIsBuiltAgainWhenTheDpiChanges) {
     // Sizes of another process's windows as they are, not mapped to this process's DPI.
     SetThreadDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
     const fs::path exe = install_program();
@@ -368,6 +368,33 @@ TEST(SettingsWindow, LayoutScalesAt144Dpi) {
     EXPECT_EQ(client_rect(window, child(window, 1)), "798,718,150,48");
     EXPECT_EQ(client_rect(window, child(window, 200)), "60,606,240,39");
     pause_for_screenshot();
+
+    // Moved to a 96-DPI monitor with an unsaved choice: the window is built again at 96 DPI
+    // and keeps the choice. Wine never sends the message itself; the suggested rectangle is
+    // placed in the window's process, where the window reads it.
+    click(child(window, 103));
+    ASSERT_TRUE(IsWindowEnabled(child(window, 1)));
+    RECT suggested{20, 30, 0, 0};
+    win::UniqueHandle target(OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_WRITE, FALSE, GetProcessId(process.get())));
+    void* remote = VirtualAllocEx(target.get(), nullptr, sizeof suggested, MEM_COMMIT, PAGE_READWRITE);
+    ASSERT_NE(remote, nullptr);
+    ASSERT_TRUE(WriteProcessMemory(target.get(), remote, &suggested, sizeof suggested, nullptr));
+    SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(96, 96), reinterpret_cast<LPARAM>(remote));
+    // The frame of a 640 × 519 client at 96 DPI; Wine keeps drawing the caption at the
+    // process's DPI, so the client itself comes out a few pixels lower there.
+    RECT frame{0, 0, 640, 519};
+    AdjustWindowRectExForDpi(&frame, static_cast<DWORD>(GetWindowLongW(window, GWL_STYLE)), FALSE,
+                             static_cast<DWORD>(GetWindowLongW(window, GWL_EXSTYLE)), 96);
+    RECT placed;
+    GetWindowRect(window, &placed);
+    EXPECT_EQ(placed.left, 20);
+    EXPECT_EQ(placed.top, 30);
+    EXPECT_EQ(placed.right - placed.left, frame.right - frame.left);
+    EXPECT_EQ(placed.bottom - placed.top, frame.bottom - frame.top);
+    EXPECT_EQ(client_rect(window, child(window, 1)), "532,479,100,32");
+    EXPECT_TRUE(IsWindowEnabled(child(window, 1)));
+    EXPECT_EQ(GetWindowLongPtrW(child(window, 103), GWLP_USERDATA) & 1, 1);
+    EXPECT_EQ(GetWindowLongPtrW(child(window, 104), GWLP_USERDATA) & 1, 0);
     PostMessageW(window, WM_CLOSE, 0, 0);
     EXPECT_TRUE(ended_cleanly(process));
 }
