@@ -180,6 +180,17 @@ std::size_t requests_for(const ContentServer& server, const std::string& path) {
     return n;
 }
 
+// Clicks the control and answers the window's message box with OK; its text, or "" when
+// none opened.
+std::string answer_to_click(const win::UniqueHandle& process, HWND control) {
+    click(control);
+    HWND box = box_of(process);
+    if (!box) return "";
+    const std::string text = text_of(box);
+    press(box, IDOK);
+    return text;
+}
+
 void pause_for_screenshot() {
     if (const char* shot = std::getenv("VELTRANE_SETTINGS_SHOT_PAUSE")) Sleep(static_cast<DWORD>(std::atoi(shot)));
 }
@@ -219,22 +230,14 @@ TEST(SettingsWindow, InstalledCopyOpensTheLaidOutWindowAndSavesTheChosenSettings
     pause_for_screenshot();
 
     // Nothing to restore yet: the information text, and neither settings nor wallpaper change.
-    click(child(window, 7));
-    HWND box = box_of(process);
-    ASSERT_NE(box, nullptr);
-    EXPECT_EQ(text_of(box), "되돌릴 바탕화면 기록이 없습니다.");
-    press(box, IDOK);
+    EXPECT_EQ(answer_to_click(process, child(window, 7)), "되돌릴 바탕화면 기록이 없습니다.");
     EXPECT_FALSE(fs::exists(install / "Veltrane_Desktop.config"));
     EXPECT_EQ(desktop_value(L"Wallpaper"), kUserWallpaper);
 
     // Another process is checking for an update.
     {
         win::UniqueHandle other(CreateEventW(nullptr, TRUE, FALSE, ipc::kUpdateCheckName));
-        click(child(window, 9));
-        box = box_of(process);
-        ASSERT_NE(box, nullptr);
-        EXPECT_EQ(text_of(box), "다른 프로세스에서 이미 업데이트를 확인하고 있습니다.");
-        press(box, IDOK);
+        EXPECT_EQ(answer_to_click(process, child(window, 9)), "다른 프로세스에서 이미 업데이트를 확인하고 있습니다.");
     }
 
     // "지금 동기화" against the content server, pressed twice while the server is slow.
@@ -271,10 +274,9 @@ TEST(SettingsWindow, InstalledCopyOpensTheLaidOutWindowAndSavesTheChosenSettings
 
     // Tab from the autostart toggle reaches "저장"; Enter saves.
     key(VK_TAB);
-    box = box_of(process, kSettingsCaption, 100);
-    EXPECT_EQ(box, nullptr);
+    EXPECT_EQ(box_of(process, kSettingsCaption, 100), nullptr);
     key(VK_RETURN);
-    box = box_of(process);
+    HWND box = box_of(process);
     ASSERT_NE(box, nullptr);
     EXPECT_EQ(text_of(box), "설정을 저장했습니다.\n\nWindows Spotlight는 서비스를 실행하면 내려받아 적용합니다.");
     press(box, IDOK);
@@ -288,18 +290,10 @@ TEST(SettingsWindow, InstalledCopyOpensTheLaidOutWindowAndSavesTheChosenSettings
     // Autostart is written again on every save, changed or not.
     delete_run_value();
     click(child(window, 103));
-    click(save);
-    box = box_of(process);
-    ASSERT_NE(box, nullptr);
-    EXPECT_EQ(text_of(box), "설정을 저장하고 적용했습니다.");
-    press(box, IDOK);
+    EXPECT_EQ(answer_to_click(process, save), "설정을 저장하고 적용했습니다.");
     EXPECT_EQ(desktop_value(L"Wallpaper"), L"");
     EXPECT_EQ(run_value(), L"\"" + exe.wstring() + L"\" --run");
-    click(child(window, 7));
-    box = box_of(process);
-    ASSERT_NE(box, nullptr);
-    EXPECT_EQ(text_of(box), "이전 바탕화면으로 되돌렸습니다.");
-    press(box, IDOK);
+    EXPECT_EQ(answer_to_click(process, child(window, 7)), "이전 바탕화면으로 되돌렸습니다.");
     EXPECT_EQ(desktop_value(L"Wallpaper"), kUserWallpaper);
     EXPECT_EQ(read_file(install / "Veltrane_Desktop.config"),
               "method=top_level\nbackground=original\nspotlight_wallpaper=off\n");
@@ -316,11 +310,7 @@ TEST(SettingsWindow, InstalledCopyOpensTheLaidOutWindowAndSavesTheChosenSettings
 
     // Saved while the service runs: the service composes instead of showing windows.
     click(child(window, 100));
-    click(save);
-    box = box_of(process);
-    ASSERT_NE(box, nullptr);
-    EXPECT_EQ(text_of(box), "설정을 저장하고 적용했습니다.");
-    press(box, IDOK);
+    EXPECT_EQ(answer_to_click(process, save), "설정을 저장하고 적용했습니다.");
     EXPECT_EQ(read_file(install / "Veltrane_Desktop.config"),
               "method=wallpaper_composite\nbackground=original\nspotlight_wallpaper=off\n");
     EXPECT_TRUE(wait_until([] { return FindWindowW(ipc::kLayerClass, nullptr) == nullptr; }));

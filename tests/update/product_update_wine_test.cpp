@@ -18,6 +18,7 @@
 #include "sync/download.h"
 #include "sync/server_fixture.h"
 #include "test_signing_key.h"
+#include "update_test_paths.h"
 #include "update/apply_update.h"
 #include "update/update_check.h"
 #include "update/update_state.h"
@@ -32,18 +33,6 @@ using win::UniqueHandle;
 
 const BuildVersion kOld{20261019, 230507};
 const BuildVersion kNew{20261020, 101010};
-
-fs::path server_root() {
-    std::string p = "Z:" + std::string(VELTRANE_TEST_SERVER_ROOT);
-    for (char& c : p) c = c == '/' ? '\\' : c;
-    return p;
-}
-
-fs::path test_program(const char* name) {
-    wchar_t self[MAX_PATH];
-    GetModuleFileNameW(nullptr, self, MAX_PATH);
-    return fs::path(self).parent_path() / name;
-}
 
 void publish(const fs::path& executable, const fs::path& font) {
     publish::SecretSeed seed{};

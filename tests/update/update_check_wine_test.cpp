@@ -10,6 +10,7 @@
 #include "support/test_paths.h"
 #include "sync/download.h"
 #include "test_signing_key.h"
+#include "update_test_paths.h"
 #include "update/build_constants.h"
 #include "ipc/ipc.h"
 #include "settings/settings.h"
@@ -19,23 +20,13 @@
 using namespace veltrane;
 using veltrane::testing::Child;
 namespace vt = veltrane::testing;
+using vt::server_root;
+using vt::test_program;
 namespace fs = std::filesystem;
 
 namespace {
 
 const BuildVersion kNewer{20261020, 101010};
-
-fs::path server_root() {
-    std::string p = "Z:" + std::string(VELTRANE_TEST_SERVER_ROOT);
-    for (char& c : p) c = c == '/' ? '\\' : c;
-    return p;
-}
-
-fs::path test_program(const char* name) {
-    wchar_t self[MAX_PATH];
-    GetModuleFileNameW(nullptr, self, MAX_PATH);
-    return fs::path(self).parent_path() / name;
-}
 
 // A release of a newer test build: the executable only needs the build's marker.
 void publish_newer(const vt::ScratchDir& dir) {
