@@ -74,16 +74,21 @@ std::string client_rect(HWND window, HWND control) {
     return out.str();
 }
 
-void click(HWND control) {
-    RECT r;
-    GetWindowRect(control, &r);
-    SetCursorPos((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+// A left click at a screen point, as the mouse gives it.
+void click_at(int x, int y) {
+    SetCursorPos(x, y);
     INPUT input[2] = {};
     input[0].type = input[1].type = INPUT_MOUSE;
     input[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
     input[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
     SendInput(2, input, sizeof(INPUT));
     Sleep(400);
+}
+
+void click(HWND control) {
+    RECT r;
+    GetWindowRect(control, &r);
+    click_at((r.left + r.right) / 2, (r.top + r.bottom) / 2);
 }
 
 void key(WORD vk) {
@@ -428,13 +433,7 @@ TEST(SettingsWindowMonitors, TheViewportScrollsOverFourMonitorsAndTheBadgeMarksT
     };
     EXPECT_EQ(first_card_left(), 0);
     const auto click_right_arrow = [&] {
-        SetCursorPos(v.right - GetSystemMetrics(SM_CXHSCROLL) / 2, v.bottom - GetSystemMetrics(SM_CYHSCROLL) / 2);
-        INPUT input[2] = {};
-        input[0].type = input[1].type = INPUT_MOUSE;
-        input[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
-        input[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
-        SendInput(2, input, sizeof(INPUT));
-        Sleep(400);
+        click_at(v.right - GetSystemMetrics(SM_CXHSCROLL) / 2, v.bottom - GetSystemMetrics(SM_CYHSCROLL) / 2);
     };
     click_right_arrow();
     EXPECT_EQ(first_card_left(), -100);
