@@ -322,6 +322,10 @@ TEST(SettingsWindow, InstalledCopyOpensTheLaidOutWindowAndSavesTheChosenSettings
     EXPECT_TRUE(wait_until([&] {
         return path_is_inside(standin_wallpaper(standin_default_device_path(0)), composite_paths(install).content);
     }));
+    // ... and back to overlay windows, which the service shows again.
+    click(child(window, 101));
+    EXPECT_EQ(answer_to_click(process, save), "설정을 저장하고 적용했습니다.");
+    EXPECT_TRUE(wait_until([] { return FindWindowW(ipc::kLayerClass, nullptr) != nullptr; }));
     click(child(window, 8));
     EXPECT_TRUE(wait_for_text(child(window, 8), L"서비스 실행"));
     EXPECT_FALSE(ipc::is_service_running());
