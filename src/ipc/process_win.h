@@ -1,5 +1,6 @@
-// Starting the program's own processes (watchdog, restarted service) and reading a process's
-// creation time, the half of a process identity that a reused process id cannot fake.
+// Starting the program's own processes (watchdog, restarted service), finding the process
+// that started this one, and reading a process's creation time, the half of a process
+// identity that a reused process id cannot fake.
 #pragma once
 
 #include <windows.h>
@@ -29,5 +30,9 @@ Result<ChildProcess> start_program(const std::filesystem::path& program, const s
 
 // The creation file time: 100-nanosecond units since 1601-01-01 UTC.
 std::optional<std::uint64_t> process_creation_time(HANDLE process);
+
+// The process that started this one, opened to wait for and end it; nothing when it has
+// ended (a process with its id made later is not it).
+std::optional<ChildProcess> open_parent_process();
 
 }  // namespace veltrane::ipc

@@ -198,6 +198,20 @@ TEST_F(Service, TheWatchdogRestartsAKilledServiceThreeTimesThenGivesTheDesktopBa
     EXPECT_EQ(service_pid(), 0u);
 }
 
+// A restarted service takes its watchdog over: closed as the settings window's service button
+// closes it (no shutdown signal), it ends that watchdog and is not started again.
+TEST_F(Service, AServiceItsWatchdogRestartedEndsThatWatchdogWhenClosed) {
+    ASSERT_TRUE(start_service());
+    ASSERT_TRUE(wait_until([&] { return composed() && watchdog_alive(); }));
+    const DWORD killed = service_pid();
+    kill(killed);
+    ASSERT_TRUE(wait_until([&] { return service_pid() != 0 && service_pid() != killed && composed(); }));
+    ASSERT_TRUE(ipc::close_services());
+    EXPECT_TRUE(wait_until([] { return !watchdog_alive(); }));
+    EXPECT_EQ(service_pid(), 0u);
+    EXPECT_TRUE(user_wallpaper_back());
+}
+
 TEST_F(Service, AWatchdogForAnotherProcessGivesTheDesktopBackAndEnds) {
     ASSERT_TRUE(start_service());
     ASSERT_TRUE(wait_until([&] { return composed() && watchdog_alive(); }));
@@ -236,7 +250,7 @@ TEST_F(Service, OverlayModeShowsLayerWindowsOnEnabledMonitorsOnly) {
 // shows in the value the setting is stored in.
 std::string registry_wallpaper() { return user_registry_text(kDesktopKey, L"Wallpaper"); }
 
-TEST_F(Service, OverlayModeOnBlackThenOriginalGivesTheUserWallpaperSettingsBack) {
+TEST_F(Service, BlackThenOriginalGivesTheUserWallpaperSettingsBackInBothDisplayMethods) {
     set_system_wallpaper(user_wallpaper);
     set_user_registry_text(kDesktopKey, L"WallpaperStyle", L"6");
     set_user_registry_text(kColorsKey, L"Background", L"1 2 3");
@@ -253,6 +267,16 @@ TEST_F(Service, OverlayModeOnBlackThenOriginalGivesTheUserWallpaperSettingsBack)
     EXPECT_EQ(user_registry_text(kDesktopKey, L"WallpaperStyle"), "6");
     EXPECT_EQ(user_registry_text(kColorsKey, L"Background"), "1 2 3");
     EXPECT_FALSE(fs::exists(last_error()));
+    ASSERT_TRUE(ipc::stop_running_instances().ok());
+
+    // The same while the service composes.
+    write_config(DisplayMethod::Composite, BackgroundMode::Black);
+    ASSERT_TRUE(start_service());
+    ASSERT_TRUE(wait_until([&] { return composed(); }));
+    EXPECT_EQ(registry_wallpaper(), "");
+    write_config(DisplayMethod::Composite, BackgroundMode::Original);
+    ASSERT_TRUE(ipc::post_refresh_request());
+    EXPECT_TRUE(wait_until([&] { return registry_wallpaper() == path_to_utf8(user_wallpaper); }));
     ASSERT_TRUE(ipc::stop_running_instances().ok());
 }
 

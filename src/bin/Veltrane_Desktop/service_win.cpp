@@ -256,6 +256,14 @@ void present_overlays(ServiceState& s, const std::vector<MonitorRect>& targets) 
 
 void present_composite(ServiceState& s) {
     destroy_layer_windows(s);
+    // Black and Spotlight blanked the user's own wallpaper in both methods; composing alone
+    // would draw on that blank and leave it there when the service stops.
+    if (s.transition.back_to_original) {
+        if (auto restored = restore_wallpaper_backup(s.exe_folder); !restored) {
+            write_last_error(restored.error().message);
+            return;
+        }
+    }
     if (s.display_change_pending) return;
     if (auto watchdog = ensure_watchdog(s); !watchdog) {
         auto reset = reset_desktop_background();
@@ -502,7 +510,10 @@ Status run_service() {
     if (GetLastError() == ERROR_ALREADY_EXISTS) return {};
     auto shutdown = ipc::open_shutdown_event();
     if (!shutdown) return shutdown.take_error();
-    if (!started_by_own_watchdog()) ipc::wait_for_watchdog_exit();
+    // A watchdog that started this service again goes on watching it, as the service's own.
+    std::optional<ipc::ChildProcess> watchdog;
+    if (started_by_own_watchdog()) watchdog = ipc::open_parent_process();
+    else ipc::wait_for_watchdog_exit();
     if (auto reset = reset_desktop_background(); !reset) return reset;
     if (!has_content()) (void)run_content_sync();
     // The window thread keeps one apartment for its life, so each refresh's look at the
@@ -510,6 +521,7 @@ Status run_service() {
     auto apartment = ComApartment::start();
     if (!apartment) return apartment.take_error();
     auto state = std::make_unique<ServiceState>();
+    state->watchdog_process = std::move(watchdog);
     auto window = start_controller(*state);
     if (!window) return window.take_error();
     return serve(*state, *window, shutdown->get());
