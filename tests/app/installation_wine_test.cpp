@@ -255,7 +255,7 @@ TEST_F(Installation, ReinstallKeepsSettingsAndTheWallpaperBackupThenTheSettingsW
     std::printf("helper copy: %s\n", fs::exists(copy) ? "left for deletion at the next restart" : "deleted at once");
 }
 
-TEST_F(Installation, AMissingExecutableStopsNothingAndAServiceThatNeverGetsReadyIsReported) {
+TEST_F(Installation, AMissingExecutableStopsNothingAFailedCopyKeepsSettingsAndAServiceThatNeverGetsReadyIsReported) {
     fs::create_directories(install);
     for (const char* name : {"Veltrane_Desktop.exe", "Veltrane_Desktop.png", "Veltrane_Desktop.txt", "Veltrane_Desktop.ttf"}) {
         ASSERT_TRUE(CopyFileW((download / name).c_str(), (install / name).c_str(), FALSE));
@@ -274,6 +274,23 @@ TEST_F(Installation, AMissingExecutableStopsNothingAndAServiceThatNeverGetsReady
     press(failed, IDOK);
     EXPECT_TRUE(ended_cleanly(installer));
     EXPECT_EQ(service_pid(), running);
+
+    // A copy that fails after the folder was emptied leaves the user's settings in place.
+    Settings settings;
+    settings.method = DisplayMethod::TopLevel;
+    ASSERT_TRUE(write_settings(settings, install / kSettingsFileName).ok());
+    const std::string settings_bytes = read_raw(install / kSettingsFileName);
+    {
+        UniqueHandle locked(CreateFileW((download / "Veltrane_Desktop.png").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(locked);
+        failed = answer_first_question(installer, download / "Veltrane_Desktop.exe", IDYES, "벨트레인이 이미 설치되어 있습니다.");
+        ASSERT_NE(failed, nullptr);
+        EXPECT_EQ(text_of(failed).rfind("설치에 실패했습니다.", 0), 0u) << text_of(failed);
+        press(failed, IDOK);
+        EXPECT_TRUE(ended_cleanly(installer));
+    }
+    EXPECT_EQ(read_raw(install / kSettingsFileName), settings_bytes);
 
     // A picture that does not render: the new service reports it and never becomes ready.
     write_raw(download / "Veltrane_Desktop.png", "not a picture");
