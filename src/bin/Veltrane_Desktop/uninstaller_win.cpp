@@ -63,6 +63,7 @@ void launch_removal_helper(HWND settings_window) {
     }
     auto child = ipc::start_program(helper, L"--uninstall-helper", ipc::kNoWindowFlag, *temp);
     if (!child) {
+        DeleteFileW(helper.c_str());
         message_box("삭제 도우미 실행 실패: " + child.error().message, kErrorIcon);
         return;
     }
