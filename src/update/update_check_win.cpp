@@ -63,7 +63,7 @@ void check_under_lock(const fs::path& record_path) {
         outcome.error = lock.error().message;
     } else {
         CheckInputs inputs;
-        inputs.fetch = [](const std::string& url, std::uint64_t limit) { return download_bytes(url, limit); };
+        inputs.fetch = download_bytes;
         inputs.windows_build = windows_build_number;
         inputs.running = current_build_version();
         outcome = check_and_stage(executable_folder(), inputs);
@@ -91,8 +91,7 @@ void run_update_check(fs::path record_path, win::UniqueHandle check_event) noexc
 }  // namespace
 
 Result<Bytes> download_release_file(const ReleaseFile& entry) {
-    return download_release_file_with([](const std::string& url, std::uint64_t limit) { return download_bytes(url, limit); },
-                                      entry);
+    return download_release_file_with(download_bytes, entry);
 }
 
 bool update_check_running() { return g_check_running.load(); }
@@ -100,15 +99,16 @@ bool update_check_running() { return g_check_running.load(); }
 Result<CheckStart> start_update_check(CheckMode mode, std::optional<std::uint64_t> slot) {
     const auto folder = executable_folder();
     if (!folder) return make_error(kNoFolderMessage);
-    const fs::path record_path = *folder / kUpdateStateFile;
-    UpdateState record = read_update_state(record_path);
-    if (mode == CheckMode::Automatic && slot) record = begin_automatic_check(record, *slot, utc_seconds_now());
-
     if (g_check_running.exchange(true)) return CheckStart::NotStarted;
     CheckFlagClaim flag;
     win::UniqueHandle event(CreateEventW(nullptr, TRUE, FALSE, ipc::kUpdateCheckName));
     if (!event) return make_error("업데이트 검사 잠금 생성 실패: Win32 오류 " + std::to_string(GetLastError()));
     if (GetLastError() == ERROR_ALREADY_EXISTS) return CheckStart::NotStarted;
+
+    // Read only once the check is ours, so that another check's result is never overwritten.
+    const fs::path record_path = *folder / kUpdateStateFile;
+    UpdateState record = read_update_state(record_path);
+    if (mode == CheckMode::Automatic && slot) record = begin_automatic_check(record, *slot, utc_seconds_now());
 
     record.status = UpdateStatus::Checking;
     if (auto written = write_update_state(record, record_path); !written) {
