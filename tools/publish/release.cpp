@@ -166,7 +166,9 @@ Result<PublishedRelease> publish_release(const ReleaseOptions& options, const Se
         return make_error("internal error: the signature does not verify");
     }
 
-    // Release files first, so that every manifest the server hands out names files it has.
+    // Release files first, so that every manifest the server hands out names files it has;
+    // the signature before the manifest, so that a failure between them leaves the site's
+    // version as it was and publishing again is not refused.
     const fs::path folder = release.folder / "releases" / format_build_version(identity->version);
     std::error_code ec;
     fs::create_directories(folder, ec);
@@ -174,8 +176,8 @@ Result<PublishedRelease> publish_release(const ReleaseOptions& options, const Se
     const std::pair<fs::path, std::span<const std::uint8_t>> writes[] = {
         {folder / kReleaseExecutableName, *executable},
         {folder / kReleaseFontName, *font},
-        {release.folder / "update.json", bytes_of(release.manifest)},
-        {release.folder / "update.json.sig", bytes_of(release.signature)}};
+        {release.folder / "update.json.sig", bytes_of(release.signature)},
+        {release.folder / "update.json", bytes_of(release.manifest)}};
     for (const auto& [path, bytes] : writes) {
         if (auto written = write_file_atomic(path, bytes); !written) {
             return error_with("cannot write " + path_to_utf8(path) + ": ", written.error());
