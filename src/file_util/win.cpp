@@ -28,4 +28,14 @@ std::string system_message(DWORD code) {
     return from_wide(text);
 }
 
+std::optional<std::wstring> environment_variable(const wchar_t* name) {
+    const DWORD needed = GetEnvironmentVariableW(name, nullptr, 0);
+    if (needed == 0) return std::nullopt;
+    std::wstring value(needed, L'\0');
+    const DWORD n = GetEnvironmentVariableW(name, value.data(), needed);
+    if (n == 0 || n >= needed) return std::nullopt;
+    value.resize(n);
+    return value;
+}
+
 }  // namespace veltrane::win

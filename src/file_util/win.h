@@ -1,13 +1,17 @@
 // Windows-only glue shared by every module's *_win.cpp: wide strings at system calls,
-// system error texts, and RAII owners for kernel handles. Include after <windows.h>.
+// system error texts, environment variables, and RAII owners for kernel handles and
+// registry keys. Include after <windows.h>.
 #pragma once
 
 #ifdef _WIN32
 
 #include <windows.h>
 
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 namespace veltrane::win {
 
@@ -16,6 +20,9 @@ std::string from_wide(std::wstring_view wide);
 
 // FormatMessageW text for a Win32 code, without the trailing line break.
 std::string system_message(DWORD code);
+
+// The variable's value; nothing when it is not set.
+std::optional<std::wstring> environment_variable(const wchar_t* name);
 
 // Owns a kernel handle (file, mutex, event, process, thread); closed exactly once.
 class UniqueHandle {
@@ -46,6 +53,12 @@ public:
 private:
     HANDLE h_ = nullptr;
 };
+
+struct KeyCloser {
+    void operator()(HKEY key) const { RegCloseKey(key); }
+};
+// Owns an open registry key; closed exactly once.
+using UniqueKey = std::unique_ptr<std::remove_pointer_t<HKEY>, KeyCloser>;
 
 }  // namespace veltrane::win
 

@@ -8,13 +8,9 @@
 namespace veltrane {
 
 Result<std::filesystem::path> install_folder() {
-    const DWORD needed = GetEnvironmentVariableW(L"LOCALAPPDATA", nullptr, 0);
-    if (needed == 0) return install_folder_from(std::nullopt);
-    std::wstring value(needed, L'\0');
-    const DWORD n = GetEnvironmentVariableW(L"LOCALAPPDATA", value.data(), needed);
-    if (n == 0 || n >= needed) return install_folder_from(std::nullopt);
-    value.resize(n);
-    return install_folder_from(std::filesystem::path(value));
+    const auto value = win::environment_variable(L"LOCALAPPDATA");
+    if (!value) return install_folder_from(std::nullopt);
+    return install_folder_from(std::filesystem::path(*value));
 }
 
 Result<std::filesystem::path> executable_path() {

@@ -29,10 +29,7 @@ constexpr UINT kWallpaperPathUnits = 32768;
 constexpr UINT kUpdateAndBroadcast = SPIF_UPDATEINIFILE | SPIF_SENDWININICHANGE;
 constexpr std::size_t kMaxRegistryUnits = std::size_t{1} << 31;
 
-struct KeyCloser {
-    void operator()(HKEY key) const { RegCloseKey(key); }
-};
-using UniqueKey = std::unique_ptr<std::remove_pointer_t<HKEY>, KeyCloser>;
+using win::UniqueKey;
 
 Error system_error_of(DWORD code) { return file_system_error(std::error_code(static_cast<int>(code), std::system_category())); }
 

@@ -4,23 +4,13 @@
 
 #include "autostart.h"
 #include "file_util/win.h"
+#include "ipc/process_win.h"
 #include "settings/settings.h"
 
 namespace veltrane {
 namespace {
 
-constexpr DWORD kNoWindow = 0x08000000;  // CREATE_NO_WINDOW
 constexpr DWORD kMaxRunValueBytes = 65536;
-
-std::optional<std::wstring> environment_variable(const wchar_t* name) {
-    const DWORD needed = GetEnvironmentVariableW(name, nullptr, 0);
-    if (needed == 0) return std::nullopt;
-    std::wstring value(needed, L'\0');
-    const DWORD n = GetEnvironmentVariableW(name, value.data(), needed);
-    if (n == 0 || n >= needed) return std::nullopt;
-    value.resize(n);
-    return value;
-}
 
 std::wstring wide(std::u16string_view text) { return std::wstring(text.begin(), text.end()); }
 std::u16string utf16(std::wstring_view text) { return std::u16string(text.begin(), text.end()); }
@@ -46,7 +36,7 @@ bool run_to_success(const std::filesystem::path& program, std::u16string command
     PROCESS_INFORMATION info{};
     std::wstring line = wide(command);
     std::wstring env = wide(environment);
-    if (!CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE, kNoWindow | CREATE_UNICODE_ENVIRONMENT,
+    if (!CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE, ipc::kNoWindowFlag | CREATE_UNICODE_ENVIRONMENT,
                         env.data(), nullptr, &startup, &info)) {
         return false;
     }
@@ -59,17 +49,18 @@ bool run_to_success(const std::filesystem::path& program, std::u16string command
 
 std::u16string path_text(const std::filesystem::path& path) { return utf16(path.wstring()); }
 
-}  // namespace
-
-Result<UniqueKey> open_run_key() {
+// The Run key with set-value access, created when missing.
+Result<win::UniqueKey> open_run_key() {
     HKEY key = nullptr;
     const LSTATUS status =
         RegCreateKeyExW(HKEY_CURRENT_USER, kRunKeyPath, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr);
     if (status != ERROR_SUCCESS) {
         return Error{"자동 시작 키를 열지 못했습니다. (오류 " + std::to_string(status) + ")", static_cast<std::uint32_t>(status)};
     }
-    return UniqueKey(key);
+    return win::UniqueKey(key);
 }
+
+}  // namespace
 
 Status enable_autostart(const std::filesystem::path& executable) {
     const std::wstring command = wide(autostart_command(executable));
@@ -116,14 +107,14 @@ bool is_autostart_enabled() {
 }
 
 std::optional<std::filesystem::path> start_menu_shortcut_path() {
-    const auto app_data = environment_variable(L"APPDATA");
+    const auto app_data = win::environment_variable(L"APPDATA");
     return shortcut_path_from(app_data ? std::optional<std::filesystem::path>(*app_data) : std::nullopt);
 }
 
 Status create_start_menu_shortcut(const std::filesystem::path& executable, const std::filesystem::path& working_folder) {
     const auto link = start_menu_shortcut_path();
     if (!link) return make_error("시작 메뉴 폴더 경로를 확인하지 못했습니다.");
-    const auto system_root = environment_variable(L"SystemRoot");
+    const auto system_root = win::environment_variable(L"SystemRoot");
     if (!system_root) return make_error("Windows 경로를 찾지 못했습니다.");
     const std::filesystem::path program = powershell_path(*system_root);
     const std::u16string environment =

@@ -6,38 +6,11 @@
 
 #include <filesystem>
 #include <optional>
-#include <utility>
 
 #include "file_util/result.h"
 
 namespace veltrane {
 
-// Owns an open registry key; closed exactly once.
-class UniqueKey {
-public:
-    UniqueKey() = default;
-    explicit UniqueKey(HKEY key) : key_(key) {}
-    UniqueKey(UniqueKey&& o) noexcept : key_(std::exchange(o.key_, nullptr)) {}
-    UniqueKey& operator=(UniqueKey&& o) noexcept {
-        if (this != &o) {
-            reset();
-            key_ = std::exchange(o.key_, nullptr);
-        }
-        return *this;
-    }
-    ~UniqueKey() { reset(); }
-    HKEY get() const { return key_; }
-    void reset() {
-        if (key_) RegCloseKey(key_);
-        key_ = nullptr;
-    }
-
-private:
-    HKEY key_ = nullptr;
-};
-
-// The Run key with set-value access, created when missing.
-Result<UniqueKey> open_run_key();
 Status enable_autostart(const std::filesystem::path& executable);
 // A missing value is no failure.
 Status disable_autostart();

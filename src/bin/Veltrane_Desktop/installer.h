@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "file_util/result.h"
+#include "spotlight/spotlight.h"
 
 namespace veltrane {
 
@@ -16,7 +17,7 @@ namespace veltrane {
 inline constexpr const char* kInstallFiles[] = {"Veltrane_Desktop.exe", "Veltrane_Desktop.png", "Veltrane_Desktop.txt",
                                                 "Veltrane_Desktop.ttf"};
 // The black and Spotlight modes' record of the user's wallpaper settings outlives a reinstall.
-inline constexpr const char* kKeptFileName = "Veltrane_Desktop.wallpaper-backup";
+inline constexpr const char* kKeptFileName = kWallpaperBackupFile;
 
 // The required file (or the "필수 파일이 없습니다." error), then the optional ones that are
 // regular files in the source.
