@@ -50,22 +50,20 @@ bool store_download(const fs::path& folder, const Bytes& bytes, const fs::path& 
     return false;
 }
 
-enum class Placed { Yes, NextCandidate, Finish };
-
 // Applies (with apply-now) and publishes one stored picture under the wallpaper-change lock.
-Placed place(const fs::path& exe_folder, const std::string& url, const fs::path& target, bool apply_now) {
+void place(const fs::path& exe_folder, const std::string& url, const fs::path& target, bool apply_now) {
     auto lock = take_wallpaper_change_lock();
     if (!lock) {
         remove_quietly(target);
-        return Placed::Finish;
+        return;
     }
     if (!spotlight_enabled()) {
         remove_quietly(target);
-        return Placed::Finish;
+        return;
     }
     if (apply_now && (!save_wallpaper_backup(exe_folder) || !set_wallpaper_image(target))) {
         remove_quietly(target);
-        return Placed::Finish;
+        return;
     }
     // Written before the lock is released: a leave of the mode in between would otherwise
     // find no record to delete, and the one written after it would hold back the next
@@ -75,7 +73,6 @@ Placed place(const fs::path& exe_folder, const std::string& url, const fs::path&
                             std::string_view(format_spotlight_status(now.value_or(0), url, target)));
     lock.reset();
     (void)prune_spotlight_folder(exe_folder / kSpotlightFolder);
-    return Placed::Yes;
 }
 
 void fetch_candidates(const fs::path& exe_folder, bool apply_now) {
@@ -99,8 +96,6 @@ void fetch_candidates(const fs::path& exe_folder, bool apply_now) {
     }
 }
 
-void worker(bool apply_now, std::optional<fs::path> exe_folder) { fetch_spotlight(apply_now, exe_folder); }
-
 }  // namespace
 
 std::string spotlight_selection_url() { return std::string(build::kSpotlightOrigin) + kSelectionPath; }
@@ -123,7 +118,7 @@ bool spotlight_tick(const Settings& settings, bool just_became_spotlight, const 
     if (!claim_spotlight_worker()) return false;
     const bool apply_now = settings.method == DisplayMethod::TopLevel;
     try {
-        std::thread(worker, apply_now, exe_folder).detach();
+        std::thread(fetch_spotlight, apply_now, exe_folder).detach();
     } catch (...) {
         release_spotlight_worker();
         return false;

@@ -678,7 +678,6 @@ RECT window_rect_for(unsigned dpi) {
 
 void change_dpi(WindowState& s, unsigned dpi, const RECT& suggested) {
     s.current = current_choices(s);
-    const bool autostart = s.current.autostart;
     s.dpi = dpi;
     for (HWND child = GetWindow(s.window, GW_CHILD); child; child = GetWindow(s.window, GW_CHILD)) DestroyWindow(child);
     make_fonts(s);
@@ -686,7 +685,6 @@ void change_dpi(WindowState& s, unsigned dpi, const RECT& suggested) {
     SetWindowPos(s.window, nullptr, suggested.left, suggested.top, r.right - r.left, r.bottom - r.top,
                  SWP_NOZORDER | SWP_NOACTIVATE);
     build_controls(s);
-    s.current.autostart = autostart;
     update_save(s);
 }
 
@@ -756,8 +754,9 @@ bool keyboard(HWND window, MSG& msg) {
     if (!next) return true;
     HWND target = control_by_id(window, *next);
     if (*next >= ui::kFirstMonitorId) {
-        const int left = ui::scale(200 * (*next - ui::kFirstMonitorId), s->dpi);
-        const int right = left + ui::scale(192, s->dpi);
+        const ui::Rect card = ui::scale(ui::monitor_card_layout(*next - ui::kFirstMonitorId, false).card, s->dpi);
+        const int left = card.x;
+        const int right = card.x + card.width;
         int to = s->scroll;
         if (left < s->scroll) to = left;
         else if (right > s->scroll + s->range.page) to = right - s->range.page;
