@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <fstream>
 #include <sstream>
 
 #include "composition/composition_fixture.h"
@@ -107,17 +106,6 @@ void delete_run_value() {
         RegDeleteValueW(key, L"Veltrane_Desktop");
         RegCloseKey(key);
     }
-}
-
-std::string read_file(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-fs::path unix_file(const char* path) {
-    std::wstring p = win::to_wide(path);
-    for (auto& c : p) if (c == L'/') c = L'\\';
-    return fs::path(L"Z:" + p);
 }
 
 // The installed program with its font, no settings file and no Run value.
@@ -286,7 +274,7 @@ TEST(SettingsWindow, InstalledCopyOpensTheLaidOutWindowAndSavesTheChosenSettings
     EXPECT_EQ(text_of(box), "설정을 저장했습니다.\n\nWindows Spotlight는 서비스를 실행하면 내려받아 적용합니다.");
     press(box, IDOK);
     EXPECT_FALSE(IsWindowEnabled(save));
-    EXPECT_EQ(read_file(install / "Veltrane_Desktop.config"),
+    EXPECT_EQ(read_raw(install / "Veltrane_Desktop.config"),
               "method=top_level\nbackground=spotlight\nspotlight_wallpaper=on\n");
     EXPECT_EQ(run_value(), L"\"" + exe.wstring() + L"\" --run");
 
@@ -300,7 +288,7 @@ TEST(SettingsWindow, InstalledCopyOpensTheLaidOutWindowAndSavesTheChosenSettings
     EXPECT_EQ(run_value(), L"\"" + exe.wstring() + L"\" --run");
     EXPECT_EQ(answer_to_click(process, child(window, 7)), "이전 바탕화면으로 되돌렸습니다.");
     EXPECT_EQ(desktop_value(L"Wallpaper"), kUserWallpaper);
-    EXPECT_EQ(read_file(install / "Veltrane_Desktop.config"),
+    EXPECT_EQ(read_raw(install / "Veltrane_Desktop.config"),
               "method=top_level\nbackground=original\nspotlight_wallpaper=off\n");
     EXPECT_FALSE(IsWindowEnabled(save));
 
@@ -316,7 +304,7 @@ TEST(SettingsWindow, InstalledCopyOpensTheLaidOutWindowAndSavesTheChosenSettings
     // Saved while the service runs: the service composes instead of showing windows.
     click(child(window, 100));
     EXPECT_EQ(answer_to_click(process, save), "설정을 저장하고 적용했습니다.");
-    EXPECT_EQ(read_file(install / "Veltrane_Desktop.config"),
+    EXPECT_EQ(read_raw(install / "Veltrane_Desktop.config"),
               "method=wallpaper_composite\nbackground=original\nspotlight_wallpaper=off\n");
     EXPECT_TRUE(wait_until([] { return FindWindowW(ipc::kLayerClass, nullptr) == nullptr; }));
     EXPECT_TRUE(wait_until([&] {

@@ -5,20 +5,16 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 
 #include "composition/composition_fixture.h"
 #include "file_util/text.h"
 #include "ipc/ipc.h"
 #include "ipc/process_win.h"
 #include "program_boxes.h"
-#include "release.h"
 #include "settings/settings.h"
 #include "support/test_paths.h"
-#include "sync/download.h"
 #include "sync/server_fixture.h"
-#include "test_signing_key.h"
-#include "update_test_paths.h"
+#include "update_wine_support.h"
 #include "update/apply_update.h"
 #include "update/update_check.h"
 #include "update/update_state.h"
@@ -33,13 +29,6 @@ using win::UniqueHandle;
 
 const BuildVersion kOld{20261019, 230507};
 const BuildVersion kNew{20261020, 101010};
-
-void publish(const fs::path& executable, const fs::path& font) {
-    publish::SecretSeed seed{};
-    std::memcpy(seed.data(), kTestSigningSeed, seed.size());
-    const auto published = publish::publish_release({server_root(), executable, font}, seed);
-    ASSERT_TRUE(published) << published.error().message;
-}
 
 UpdateState final_state(const fs::path& folder) {
     UpdateState record;
@@ -101,7 +90,7 @@ TEST_F(InstalledProgram, TheServiceUpdatesItselfToTheNewerRelease) {
     record.status = UpdateStatus::Failed;
     ASSERT_TRUE(write_update_state(record, install / kUpdateStateFile).ok());
     write_raw(scratch / "new.ttf", "a newer font");
-    publish(unix_file(VELTRANE_NEW_PROGRAM), scratch / "new.ttf");
+    ASSERT_EQ(publish_test_release(unix_file(VELTRANE_NEW_PROGRAM), scratch / "new.ttf"), "");
 
     ASSERT_TRUE(start_service_and_wait(install / kInstalledExecutableName, install).ok());
     const DWORD old_service = service_pid();
@@ -128,11 +117,8 @@ TEST_F(InstalledProgram, AnUpdaterEndedAfterAnyStepLeavesAProgramThatStarts) {
     const std::string old_exe = read_raw(test_program("service_standin_old.exe"));
     const std::string new_exe = read_raw(test_program("service_standin_new.exe"));
     write_raw(scratch / "new.ttf", "new font");
-    publish(test_program("service_standin_new.exe"), scratch / "new.ttf");
-    CheckInputs inputs;
-    inputs.fetch = [](const std::string& url, std::uint64_t limit) { return download_bytes(url, limit); };
-    inputs.windows_build = [] { return std::optional<std::uint32_t>(19045); };
-    inputs.running = kOld;
+    ASSERT_EQ(publish_test_release(test_program("service_standin_new.exe"), scratch / "new.ttf"), "");
+    const CheckInputs inputs = real_check_inputs(kOld);
 
     for (int step : {2, 3, 4, 5, 6, 7, 8, 10, 11}) {
         SCOPED_TRACE("ended after step " + std::to_string(step));

@@ -6,11 +6,8 @@
 
 #include "support/child_process.h"
 #include "../sync/server_fixture.h"
-#include "release.h"
 #include "support/test_paths.h"
-#include "sync/download.h"
-#include "test_signing_key.h"
-#include "update_test_paths.h"
+#include "update_wine_support.h"
 #include "update/build_constants.h"
 #include "ipc/ipc.h"
 #include "settings/settings.h"
@@ -20,7 +17,6 @@
 using namespace veltrane;
 using veltrane::testing::Child;
 namespace vt = veltrane::testing;
-using vt::server_root;
 using vt::test_program;
 namespace fs = std::filesystem;
 
@@ -35,20 +31,10 @@ void publish_newer(const vt::ScratchDir& dir) {
     marker.replace(marker.find(old_ts), old_ts.size(), "version=20261020101010");
     vt::write_raw(dir / "new.exe", "MZ new build " + marker + std::string(1, '\0') + std::string(5000, 'x'));
     vt::write_raw(dir / "new.ttf", "new font bytes");
-    publish::SecretSeed seed{};
-    std::memcpy(seed.data(), vt::kTestSigningSeed, seed.size());
-    const auto published = publish::publish_release({server_root(), dir / "new.exe", dir / "new.ttf"}, seed);
-    ASSERT_TRUE(published) << published.error().message;
+    ASSERT_EQ(vt::publish_test_release(dir / "new.exe", dir / "new.ttf"), "");
 }
 
-CheckInputs real_inputs() {
-    CheckInputs in;
-    in.fetch = [](const std::string& url, std::uint64_t limit) { return download_bytes(url, limit); };
-    in.windows_build = [] { return std::optional<std::uint32_t>(19045); };
-    in.running = current_build_version();
-    return in;
-}
-
+CheckInputs real_inputs() { return vt::real_check_inputs(current_build_version()); }
 
 }  // namespace
 
@@ -95,11 +81,7 @@ struct Installation {
         vt::write_raw(folder / "standin-mode", mode);
         fs::copy_file(test_program("update_child.exe"), folder / "update_child.exe");
         vt::write_raw(folder / "new.ttf", "new font");
-        publish::SecretSeed seed{};
-        std::memcpy(seed.data(), vt::kTestSigningSeed, seed.size());
-        const auto published =
-            publish::publish_release({server_root(), test_program("service_standin_new.exe"), folder / "new.ttf"}, seed);
-        EXPECT_TRUE(published) << published.error().message;
+        EXPECT_EQ(vt::publish_test_release(test_program("service_standin_new.exe"), folder / "new.ttf"), "");
         EXPECT_TRUE(start_service_and_wait(folder / "Veltrane_Desktop.exe", folder));
     }
     ~Installation() { (void)ipc::stop_running_instances(); }
