@@ -1,34 +1,24 @@
 #!/usr/bin/env bash
 # A workstation syncing from the repository's nginx site under Wine: the Windows build's
-# veltrane-publish.exe publishes, nginx serves on the content server's test port with the
-# certificate the prefix trusts, and the sync child's generations are byte for byte the
-# published files, never a mix of two sets while sets are being published.
-#   nginx_sync_wine_test.sh BUILD PORT UNTRUSTED_PORT SPOTLIGHT_PORT
-# The content-server stand-in holds the same port; it is stopped for the test and started
-# again after it if it was running (the test holds the content_server lock).
-set -euo pipefail
+# veltrane-publish.exe publishes, nginx serves on a port of its own with the certificate the
+# prefix trusts, and the sync child (built with that port's origin) gets generations that are
+# byte for byte the published files, never a mix of two sets while sets are being published.
+#   nginx_sync_wine_test.sh BUILD PORT SYNC_CHILD.exe
+set -Eeuo pipefail
+trap 'echo "nginx_sync: failed at line $LINENO: $BASH_COMMAND" >&2' ERR
 build=$(cd "$1" && pwd)
 port=$2
-untrusted=$3
-spotlight=$4
+child=$3
 here=$(cd "$(dirname "$0")" && pwd)
 tools=$here/../../tools
 state=$build/nginx-sync
 run="$tools/wine/wine-run.sh $build"
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
 
-standin_was_running=0
-if [ -f "$build/content-server/pid" ] && kill -0 "$(cat "$build/content-server/pid")" 2>/dev/null; then
-    standin_was_running=1
-    standin=$(cat "$build/content-server/pid")
-    "$tools/content-server/control.sh" stop "$build" 0 0
-    for _ in $(seq 100); do kill -0 "$standin" 2>/dev/null || break; sleep 0.1; done
-fi
 publisher=
 finish() {
     if [ -n "$publisher" ]; then kill "$publisher" 2>/dev/null; wait "$publisher" 2>/dev/null || true; fi
     "$tools/nginx/control.sh" stop "$state/nginx" || true
-    if [ $standin_was_running = 1 ]; then "$tools/content-server/control.sh" start "$build" "$port" "$untrusted" "$spotlight"; fi
 }
 trap finish EXIT
 
@@ -54,8 +44,15 @@ publish() { # image text
 }
 $run "$build/tools/publish/veltrane-publish.exe" duty --site "$(winpath "$state/site")" --duty "$(winpath "$state/duty.txt")"
 publish a.png a.txt
-"$tools/nginx/control.sh" start "$state/nginx" "$port" "$state/site" "$build/content-server/tls" || { ss -ltnp | grep ":$port" >&2; exit 1; }
-cp "$build/tests/sync/sync_child.exe" "$state/ws/"
+"$tools/nginx/control.sh" start "$state/nginx" "$port" "$state/site" "$build/content-server/tls"
+cp "$child" "$state/ws/sync_child.exe"
+# A failed sync says nothing itself; what nginx saw tells why.
+sync_once() {
+    $run "$state/ws/sync_child.exe" run && return 0
+    echo "the sync failed; nginx's access log and error log:" >&2
+    tail -n 20 "$state/nginx/access.log" "$state/nginx/error.log" >&2 || true
+    return 1
+}
 
 # The published set, exactly: the current generation holds set A, the duty roster as given.
 check_generation() { # expected set letters
@@ -68,7 +65,7 @@ check_generation() { # expected set letters
     echo "generation $gen is not one published set ($*)" >&2
     return 1
 }
-$run "$state/ws/sync_child.exe" run
+sync_once
 check_generation a
 cmp "$state/ws/Veltrane_Desktop.duty.txt" "$state/duty.txt"
 
@@ -76,7 +73,7 @@ cmp "$state/ws/Veltrane_Desktop.duty.txt" "$state/duty.txt"
 (while true; do publish b.png b.txt && echo b >>"$state/published"; publish a.png a.txt && echo a >>"$state/published"; done) &
 publisher=$!
 for _ in 1 2 3 4; do
-    $run "$state/ws/sync_child.exe" run
+    sync_once
     check_generation a b
 done
 kill "$publisher"; wait "$publisher" 2>/dev/null || true; publisher=

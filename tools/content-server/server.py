@@ -180,7 +180,7 @@ def main():
     p.add_argument("--port", type=int, required=True)
     p.add_argument("--untrusted-port", type=int, required=True)
     p.add_argument("--spotlight-port", type=int, default=0)
-    p.add_argument("--lifetime", type=float, default=3600, help="stop by itself after this many seconds")
+    p.add_argument("--owner", type=int, default=0, help="stop by itself when this process ends")
     a = p.parse_args()
     Handler.root = a.root
     os.makedirs(a.root, exist_ok=True)
@@ -188,7 +188,9 @@ def main():
     serve(a.untrusted_port, os.path.join(a.tls, "rogue.pem"), os.path.join(a.tls, "rogue.key"))
     if a.spotlight_port:
         serve(a.spotlight_port, os.path.join(a.tls, "server.pem"), os.path.join(a.tls, "server.key"))
-    time.sleep(a.lifetime)
+    # A fixed lifetime would end it in the middle of a long first run; its starter's does not.
+    while not a.owner or os.path.exists(f"/proc/{a.owner}"):
+        time.sleep(1)
 
 
 if __name__ == "__main__":

@@ -2,11 +2,21 @@
 # Makes the test certificates once per build folder: a test CA that the Wine prefix trusts,
 # a server certificate for 127.0.0.1 and localhost signed by it, and a "rogue" pair signed by
 # a CA that nobody trusts.   tls.sh FOLDER
-set -euo pipefail
+# Several fixtures call it at once on a first run (each Wine runtime's set-up, the servers):
+# one makes the set in a scratch folder under a lock and renames it into place, so no caller
+# ever sees, trusts or serves a half-made or mixed set.
+set -Eeuo pipefail
+trap 'echo "tls.sh: failed at line $LINENO: $BASH_COMMAND" >&2' ERR
 dir=$1
 [ -f "$dir/.done" ] && exit 0
-mkdir -p "$dir"
-cd "$dir"
+mkdir -p "$(dirname "$dir")"
+exec 9>"$dir.lock"
+flock 9
+[ -f "$dir/.done" ] && exit 0
+rm -rf "$dir".new-*
+work=$(mktemp -d "$dir.new-XXXXXX")
+chmod 755 "$work"
+cd "$work"
 make_ca() { # name subject
     openssl req -x509 -newkey rsa:2048 -nodes -keyout "$1-ca.key" -out "$1-ca.pem" -days 3650 \
         -subj "/CN=$2" -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign,cRLSign" 2>/dev/null
@@ -23,3 +33,6 @@ make_leaf test server
 make_leaf rogue rogue
 openssl x509 -in test-ca.pem -outform der -out test-ca.der
 touch .done
+cd /
+rm -rf "$dir"
+mv "$work" "$dir"

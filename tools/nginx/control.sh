@@ -4,14 +4,24 @@
 #   control.sh start|stop STATE_FOLDER PORT SITE_FOLDER [TLS_FOLDER]
 # TLS_FOLDER (default STATE_FOLDER/tls) is made by tools/content-server/tls.sh; the Wine
 # tests pass the build's, whose CA the prefix trusts.
-set -euo pipefail
+# Start returns once the site serves with that certificate, or fails at once and says why.
+set -Eeuo pipefail
+trap 'echo "nginx control.sh: failed at line $LINENO: $BASH_COMMAND" >&2' ERR
 mode=$1
 mkdir -p "$2"
 state=$(cd "$2" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
+running() { [ -e "/proc/$1" ] && ! grep -q ') Z' "/proc/$1/stat" 2>/dev/null; }
 stop() {
-    [ -f "$state/nginx.pid" ] && kill "$(cat "$state/nginx.pid")" 2>/dev/null || true
-    for _ in $(seq 50); do [ -f "$state/nginx.pid" ] || break; sleep 0.1; done
+    [ -f "$state/nginx.pid" ] || return 0
+    local pid
+    pid=$(cat "$state/nginx.pid")
+    kill "$pid" 2>/dev/null || true
+    for _ in $(seq 100); do running "$pid" || break; sleep 0.1; done
+    if running "$pid"; then
+        echo "nginx $pid did not end" >&2
+        exit 1
+    fi
     rm -f "$state/nginx.pid"
 }
 case $mode in
@@ -44,13 +54,18 @@ http {
     include $state/veltrane-site.conf;
 }
 CONF
+    if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
+        echo "nginx: port $port is already in use:" >&2
+        ss -ltnp "sport = :$port" >&2 || true
+        exit 1
+    fi
     nginx -p "$state" -c "$state/nginx.conf" -e "$state/error.log"
-    for _ in $(seq 100); do
-        if python3 -c "import socket; socket.create_connection(('127.0.0.1', $port), 0.2)" 2>/dev/null; then exit 0; fi
-        sleep 0.1
-    done
-    echo "nginx did not start; see $state/error.log" >&2
-    exit 1
+    if ! python3 "$here/../content-server/ready.py" "$(cat "$state/nginx.pid")" 60 "$port=$tls/test-ca.pem"; then
+        echo "nginx did not serve; its error log ($state/error.log):" >&2
+        cat "$state/error.log" >&2
+        stop
+        exit 1
+    fi
     ;;
 stop)
     stop
