@@ -35,10 +35,17 @@ start_xvfb() {
         [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || break
     done
     Xvfb ":$n" -screen 0 "$screen" -nolisten tcp >"$state/xvfb.log" 2>&1 8>&- &
-    echo $! >"$state/xvfb.pid"
+    local pid=$!
+    echo $pid >"$state/xvfb.pid"
     echo ":$n" >"$state/display"
-    for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && { exec 8>&-; return; }; sleep 0.1; done
-    echo "Xvfb did not start on :$n" >&2
+    # Bounded for a loaded machine; a server that ended says why at once.
+    for _ in $(seq 300); do
+        [ -e "/tmp/.X11-unix/X$n" ] && { exec 8>&-; return; }
+        kill -0 $pid 2>/dev/null || break
+        sleep 0.1
+    done
+    echo "Xvfb did not start on :$n; its log:" >&2
+    cat "$state/xvfb.log" >&2
     exit 1
 }
 

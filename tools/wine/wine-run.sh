@@ -32,5 +32,22 @@ VELTRANE_TEST_ROOT=$dir
 
 wine "$build/tools/wine/veltrane_launcher.exe" "$(winpath "$(realpath "$program")")" "$@" 2> >(grep -v -e 'wine32 is missing' -e 'multiarch needs' -e 'dpkg --add-architecture' -e 'apt-get install wine32' >&2)
 code=$?
+
+# A program that the test started from its own folders and left running (a service, a
+# watchdog, a helper copy) would hold the prefix's named objects in every later test: it
+# gets a few seconds to end, then it is ended and named.
+left_running() {
+    local file c
+    for file in $(grep -l -a -i -F -- "$(winpath "$dir")\\" /proc/[0-9]*/cmdline 2>/dev/null); do
+        c=
+        { IFS= read -r -d '' c <"$file"; } 2>/dev/null || [ -n "$c" ] || continue
+        [[ $c == [A-Za-z]:\\* ]] && { file=${file#/proc/}; echo "${file%/cmdline}"; }
+    done
+}
+for _ in $(seq 20); do [ -z "$(left_running)" ] && break; sleep 0.5; done
+for pid in $(left_running); do
+    echo "wine-run: ended what the test left running: $(tr '\0' ' ' <"/proc/$pid/cmdline")" >&2
+    kill -KILL "$pid" 2>/dev/null
+done
 [ $code -eq 0 ] && rm -rf "$dir"
 exit $code
