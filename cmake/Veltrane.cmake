@@ -112,7 +112,7 @@ function(veltrane_constants variant)
   set(VELTRANE_CONST_SPOTLIGHT_ORIGIN "${C_SPOTLIGHT_ORIGIN}")
   veltrane_signing_key_constants(${C_SIGNING_KEY})
   set(out ${CMAKE_BINARY_DIR}/generated/build_constants_${variant}.cpp)
-  configure_file(${PROJECT_SOURCE_DIR}/src/update/build_constants.cpp.in ${out} @ONLY)
+  configure_file(${PROJECT_SOURCE_DIR}/src/build_info/build_constants.cpp.in ${out} @ONLY)
   # An object library: its object is linked wherever it is named, whatever the order of
   # the static libraries that use it.
   add_library(veltrane_constants_${variant} OBJECT ${out})
@@ -163,7 +163,7 @@ function(veltrane_stamped_constants exe)
   veltrane_signing_key_constants(${key})
 
   set(cpp ${CMAKE_CURRENT_BINARY_DIR}/${S_LIBRARY}.cpp)
-  set(template ${VELTRANE_CMAKE_DIR}/../src/update/build_constants.cpp.in)
+  set(template ${VELTRANE_CMAKE_DIR}/../src/build_info/build_constants.cpp.in)
   set(script ${VELTRANE_CMAKE_DIR}/stamp_build.cmake)
   # An object library: its object is linked wherever it is named, whatever the order of
   # the static libraries that use it.

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string>
 
-#include "update/build_version.h"
+#include "build_info/build_version.h"
 
 namespace veltrane::ipc {
 

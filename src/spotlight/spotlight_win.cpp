@@ -9,8 +9,8 @@
 #include "spotlight/spotlight.h"
 #include "spotlight/spotlight_state.h"
 #include "spotlight/spotlight_win.h"
-#include "sync/download.h"
-#include "update/build_constants.h"
+#include "download/download.h"
+#include "build_info/build_constants.h"
 
 namespace veltrane {
 namespace fs = std::filesystem;

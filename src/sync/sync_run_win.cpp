@@ -5,9 +5,9 @@
 #include "image/png_image.h"
 #include "ipc/ipc.h"
 #include "settings/settings.h"
-#include "sync/download.h"
+#include "download/download.h"
 #include "sync/sync_run.h"
-#include "update/build_constants.h"
+#include "build_info/build_constants.h"
 
 namespace veltrane {
 

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "file_util/result.h"
-#include "update/build_version.h"
+#include "build_info/build_version.h"
 
 namespace veltrane {
 

@@ -3,7 +3,7 @@
 #include <sodium.h>
 
 #include "file_util/text.h"
-#include "update/build_constants.h"
+#include "build_info/build_constants.h"
 
 namespace veltrane {
 namespace fs = std::filesystem;

@@ -7,7 +7,7 @@
 #include "ipc/ipc.h"
 #include "ipc/process_win.h"
 #include "settings/settings.h"
-#include "sync/download.h"
+#include "download/download.h"
 #include "update/update_check.h"
 
 namespace veltrane {

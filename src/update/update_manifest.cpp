@@ -7,7 +7,7 @@
 
 #include "file_util/text.h"
 #include "file_util/white_space.h"
-#include "update/build_constants.h"
+#include "build_info/build_constants.h"
 
 namespace veltrane {
 namespace {

@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "update/build_version.h"
+#include "build_info/build_version.h"
 
 namespace veltrane {
 

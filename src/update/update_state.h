@@ -12,7 +12,7 @@
 
 #include "file_util/local_time.h"
 #include "file_util/result.h"
-#include "update/build_version.h"
+#include "build_info/build_version.h"
 
 namespace veltrane {
 

@@ -6,7 +6,7 @@
 #include "key_file.h"
 #include "release.h"
 #include "support/test_paths.h"
-#include "update/build_constants.h"
+#include "build_info/build_constants.h"
 
 using namespace veltrane;
 using namespace veltrane::publish;

@@ -14,7 +14,7 @@
 #include "spotlight/spotlight_state.h"
 #include "spotlight/spotlight_win.h"
 #include "sync/server_fixture.h"
-#include "update/build_constants.h"
+#include "build_info/build_constants.h"
 
 namespace veltrane {
 namespace {

@@ -3,7 +3,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "update/build_constants.h"
+#include "build_info/build_constants.h"
 
 namespace veltrane::testing {
 namespace {

@@ -12,7 +12,7 @@
 
 #include "ipc/ipc.h"
 #include "settings/settings.h"
-#include "update/build_version.h"
+#include "build_info/build_version.h"
 
 namespace {
 

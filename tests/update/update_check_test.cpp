@@ -8,7 +8,7 @@
 #include "support/test_paths.h"
 #include "test_signing_key.h"
 #include "update/apply_update.h"
-#include "update/build_constants.h"
+#include "build_info/build_constants.h"
 
 using namespace veltrane;
 namespace vt = veltrane::testing;

@@ -8,7 +8,7 @@
 #include "../sync/server_fixture.h"
 #include "support/test_paths.h"
 #include "update_wine_support.h"
-#include "update/build_constants.h"
+#include "build_info/build_constants.h"
 #include "ipc/ipc.h"
 #include "settings/settings.h"
 #include "update/apply_update.h"

@@ -6,7 +6,7 @@
 #include <map>
 
 #include "test_signing_key.h"
-#include "update/build_constants.h"
+#include "build_info/build_constants.h"
 
 using namespace veltrane;
 using namespace veltrane::testing;

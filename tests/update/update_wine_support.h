@@ -10,7 +10,7 @@
 #include <string>
 
 #include "release.h"
-#include "sync/download.h"
+#include "download/download.h"
 #include "test_signing_key.h"
 #include "update/update_check.h"
 

@@ -19,7 +19,7 @@
 #include "spotlight/spotlight_win.h"
 #include "sync/sync_run.h"
 #include "sync/sync_service.h"
-#include "update/build_version.h"
+#include "build_info/build_version.h"
 #include "update/update_check.h"
 #include "wallpaper/compose_win.h"
 #include "wallpaper/desktop_wallpaper_win.h"

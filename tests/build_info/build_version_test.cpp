@@ -1,4 +1,4 @@
-#include "update/build_version.h"
+#include "build_info/build_version.h"
 
 #include <gtest/gtest.h>
 

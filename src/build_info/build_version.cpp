@@ -1,10 +1,10 @@
-#include "update/build_version.h"
+#include "build_info/build_version.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
 
-#include "update/build_constants.h"
+#include "build_info/build_constants.h"
 
 namespace veltrane {
 namespace {

@@ -1,3 +1,5 @@
+// The build information module, a leaf that every other module may use: the build version
+// here and the build-time constants (build_constants.h).
 // The build version: the date and time the program was built. It names the service-ready
 // event, is compared with the update manifest's version, names release folders and is shown
 // in the status line. Two text forms: the version text "20261019.230507.0" and the build

@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "file_util/win.h"
-#include "sync/download.h"
+#include "download/download.h"
 
 namespace veltrane {
 namespace {

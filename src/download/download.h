@@ -1,6 +1,7 @@
-// HTTPS downloads for content sync, the Spotlight background and the update check: one GET,
-// 30-second time-outs, status 200 only, at most `limit` bytes of body, no retry. Failures
-// carry no detail: every caller turns them into its own outcome.
+// The download module: every HTTP request the program makes (content sync, the Spotlight
+// background, the update check and releases) goes through here. One GET, 30-second time-outs,
+// status 200 only, at most `limit` bytes of body, no retry. Failures carry no detail: every
+// caller turns them into its own outcome.
 #pragma once
 
 #include <cstdint>

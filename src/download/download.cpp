@@ -1,4 +1,4 @@
-#include "sync/download.h"
+#include "download/download.h"
 
 #include <utility>
 

@@ -1,10 +1,10 @@
 #include <windows.h>
 
-#include "sync/download.h"
+#include "download/download.h"
 
 #include <gtest/gtest.h>
 
-#include "server_fixture.h"
+#include "../sync/server_fixture.h"
 
 using namespace veltrane;
 using veltrane::testing::ContentServer;

@@ -29,7 +29,7 @@ function(build_version result)
 endfunction()
 
 function(configure)
-  run(${CMAKE_COMMAND} -E env --unset=SOURCE_DATE_EPOCH ${CMAKE_COMMAND} -S ${SOURCE}/tests/update/stamp_project
+  run(${CMAKE_COMMAND} -E env --unset=SOURCE_DATE_EPOCH ${CMAKE_COMMAND} -S ${SOURCE}/tests/build_info/stamp_project
       -B ${build} -G ${GENERATOR} -DVELTRANE_SOURCE=${SOURCE} -DPART_SOURCE=${part} ${ARGN})
 endfunction()
 

@@ -1,6 +1,6 @@
 #include <cstdio>
 
-#include "update/build_constants.h"
+#include "build_info/build_constants.h"
 
 int part();
 
