@@ -57,11 +57,17 @@ std::optional<std::string> decode_utf16be(std::span<const std::uint8_t> bytes) {
     return utf16_to_utf8(units);
 }
 
+// NULs and white space may alternate at either end ("Name\0 "); a NUL left at the front
+// would end the name for GDI.
 std::string clean_name(const std::string& name) {
     std::string_view v = name;
-    while (!v.empty() && v.front() == '\0') v.remove_prefix(1);
-    while (!v.empty() && v.back() == '\0') v.remove_suffix(1);
-    return std::string(trim_white_space(v));
+    for (std::size_t before = v.size() + 1; v.size() != before;) {
+        before = v.size();
+        while (!v.empty() && v.front() == '\0') v.remove_prefix(1);
+        while (!v.empty() && v.back() == '\0') v.remove_suffix(1);
+        v = trim_white_space(v);
+    }
+    return std::string(v);
 }
 
 int score(std::uint32_t platform, std::uint32_t encoding, std::uint32_t language, std::uint32_t name_id) {

@@ -66,6 +66,8 @@ TEST(FontFamily, UnusableNamesAreSkipped) {
     EXPECT_EQ(family_of(make_font({blank, fallback})), "Fallback");
     const NameRecord padded{3, 1, 0x0409, 16, utf16be(u"\0\0  Nanum Test \u3000\0"s)};
     EXPECT_EQ(family_of(make_font({padded, fallback})), "Nanum Test");
+    const NameRecord mixed{3, 1, 0x0409, 16, utf16be(u" \0Mixed\0 "s)};
+    EXPECT_EQ(family_of(make_font({mixed, fallback})), "Mixed");
     EXPECT_EQ(family_of(make_font({NameRecord{3, 1, 0x0409, 1, ""}})), "error: " + kNoFamily);
 }
 
