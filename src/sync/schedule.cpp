@@ -44,6 +44,13 @@ T parse_decimal_or_zero(std::string_view s) {
     return v;
 }
 
+// Ten digits, as the reader wants them, also for a year written with leading zeros.
+std::string slot_text(std::uint64_t slot) {
+    std::string text = std::to_string(slot);
+    if (text.size() < 10) text.insert(0, 10 - text.size(), '0');
+    return text;
+}
+
 }  // namespace
 
 std::optional<std::uint64_t> current_sync_slot(const LocalTime& now) {
@@ -117,7 +124,7 @@ SyncRetry parse_sync_retry(std::string_view text) {
 }
 
 std::string format_sync_retry(const SyncRetry& r) {
-    return format_record({{"slot", r.slot ? std::to_string(*r.slot) : std::string()},
+    return format_record({{"slot", r.slot ? slot_text(*r.slot) : std::string()},
                           {"succeeded", r.succeeded ? "1" : "0"},
                           {"attempts", std::to_string(r.attempts)},
                           {"last_attempt", std::to_string(r.last_attempt)}});

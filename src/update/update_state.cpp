@@ -55,6 +55,13 @@ std::optional<std::uint64_t> parse_slot(std::string_view text) {
     return v;
 }
 
+// Ten digits, as parse_slot wants them, also for a year written with leading zeros.
+std::string slot_text(std::uint64_t slot) {
+    std::string text = std::to_string(slot);
+    if (text.size() < 10) text.insert(0, 10 - text.size(), '0');
+    return text;
+}
+
 }  // namespace
 
 std::string_view update_status_name(UpdateStatus status) { return entry_of(status).name; }
@@ -84,7 +91,7 @@ UpdateState parse_update_state(std::string_view text) {
 
 std::string format_update_state(const UpdateState& state) {
     std::string out;
-    out += "last_automatic_slot=" + (state.last_automatic_slot ? std::to_string(*state.last_automatic_slot) : "") + "\n";
+    out += "last_automatic_slot=" + (state.last_automatic_slot ? slot_text(*state.last_automatic_slot) : "") + "\n";
     out += "staged_build=" + (state.staged_build ? format_build_version(*state.staged_build) : "") + "\n";
     out += "status=" + std::string(update_status_name(state.status)) + "\n";
     out += "attempts=" + std::to_string(state.attempts) + "\n";

@@ -97,4 +97,5 @@ TEST(SyncRetryRecord, RoundTripsAndReadsBadValuesAsDefaults) {
     EXPECT_EQ(odd.last_attempt, 0u);
     EXPECT_TRUE(parse_sync_retry("succeeded=1\r\n").succeeded);
     EXPECT_EQ(parse_sync_retry("slot=2026120716\r\n").slot, 2026120716u);
+    EXPECT_EQ(format_sync_retry(parse_sync_retry("slot=0026120716")).substr(0, 16), "slot=0026120716\n");
 }

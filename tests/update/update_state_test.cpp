@@ -30,6 +30,8 @@ TEST(UpdateState, ParseRules) {
     EXPECT_FALSE(parse_update_state("last_automatic_slot=2026102110").last_automatic_slot);
     EXPECT_FALSE(parse_update_state("last_automatic_slot=026102109").last_automatic_slot);
     EXPECT_EQ(parse_update_state("last_automatic_slot=2026102121").last_automatic_slot, 2026102121u);
+    EXPECT_EQ(format_update_state(parse_update_state("last_automatic_slot=0026102121")).substr(0, 31),
+              "last_automatic_slot=0026102121\n");
     EXPECT_EQ(parse_update_state("staged_version=20261019.230507.0").staged_build, (BuildVersion{20261019, 230507}));
     EXPECT_FALSE(parse_update_state("staged_build=20261019.230507.0\nstaged_version=x").staged_build);
     EXPECT_FALSE(parse_update_state("staged_build= 20261019.230507.0").staged_build);
