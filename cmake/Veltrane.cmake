@@ -24,6 +24,13 @@ set(VELTRANE_TEST_NGINX_PORT 47463 CACHE STRING "Loopback port of the tests' ngi
 # The public key of the tests' fixed signing seed (tests/update/test_signing_key.h).
 set(VELTRANE_TEST_SIGNING_KEY 73276b5c5bae77374a8a156fdfebcda19d104f106722f9e398f501bc170ccd8f)
 
+# The fuzz build (clang only): the portable modules with libFuzzer's coverage and the
+# targets in fuzz/, instead of the programs and tests.
+option(VELTRANE_FUZZ "Build the libFuzzer targets instead of the programs and tests" OFF)
+if(VELTRANE_FUZZ AND (VELTRANE_WINDOWS OR NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang"))
+  message(FATAL_ERROR "VELTRANE_FUZZ needs the host build with clang (-DCMAKE_CXX_COMPILER=clang++)")
+endif()
+
 set(VELTRANE_WARNINGS -Wall -Wextra -Wpedantic -Werror)
 
 # Every project target gets these; dependencies are built elsewhere without -Werror.
@@ -35,7 +42,12 @@ function(veltrane_target_defaults target)
                                _WIN32_WINNT=0x0A00 WINVER=0x0A00)
     target_link_options(${target} PUBLIC -static)
   else()
-    target_compile_options(${target} PUBLIC -fsanitize=address,undefined -fno-omit-frame-pointer
+    set(sanitizers address,undefined)
+    if(VELTRANE_FUZZ)
+      # Coverage hooks in every project library; only the fuzz targets link libFuzzer's main.
+      set(sanitizers fuzzer-no-link,address,undefined)
+    endif()
+    target_compile_options(${target} PUBLIC -fsanitize=${sanitizers} -fno-omit-frame-pointer
                            -fno-sanitize-recover=undefined)
     target_link_options(${target} PUBLIC -fsanitize=address,undefined)
   endif()

@@ -9,6 +9,7 @@ packages=(
     g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
     libz-mingw-w64-dev
     libpng-dev zlib1g-dev libsodium-dev nlohmann-json3-dev libgtest-dev googletest
+    clang-14 libclang-rt-14-dev
     wine wine64 xvfb xauth x11-apps
     fonts-nanum fonts-dejavu-core fontconfig imagemagick openssl nginx
     autoconf automake libtool dpkg-dev
