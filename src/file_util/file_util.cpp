@@ -103,6 +103,8 @@ Status replace_file(const std::filesystem::path& source, const std::filesystem::
     return native::move_replacing(source, target);
 }
 
+Status remove_tree(const std::filesystem::path& path) { return native::remove_tree(path); }
+
 Status write_file_atomic(const std::filesystem::path& target, std::span<const std::uint8_t> bytes) {
     const auto temp = temp_path_for(target);
     Status status = write_and_flush(temp, bytes);

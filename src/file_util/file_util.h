@@ -50,6 +50,11 @@ Status copy_file_atomic(const std::filesystem::path& source, const std::filesyst
 // afterwards, or a download that is then moved with replace_file.
 Status write_file_synced(const std::filesystem::path& path, std::span<const std::uint8_t> bytes);
 
+// Deletes a folder and everything in it, or a file; nothing missing is no error. A junction,
+// symbolic link or mount point is removed as one entry and never entered, so nothing behind
+// it is touched. Goes on past an entry it cannot delete and returns the first error.
+Status remove_tree(const std::filesystem::path& path);
+
 // True only when the size from the file's metadata and its SHA-256 both match.
 Result<bool> file_matches_digest(const std::filesystem::path& path, const ExpectedDigest& expected);
 

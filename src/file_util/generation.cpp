@@ -4,6 +4,7 @@
 #include <system_error>
 #include <vector>
 
+#include "file_util/file_util.h"
 #include "file_util/text.h"
 
 namespace veltrane {
@@ -33,7 +34,7 @@ void remove_staging_folders(const fs::path& folder) {
     for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
         if (path_to_utf8(it->path().filename()).rfind(".staging-", 0) == 0) stale.push_back(it->path());
     }
-    for (const auto& p : stale) fs::remove_all(p, ec);
+    for (const auto& p : stale) (void)remove_tree(p);
 }
 
 }  // namespace veltrane

@@ -39,6 +39,8 @@ private:
 // MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH on Windows; rename on the host.
 Status move_replacing(const std::filesystem::path& source, const std::filesystem::path& target);
 void remove_quietly(const std::filesystem::path& path);
+// A folder with everything in it, or a file; a link is removed as one entry, never entered.
+Status remove_tree(const std::filesystem::path& path);
 std::uint32_t current_process_id();
 
 // The system's text for an error code, then " (os error N)".

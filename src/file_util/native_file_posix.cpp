@@ -84,6 +84,14 @@ Status move_replacing(const std::filesystem::path& source, const std::filesystem
 
 void remove_quietly(const std::filesystem::path& path) { ::unlink(path.c_str()); }
 
+// The host's remove_all never follows a symbolic link.
+Status remove_tree(const std::filesystem::path& path) {
+    std::error_code ec;
+    std::filesystem::remove_all(path, ec);
+    if (ec) return os_error(static_cast<std::uint32_t>(ec.value()));
+    return {};
+}
+
 std::uint32_t current_process_id() { return static_cast<std::uint32_t>(::getpid()); }
 
 }  // namespace native

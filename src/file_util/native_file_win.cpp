@@ -1,5 +1,8 @@
 #include <windows.h>
 
+#include <string>
+#include <vector>
+
 #include "file_util/native_file.h"
 #include "file_util/text.h"
 #include "file_util/win.h"
@@ -97,6 +100,73 @@ Status move_replacing(const std::filesystem::path& source, const std::filesystem
 }
 
 void remove_quietly(const std::filesystem::path& path) { DeleteFileW(path.c_str()); }
+
+namespace {
+
+struct FindHandle {
+    HANDLE h;
+    ~FindHandle() {
+        if (h != INVALID_HANDLE_VALUE) FindClose(h);
+    }
+};
+
+struct Entry {
+    std::wstring path;
+    DWORD attributes;
+};
+
+// The whole listing first, so no deletion runs under an open enumeration.
+Result<std::vector<Entry>> list_folder(const std::wstring& folder) {
+    std::vector<Entry> entries;
+    WIN32_FIND_DATAW data;
+    FindHandle find{FindFirstFileExW((folder + L"\\*").c_str(), FindExInfoBasic, &data, FindExSearchNameMatch, nullptr, 0)};
+    if (find.h == INVALID_HANDLE_VALUE) {
+        const DWORD code = GetLastError();
+        if (code == ERROR_FILE_NOT_FOUND) return entries;
+        return os_error(code);
+    }
+    do {
+        const std::wstring name = data.cFileName;
+        if (name != L"." && name != L"..") entries.push_back({folder + L"\\" + name, data.dwFileAttributes});
+    } while (FindNextFileW(find.h, &data));
+    if (const DWORD code = GetLastError(); code != ERROR_NO_MORE_FILES) return os_error(code);
+    return entries;
+}
+
+void keep_first(Status& first, Status next) {
+    if (first && !next) first = std::move(next);
+}
+
+// A link to a folder goes with RemoveDirectoryW, which deletes the link and not its target.
+Status remove_entry(const std::wstring& path, DWORD attributes) {
+    Status result;
+    const bool folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    const bool link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    if (folder && !link) {
+        auto entries = list_folder(path);
+        if (!entries) return entries.take_error();
+        for (const auto& e : *entries) keep_first(result, remove_entry(e.path, e.attributes));
+    }
+    if (attributes & FILE_ATTRIBUTE_READONLY) SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    const bool removed = folder ? RemoveDirectoryW(path.c_str()) : DeleteFileW(path.c_str());
+    if (!removed) {
+        const DWORD code = GetLastError();
+        if (code != ERROR_FILE_NOT_FOUND && code != ERROR_PATH_NOT_FOUND) keep_first(result, os_error(code));
+    }
+    return result;
+}
+
+}  // namespace
+
+Status remove_tree(const std::filesystem::path& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD code = GetLastError();
+        if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) return {};
+        return os_error(code);
+    }
+    return remove_entry(path.wstring(), attributes);
+}
 
 std::uint32_t current_process_id() { return GetCurrentProcessId(); }
 

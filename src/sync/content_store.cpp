@@ -71,9 +71,7 @@ std::size_t prune_generations(const fs::path& exe_folder) {
     for (const auto& g : generations) {
         if (excess == 0) break;
         if (current && g.name == *current) continue;
-        std::error_code ec;
-        fs::remove_all(g.path, ec);
-        if (!ec) --excess;
+        if (remove_tree(g.path)) --excess;
     }
     return list_generations(exe_folder).size();
 }

@@ -57,16 +57,16 @@ bool publish(const fs::path& exe_folder, const std::string& generation, const By
     if (ec) return false;
     if (!fs::create_directory(staging, ec) || ec) return false;
     if (!write_file_synced(staging / kContentImageFile, image) || !write_file_synced(staging / kContentTextFile, as_bytes(text))) {
-        fs::remove_all(staging, ec);
+        (void)remove_tree(staging);
         return false;
     }
     fs::rename(staging, target, ec);
     if (ec) {
-        fs::remove_all(staging, ec);
+        (void)remove_tree(staging);
         return false;
     }
     if (!write_file_atomic(exe_folder / kCurrentPointerFile, generation)) {
-        fs::remove_all(target, ec);
+        (void)remove_tree(target);
         return false;
     }
     return true;

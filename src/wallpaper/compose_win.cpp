@@ -209,10 +209,7 @@ struct OutputFolder {
     fs::path published;
 };
 
-void remove_quietly(const fs::path& folder) {
-    std::error_code ec;
-    fs::remove_all(folder, ec);
-}
+void remove_quietly(const fs::path& folder) { (void)remove_tree(folder); }
 
 // Leftovers of an interrupted composition go first; their names never collide with ours.
 Result<OutputFolder> create_output_folder(const fs::path& content_folder) {

@@ -169,8 +169,7 @@ Result<RestoreOutcome> restore_from_record(const fs::path& install_folder, const
     auto complete = put_back_wallpapers(**desktop, *state, *monitors);
     if (!complete) return complete.take_error();
     if (!*complete) return RestoreOutcome::RestoredPartly;
-    fs::remove_all(paths.folder, ec);
-    if (ec) return file_system_error(ec);
+    if (auto removed = remove_tree(paths.folder); !removed) return removed.take_error();
     return RestoreOutcome::Restored;
 }
 

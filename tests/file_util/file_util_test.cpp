@@ -167,6 +167,28 @@ TEST(WriteFileSynced, CreatesOrTruncatesInPlace) {
     EXPECT_EQ(entries_in(dir.path()), 1u);
 }
 
+TEST(RemoveTree, RemovesALinkAsOneEntryAndNeverWhatItPointsAt) {
+    namespace fs = std::filesystem;
+    ScratchDir dir("tree");
+    fs::create_directories(dir / "user" / "photos");
+    write_raw(dir / "user" / "photos" / "keep.jpg", "user's");
+    fs::create_directories(dir / "tree" / "a" / "b");
+    write_raw(dir / "tree" / "a" / "b" / "f", "x");
+    write_raw(dir / "tree" / "top", "x");
+    ASSERT_TRUE(veltrane::testing::make_folder_link(dir / "tree" / "a" / "link", dir / "user"));
+    ASSERT_TRUE(veltrane::testing::make_folder_link(dir / "link", dir / "user"));
+
+    // Wine cannot delete a Unix link itself (Windows deletes a junction or link with
+    // RemoveDirectoryW), so only what must hold everywhere is checked: all else goes, and
+    // nothing behind a link, also when the link is the tree itself.
+    (void)remove_tree(dir / "tree");
+    EXPECT_FALSE(fs::exists(dir / "tree" / "top"));
+    EXPECT_FALSE(fs::exists(dir / "tree" / "a" / "b"));
+    (void)remove_tree(dir / "link");
+    EXPECT_EQ(read_raw(dir / "user" / "photos" / "keep.jpg"), "user's");
+    EXPECT_TRUE(remove_tree(dir / "missing").ok());
+}
+
 TEST(FileMatchesDigest, NeedsBothSizeAndDigest) {
     ScratchDir dir("digest");
     const std::string content = "Veltrane release";

@@ -52,4 +52,49 @@ void set_age(const std::filesystem::path& path, int seconds) {
 #endif
 }
 
+#ifdef _WIN32
+namespace {
+
+std::wstring unix_name(const std::filesystem::path& path) {
+    using Convert = char*(__cdecl*)(const wchar_t*);
+    const auto proc = GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name");
+    if (!proc) return {};
+    char* name = reinterpret_cast<Convert>(reinterpret_cast<void*>(proc))(path.c_str());
+    if (!name) return {};
+    std::wstring wide(MultiByteToWideChar(CP_UTF8, 0, name, -1, nullptr, 0), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, name, -1, wide.data(), static_cast<int>(wide.size()));
+    HeapFree(GetProcessHeap(), 0, name);
+    if (!wide.empty()) wide.pop_back();
+    return wide;
+}
+
+}  // namespace
+
+bool make_folder_link(const std::filesystem::path& link, const std::filesystem::path& target) {
+    const std::wstring from = unix_name(target);
+    const std::wstring to = unix_name(link);
+    if (from.empty() || to.empty()) return false;
+    std::wstring line = L"ln -s \"" + from + L"\" \"" + to + L"\"";
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessW(L"Z:\\bin\\ln", line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return false;
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    // Wine does not wait for a Unix process: the link is awaited instead.
+    for (int waited = 0; waited < 10000; waited += 20) {
+        const DWORD attributes = GetFileAttributesW(link.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return true;
+        Sleep(20);
+    }
+    return false;
+}
+#else
+bool make_folder_link(const std::filesystem::path& link, const std::filesystem::path& target) {
+    std::error_code ec;
+    std::filesystem::create_directory_symlink(target, link, ec);
+    return !ec;
+}
+#endif
+
 }  // namespace veltrane::testing

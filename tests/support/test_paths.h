@@ -29,4 +29,8 @@ std::string read_raw(const std::filesystem::path& path);
 // library cannot set it on a folder under MinGW.)
 void set_age(const std::filesystem::path& path, int seconds);
 
+// A symbolic link to a folder. Wine cannot make one itself, so under Wine this is the Unix
+// `ln -s`, which Wine shows as a reparse point (0x410).
+bool make_folder_link(const std::filesystem::path& link, const std::filesystem::path& target);
+
 }  // namespace veltrane::testing

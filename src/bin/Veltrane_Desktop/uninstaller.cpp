@@ -15,11 +15,9 @@ std::string removal_helper_question(const std::filesystem::path& install_folder)
 }
 
 Status delete_install_folder(const std::filesystem::path& folder) {
-    std::error_code ec;
-    std::filesystem::remove_all(folder, ec);
-    if (ec) {
+    if (auto removed = remove_tree(folder); !removed) {
         return make_error("설치 폴더를 삭제하지 못했습니다.\n\n" + path_to_utf8(folder) + "\n\n" +
-                          file_system_error(ec).message);
+                          removed.error().message);
     }
     return {};
 }
