@@ -1,7 +1,9 @@
 // The portable rules of installation: the Run value and how it is recognised, the PowerShell
 // command line and environment, the install copy list, emptying the install folder around
-// the kept wallpaper backup, and the success text.
+// the kept settings and wallpaper backup, and the success text.
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 #include "autostart.h"
 #include "command_line.h"
@@ -66,13 +68,14 @@ TEST(Installer, TheCopyListNeedsTheExecutableAndTakesTheOtherFilesPresent) {
               "Veltrane_Desktop.exe\nVeltrane_Desktop.ttf\n\n로그인 자동 시작이 등록되었습니다.");
 }
 
-TEST(Installer, EmptyingKeepsOnlyTheWallpaperBackupInAnyLetterCaseThenTheFilesAreCopied) {
+TEST(Installer, EmptyingKeepsOnlyTheSettingsAndTheWallpaperBackupInAnyLetterCaseThenTheFilesAreCopied) {
     ScratchDir source("install-source");
     ScratchDir target("install-target");
     write_raw(source / "Veltrane_Desktop.exe", "new program");
     write_raw(target / "Veltrane_Desktop.exe", "old program");
     write_raw(target / "VELTRANE_DESKTOP.WALLPAPER-BACKUP", "path=C:\\w.jpg\n");
     write_raw(target / "Veltrane_Desktop.sync-status", "x");
+    write_raw(target / "veltrane_desktop.config", "autostart=0\n");
     fs::create_directories(target / "Update" / "staging");
     write_raw(target / "Update" / "staging" / "ready", "1");
     fs::create_directory(target / "Veltrane_Desktop.wallpaper-backup.d");  // a folder of that name goes
@@ -80,7 +83,8 @@ TEST(Installer, EmptyingKeepsOnlyTheWallpaperBackupInAnyLetterCaseThenTheFilesAr
     ASSERT_TRUE(empty_install_folder(target.path()).ok());
     std::vector<std::string> left;
     for (const auto& e : fs::directory_iterator(target.path())) left.push_back(path_to_utf8(e.path().filename()));
-    EXPECT_EQ(left, std::vector<std::string>{"VELTRANE_DESKTOP.WALLPAPER-BACKUP"});
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"VELTRANE_DESKTOP.WALLPAPER-BACKUP", "veltrane_desktop.config"}));
 
     ASSERT_TRUE(copy_install_files(source.path(), target / "new", {"Veltrane_Desktop.exe"}).ok());
     EXPECT_EQ(testing::read_raw(target / "new" / "Veltrane_Desktop.exe"), "new program");

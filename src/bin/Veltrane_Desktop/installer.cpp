@@ -1,5 +1,7 @@
 #include "installer.h"
 
+#include <algorithm>
+
 #include "file_util/file_util.h"
 #include "file_util/text.h"
 
@@ -29,7 +31,10 @@ Result<std::vector<std::string>> install_copy_list(const fs::path& source) {
     return names;
 }
 
-bool is_kept_file(std::string_view file_name) { return equals_ignoring_ascii_case(file_name, kKeptFileName); }
+bool is_kept_file(std::string_view file_name) {
+    return std::any_of(std::begin(kKeptFileNames), std::end(kKeptFileNames),
+                       [&](const char* kept) { return equals_ignoring_ascii_case(file_name, kept); });
+}
 
 Status empty_install_folder(const fs::path& folder) {
     std::error_code ec;
@@ -45,9 +50,9 @@ Status empty_install_folder(const fs::path& folder) {
     if (ec) return make_error(with_detail("설치 폴더 항목을 읽지 못했습니다.\n\n", folder, file_system_error(ec)));
     for (const auto& [entry, status] : entries) {
         if (fs::is_regular_file(status) && is_kept_file(path_to_utf8(entry.filename()))) continue;
-        if (fs::is_directory(status)) fs::remove_all(entry, ec);
-        else fs::remove(entry, ec);
-        if (ec) return make_error(with_detail("기존 설치 항목을 삭제하지 못했습니다.\n\n", entry, file_system_error(ec)));
+        if (auto removed = remove_tree(entry); !removed) {
+            return make_error(with_detail("기존 설치 항목을 삭제하지 못했습니다.\n\n", entry, removed.error()));
+        }
     }
     return {};
 }

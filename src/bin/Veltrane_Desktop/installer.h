@@ -1,5 +1,5 @@
-// The installer's portable half: which files a set-up folder installs, the one record that
-// survives a reinstall, emptying and filling the install folder, and the texts the user sees.
+// The installer's portable half: which files a set-up folder installs, the records that
+// survive a reinstall, emptying and filling the install folder, and the texts the user sees.
 // The whole sequence with its message boxes is in installer_win.h.
 #pragma once
 
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "file_util/result.h"
+#include "settings/settings.h"
 #include "spotlight/spotlight.h"
 
 namespace veltrane {
@@ -16,8 +17,9 @@ namespace veltrane {
 // In copy order; only the first is required.
 inline constexpr const char* kInstallFiles[] = {"Veltrane_Desktop.exe", "Veltrane_Desktop.png", "Veltrane_Desktop.txt",
                                                 "Veltrane_Desktop.ttf"};
-// The black and Spotlight modes' record of the user's wallpaper settings outlives a reinstall.
-inline constexpr const char* kKeptFileName = kWallpaperBackupFile;
+// The user's settings and the black and Spotlight modes' record of the user's wallpaper
+// outlive a reinstall: they stay in place, so no moment exists where only memory holds them.
+inline constexpr const char* kKeptFileNames[] = {kSettingsFileName, kWallpaperBackupFile};
 
 // The required file (or the "필수 파일이 없습니다." error), then the optional ones that are
 // regular files in the source.
@@ -25,7 +27,7 @@ Result<std::vector<std::string>> install_copy_list(const std::filesystem::path& 
 
 bool is_kept_file(std::string_view file_name);
 
-// Deletes everything in the folder but the kept file; a folder whose metadata cannot be read
+// Deletes everything in the folder but the kept files; a folder whose metadata cannot be read
 // counts as missing.
 Status empty_install_folder(const std::filesystem::path& folder);
 

@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include <optional>
-
 #include "autostart_win.h"
 #include "file_util/text.h"
 #include "installer.h"
@@ -25,21 +23,9 @@ Result<std::vector<std::string>> put_files_in_place(const fs::path& source, cons
     auto names = install_copy_list(source);
     if (!names) return names.take_error();
     if (auto stopped = ipc::stop_running_instances(); !stopped) return stopped.take_error();
-    const fs::path settings_file = target / kSettingsFileName;
-    std::optional<Settings> kept_settings;
-    std::error_code ec;
-    if (fs::is_regular_file(settings_file, ec)) kept_settings = read_settings(settings_file);
     if (auto restored = restore_original_wallpapers(target); !restored) return restored.take_error();
-    Status filled = empty_install_folder(target);
-    if (filled) filled = copy_install_files(source, target, *names);
-    // The user's settings go back also when emptying or copying failed part way.
-    if (kept_settings) {
-        if (auto written = write_settings(*kept_settings, settings_file); !written && filled) {
-            return make_error("설정 파일을 다시 만들지 못했습니다.\n\n" + path_to_utf8(settings_file) + "\n\n" +
-                              written.error().message);
-        }
-    }
-    if (!filled) return filled.take_error();
+    if (auto emptied = empty_install_folder(target); !emptied) return emptied.take_error();
+    if (auto copied = copy_install_files(source, target, *names); !copied) return copied.take_error();
     const fs::path executable = target / kExecutableName;
     if (auto enabled = enable_autostart(executable); !enabled) return enabled.take_error();
     if (auto linked = create_start_menu_shortcut(executable, target); !linked) return linked.take_error();
