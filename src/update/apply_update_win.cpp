@@ -90,8 +90,7 @@ std::optional<std::string> replace_and_start(const fs::path& dir, const StagedUp
                 return recorded.error().message;
             }
             step_done(11);
-            std::error_code ec;
-            fs::remove_all(staged.executable.parent_path(), ec);
+            (void)remove_tree(staged.executable.parent_path());
             return std::nullopt;
         }
         error = "새 버전이 60초 안에 준비되지 않았습니다.";
@@ -99,7 +98,7 @@ std::optional<std::string> replace_and_start(const fs::path& dir, const StagedUp
 
     if (auto stopped = ipc::stop_running_instances(); !stopped) return append_recovery_error(error, stopped.error().message);
     if (auto lines = roll_back_update(dir, executable_action, font_action)) return append_recovery_error(error, lines);
-    if (auto recorded = set_update_status(dir, UpdateStatus::RolledBack, staged.version); !recorded) {
+    if (auto recorded = record_rollback(dir, staged.version); !recorded) {
         return recorded.error().message;
     }
     return std::nullopt;

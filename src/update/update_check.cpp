@@ -70,6 +70,7 @@ CheckOutcome check_and_stage(const std::optional<fs::path>& exe_folder, const Ch
 
     if (parsed->version <= in.running) return CheckOutcome{CheckOutcome::Current, {}, parsed->version};
     if (*windows_build < parsed->minimum_windows_build) return CheckOutcome{CheckOutcome::Unsupported, {}, parsed->version};
+    if (parsed->version == in.rolled_back) return CheckOutcome{CheckOutcome::RolledBack, {}, parsed->version};
 
     auto executable = download_release_file_with(in.fetch, parsed->executable);
     if (!executable) return failure(executable.error().message);
@@ -100,6 +101,10 @@ UpdateState record_outcome(UpdateState record, const CheckOutcome& outcome) {
             break;
         case CheckOutcome::Unsupported:
             record.status = UpdateStatus::UnsupportedWindows;
+            record.staged_build.reset();
+            break;
+        case CheckOutcome::RolledBack:
+            record.status = UpdateStatus::RolledBack;
             record.staged_build.reset();
             break;
         case CheckOutcome::Staged:

@@ -34,10 +34,12 @@ struct CheckInputs {
     // The machine's Windows build number, or nothing when it cannot be read.
     std::function<std::optional<std::uint32_t>()> windows_build;
     BuildVersion running;
+    // The release that was rolled back here: skipped, so it is not applied again and again.
+    std::optional<BuildVersion> rolled_back;
 };
 
 struct CheckOutcome {
-    enum Kind { Error, Current, Unsupported, Staged } kind = Error;
+    enum Kind { Error, Current, Unsupported, RolledBack, Staged } kind = Error;
     std::string error;
     BuildVersion version;
 };
@@ -51,8 +53,8 @@ Result<Bytes> download_release_file(const ReleaseFile& entry);
 // Steps from the manifest download to the staged "ready" marker, for one executable folder.
 CheckOutcome check_and_stage(const std::optional<std::filesystem::path>& exe_folder, const CheckInputs& inputs);
 
-// The record after a check's outcome: failed keeps the rest; current and unsupported clear
-// the staged build; staged records the staged version.
+// The record after a check's outcome: failed keeps the rest; current, unsupported and a
+// skipped rolled-back release clear the staged build; staged records the staged version.
 UpdateState record_outcome(UpdateState record, const CheckOutcome& outcome);
 
 // The whole start of a check in this process; started, not started (another check runs

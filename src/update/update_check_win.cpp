@@ -66,6 +66,7 @@ void check_under_lock(const fs::path& record_path) {
         inputs.fetch = download_bytes;
         inputs.windows_build = windows_build_number;
         inputs.running = current_build_version();
+        inputs.rolled_back = read_update_state(record_path).rolled_back_build;
         outcome = check_and_stage(executable_folder(), inputs);
     }
     const UpdateState record = record_outcome(read_update_state(record_path), outcome);

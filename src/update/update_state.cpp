@@ -75,6 +75,8 @@ UpdateState parse_update_state(std::string_view text) {
             state.last_automatic_slot = parse_slot(value);
         } else if (field.key == "staged_build" || field.key == "staged_version") {
             state.staged_build = parse_build_version(value);
+        } else if (field.key == "rolled_back_build") {
+            state.rolled_back_build = parse_build_version(value);
         } else if (field.key == "status") {
             state.status = UpdateStatus::Idle;
             for (const auto& e : kStatuses) {
@@ -96,6 +98,7 @@ std::string format_update_state(const UpdateState& state) {
     out += "status=" + std::string(update_status_name(state.status)) + "\n";
     out += "attempts=" + std::to_string(state.attempts) + "\n";
     out += "last_attempt=" + std::to_string(state.last_attempt) + "\n";
+    if (state.rolled_back_build) out += "rolled_back_build=" + format_build_version(*state.rolled_back_build) + "\n";
     return out;
 }
 
@@ -114,6 +117,18 @@ Status set_update_status(const std::filesystem::path& install_folder, UpdateStat
     UpdateState state = read_update_state(path);
     state.status = status;
     if (staged_build) state.staged_build = staged_build;
+    if (auto written = write_update_state(state, path); !written) {
+        return make_error("업데이트 상태 저장 실패: " + written.error().message);
+    }
+    return {};
+}
+
+Status record_rollback(const std::filesystem::path& install_folder, const BuildVersion& build) {
+    const auto path = install_folder / kUpdateStateFile;
+    UpdateState state = read_update_state(path);
+    state.status = UpdateStatus::RolledBack;
+    state.staged_build = build;
+    state.rolled_back_build = build;
     if (auto written = write_update_state(state, path); !written) {
         return make_error("업데이트 상태 저장 실패: " + written.error().message);
     }

@@ -39,6 +39,8 @@ struct UpdateState {
     std::optional<BuildVersion> staged_build;
     std::uint32_t attempts = 0;
     UpdateStatus status = UpdateStatus::Idle;
+    // The release last rolled back: never offered again; a newer one applies as usual.
+    std::optional<BuildVersion> rolled_back_build;
 
     friend bool operator==(const UpdateState&, const UpdateState&) = default;
 };
@@ -56,6 +58,9 @@ Status write_update_state(const UpdateState& state, const std::filesystem::path&
 // given), writes it back; an error reads "업데이트 상태 저장 실패: " + the cause.
 Status set_update_status(const std::filesystem::path& install_folder, UpdateStatus status,
                          std::optional<BuildVersion> staged_build = std::nullopt);
+
+// The status "rolled_back", with the build as staged and as the one never to offer again.
+Status record_rollback(const std::filesystem::path& install_folder, const BuildVersion& build);
 
 // YYYYMMDDHH of the slot open at `now`, or nothing.
 std::optional<std::uint64_t> update_slot_at(const LocalTime& now);

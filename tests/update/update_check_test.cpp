@@ -106,6 +106,29 @@ TEST(UpdateCheck, NoDownloadForTheRunningBuildOrAnOlderWindows) {
     EXPECT_FALSE(std::filesystem::exists(dir / "Update"));
 }
 
+TEST(UpdateCheck, TheRolledBackReleaseIsSkippedAndANewerOneStaged) {
+    vt::ScratchDir dir("update_rolled_back");
+    FakeServer server;
+    server.publish(kNewer, "new exe", "font");
+    CheckInputs inputs = server.inputs();
+    inputs.rolled_back = kNewer;
+    const auto outcome = check_and_stage(dir.path(), inputs);
+    EXPECT_EQ(outcome.kind, CheckOutcome::RolledBack);
+    EXPECT_EQ(server.asked.size(), 2u);
+    EXPECT_FALSE(std::filesystem::exists(dir / "Update"));
+    UpdateState before;
+    before.staged_build = kNewer;
+    before.rolled_back_build = kNewer;
+    const UpdateState after = record_outcome(before, outcome);
+    EXPECT_EQ(after.status, UpdateStatus::RolledBack);
+    EXPECT_FALSE(after.staged_build);
+    EXPECT_EQ(after.rolled_back_build, kNewer);
+
+    const BuildVersion newest{kNewer.date + 1, 0};
+    server.publish(newest, "newest exe", "font");
+    EXPECT_EQ(check_and_stage(dir.path(), inputs).kind, CheckOutcome::Staged);
+}
+
 TEST(UpdateCheck, RefusalsStageNothing) {
     vt::ScratchDir dir("update_refusals");
     const std::string manifest_url = build::kContentServerOrigin + std::string(kManifestPath);

@@ -122,6 +122,7 @@ TEST(ApplyUpdate, ANewServiceThatEndsAtOnceIsRolledBack) {
     Installation install("20261020.101010.0 exit\n");
     const UpdateState record = install.check_and_apply();
     EXPECT_EQ(record.status, UpdateStatus::RolledBack);
+    EXPECT_EQ(record.rolled_back_build, (BuildVersion{20261020, 101010}));
     EXPECT_TRUE(install.file("Veltrane_Desktop.exe") == install.old_exe);
     EXPECT_EQ(install.file("Veltrane_Desktop.ttf"), "old font");
     EXPECT_FALSE(fs::exists(install.folder / "Veltrane_Desktop.previous.exe"));

@@ -48,6 +48,13 @@ TEST(UpdateState, ParseRules) {
     EXPECT_EQ(s.status, UpdateStatus::Failed);
     EXPECT_EQ(s.staged_build, (BuildVersion{20261020, 0}));
     EXPECT_EQ(update_status_line_for(BuildVersion{20261019, 90507}, s), "빌드 20261019-090507 · 업데이트 재시도 대기");
+
+    // A rollback is remembered across later records until a newer build replaces it.
+    ASSERT_TRUE(record_rollback(dir.path(), BuildVersion{20261021, 5}));
+    ASSERT_TRUE(set_update_status(dir.path(), UpdateStatus::Current));
+    const std::string text = veltrane::testing::read_raw(dir / kUpdateStateFile);
+    EXPECT_NE(text.find("\nrolled_back_build=20261021.5.0\n"), std::string::npos) << text;
+    EXPECT_EQ(read_update_state(dir / kUpdateStateFile).rolled_back_build, (BuildVersion{20261021, 5}));
 }
 
 TEST(UpdateSlots, FiveMinutesFromTwentyToTheHour) {
