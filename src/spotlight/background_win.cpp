@@ -157,6 +157,11 @@ Status restore_wallpaper_backup(const fs::path& exe_folder) {
         }
     }
     if (auto code = set_wallpaper(win::to_wide(backup.path))) return win32_error(kRestoreWallpaperMessage, *code);
+    // Put back: retired, so a wallpaper the user sets later is never replaced by this one, and
+    // the next switch to black or Spotlight records the wallpaper of that moment.
+    std::error_code ec;
+    fs::remove(exe_folder / kWallpaperBackupFile, ec);
+    if (ec) return prefixed(kRetireBackupMessage, file_system_error(ec));
     return {};
 }
 

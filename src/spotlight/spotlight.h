@@ -44,6 +44,7 @@ inline constexpr const char* kRestoreStyleMessage = "바탕화면 스타일 복�
 inline constexpr const char* kRestoreTileMessage = "바탕화면 타일 설정 복원 실패: ";
 inline constexpr const char* kRestoreColorMessage = "바탕화면 색상 복원 실패: ";
 inline constexpr const char* kRestoreWallpaperMessage = "기존 바탕화면 복원 실패: Win32 오류 ";
+inline constexpr const char* kRetireBackupMessage = "복원한 바탕화면 백업 기록을 지우지 못했습니다: ";
 inline constexpr const char* kRegistryStringTooLarge = "registry string is too large";
 
 // "spotlight-" + Unix seconds + ".jpg"; recognition is by name and by being a plain file.

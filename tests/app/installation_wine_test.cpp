@@ -177,8 +177,14 @@ TEST_F(Installation, FirstInstallInAProfileWithABlankAndHangulThenRemovalFromThe
     press(done, IDOK);
     EXPECT_TRUE(ended_cleanly(installer));
 
+    // Damaged records do not stop the removal; it names what it could not give back.
+    ASSERT_TRUE(ipc::stop_running_instances().ok());
+    fs::create_directories(composite_paths(install).folder);
+    write_raw(composite_paths(install).state, "monitor=zz|\n");
+    write_raw(install / "Veltrane_Desktop.wallpaper-backup", "path=\xff\n");
     const std::string removed = remove_through_setup_question(download / "Veltrane_Desktop.exe");
-    EXPECT_EQ(removed, "삭제가 완료되었습니다.");
+    EXPECT_EQ(removed.rfind("삭제가 완료되었습니다.\n\n복원하지 못한 바탕화면 설정:\n바탕화면 백업 상태가 손상되었습니다.\n"
+                            "바탕화면 백업 읽기 실패: ", 0), 0u) << removed;
     std::printf("removal box: %s\n", removed.c_str());
     expect_removed();
 }

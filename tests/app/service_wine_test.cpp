@@ -267,16 +267,24 @@ TEST_F(Service, BlackThenOriginalGivesTheUserWallpaperSettingsBackInBothDisplayM
     EXPECT_EQ(user_registry_text(kDesktopKey, L"WallpaperStyle"), "6");
     EXPECT_EQ(user_registry_text(kColorsKey, L"Background"), "1 2 3");
     EXPECT_FALSE(fs::exists(last_error()));
+    EXPECT_FALSE(fs::exists(install / "Veltrane_Desktop.wallpaper-backup"));
     ASSERT_TRUE(ipc::stop_running_instances().ok());
 
-    // The same while the service composes.
+    // The same while the service composes, decided from state: the switch back is made while
+    // no service runs, and the next start puts the user's wallpaper back.
     write_config(DisplayMethod::Composite, BackgroundMode::Black);
     ASSERT_TRUE(start_service());
     ASSERT_TRUE(wait_until([&] { return composed(); }));
     EXPECT_EQ(registry_wallpaper(), "");
+    ASSERT_TRUE(ipc::stop_running_instances().ok());
     write_config(DisplayMethod::Composite, BackgroundMode::Original);
-    ASSERT_TRUE(ipc::post_refresh_request());
+    // A composition record over its size limit does not keep the service from starting.
+    fs::create_directories(composite_paths(install).folder);
+    write_raw(composite_paths(install).state, std::string((1 << 20) + 1, 'x'));
+    ASSERT_TRUE(start_service());
     EXPECT_TRUE(wait_until([&] { return registry_wallpaper() == path_to_utf8(user_wallpaper); }));
+    EXPECT_TRUE(wait_until([&] { return composed(); }));
+    EXPECT_EQ(read_raw(last_error()), "바탕화면 복원 실패: 바탕화면 백업 상태가 손상되었습니다.");
     ASSERT_TRUE(ipc::stop_running_instances().ok());
 }
 

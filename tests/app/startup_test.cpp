@@ -19,7 +19,7 @@ struct Fake {
     Result<std::filesystem::path> install = std::filesystem::path("C:/Users/u/AppData/Local/Veltrane_Desktop");
     bool installed_exe_exists = false;
     std::vector<int> answers;
-    Status removal;
+    Result<Unrestored> removal = Unrestored{};
     Status service_result;
     bool exe_known = true;
 
@@ -152,6 +152,16 @@ TEST(SetupDialogue, RemovalReportsItsResult) {
     ASSERT_EQ(failed.boxes.size(), 3u);
     EXPECT_EQ(failed.boxes[2].text, "삭제에 실패했습니다.\n\n파일을 지우지 못했습니다.");
     EXPECT_EQ(failed.boxes[2].flags, 0x10u);
+
+    Fake damaged;
+    damaged.installed_exe_exists = true;
+    damaged.answers = {kNo, kYes};
+    damaged.removal = Unrestored{"바탕화면 백업 상태가 손상되었습니다.", "바탕화면 백업 읽기 실패: x"};
+    damaged.run();
+    ASSERT_EQ(damaged.boxes.size(), 3u);
+    EXPECT_EQ(damaged.boxes[2].text, "삭제가 완료되었습니다.\n\n복원하지 못한 바탕화면 설정:\n"
+                                     "바탕화면 백업 상태가 손상되었습니다.\n바탕화면 백업 읽기 실패: x");
+    EXPECT_EQ(damaged.boxes[2].flags, 0x30u);
 }
 
 TEST(SetupDialogue, StopsWithAnErrorWhenAFolderIsUnknown) {

@@ -66,7 +66,7 @@ protected:
     }
 };
 
-TEST_F(Background, BlackIsAppliedOnceAndTheBackupGivesTheUserSettingsBack) {
+TEST_F(Background, BlackIsAppliedOnceAndTheBackupGivesTheUserSettingsBackOnce) {
     ASSERT_TRUE(apply_black_background(folder).ok());
     EXPECT_EQ(system_wallpaper(), "");
     EXPECT_EQ(user_registry_text(kColorsKey, L"Background"), "0 0 0");
@@ -81,12 +81,19 @@ TEST_F(Background, BlackIsAppliedOnceAndTheBackupGivesTheUserSettingsBack) {
     write_raw(backup, record);
     ASSERT_TRUE(restore_wallpaper_backup(folder).ok());
     expect_user_settings();
-    EXPECT_TRUE(fs::exists(backup));
+    EXPECT_FALSE(fs::exists(backup));
 
-    // The first backup stays in force when black replaces another wallpaper later.
-    set_system_wallpaper(dir / "other.png");
+    // A wallpaper B set afterwards is the user's: keeping the user's background again (a save
+    // that only changed autostart) leaves it, and black then back gives B.
+    const fs::path b = dir / "b.png";
+    write_png_file(b, 16, 9, kGreen);
+    set_system_wallpaper(b);
+    ASSERT_TRUE(restore_wallpaper_backup(folder).ok());
+    EXPECT_EQ(system_wallpaper(), path_to_utf8(b));
     ASSERT_TRUE(apply_black_background(folder).ok());
-    EXPECT_EQ(read_raw(backup), record);
+    EXPECT_EQ(system_wallpaper(), "");
+    ASSERT_TRUE(restore_wallpaper_backup(folder).ok());
+    EXPECT_EQ(system_wallpaper(), path_to_utf8(b));
 }
 
 TEST_F(Background, ARestoreSetsOnlyWhatTheBackupHolds) {

@@ -21,7 +21,7 @@ void install_program(const std::filesystem::path& source, const std::filesystem:
     veltrane::install_program(source, target);
 }
 
-Status remove_installation(const std::filesystem::path& install_folder) {
+Result<Unrestored> remove_installation(const std::filesystem::path& install_folder) {
     return veltrane::remove_installation(install_folder);
 }
 

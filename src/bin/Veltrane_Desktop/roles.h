@@ -6,6 +6,7 @@
 
 #include "command_line.h"
 #include "file_util/result.h"
+#include "startup.h"
 
 namespace veltrane::roles {
 
@@ -20,6 +21,6 @@ void apply_update();
 void settings_window();
 // Reports its own result by message box.
 void install_program(const std::filesystem::path& source, const std::filesystem::path& target);
-Status remove_installation(const std::filesystem::path& install_folder);
+Result<Unrestored> remove_installation(const std::filesystem::path& install_folder);
 
 }  // namespace veltrane::roles

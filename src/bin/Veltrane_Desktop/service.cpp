@@ -46,7 +46,6 @@ SettingsTransition settings_transition(const Settings& before, const Settings& a
     SettingsTransition t;
     t.spotlight_off = was_spotlight && !is_spotlight;
     t.spotlight_on = is_spotlight && !was_spotlight;
-    t.back_to_original = after.background == BackgroundMode::Original && before.background != BackgroundMode::Original;
     return t;
 }
 

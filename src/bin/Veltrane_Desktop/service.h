@@ -46,7 +46,6 @@ std::vector<MonitorRect> target_monitors(const std::vector<LayoutEntry>& layout,
 struct SettingsTransition {
     bool spotlight_off = false;     // was Spotlight, is not
     bool spotlight_on = false;      // is Spotlight, was not
-    bool back_to_original = false;  // is Original, was Black or Spotlight
 };
 SettingsTransition settings_transition(const Settings& before, const Settings& after);
 

@@ -50,6 +50,8 @@ struct ServiceState {
     bool display_change_pending = false;
     HINSTANCE instance = nullptr;
     fs::path exe_folder;
+    // What start-up could not give back (a damaged record): reported until the service ends.
+    std::optional<std::string> unrestored;
     // The settings step's transition, read by the overlay steps of the same refresh.
     SettingsTransition transition;
     // Setting the wallpaper broadcasts a setting change that this thread's own window
@@ -206,30 +208,33 @@ Status render_again_if_dropped(ServiceState& s) {
     return {};
 }
 
-// Black or the newest Spotlight picture on the real wallpaper; the user's own stays as it is.
+// Black or the newest Spotlight picture on the real wallpaper. Going back to the user's own
+// is decided from state, not from one transition: the backup record exists until it has been
+// put back, so a failed or missed switch is made good at the next refresh or start.
 Status apply_background_mode(BackgroundMode mode, const fs::path& exe_folder) {
     if (mode == BackgroundMode::Black) return apply_black_background(exe_folder);
     if (mode == BackgroundMode::Spotlight) return apply_spotlight_background(exe_folder);
-    return {};
+    return restore_wallpaper_backup(exe_folder);
+}
+
+// What cannot be put back is reported, and the content is shown all the same.
+std::optional<std::string> restore_user_background(const ServiceState& s) {
+    if (s.settings.background != BackgroundMode::Original) return std::nullopt;
+    if (auto restored = apply_background_mode(s.settings.background, s.exe_folder); !restored) return restored.error().message;
+    return std::nullopt;
 }
 
 void present_overlays(ServiceState& s, const std::vector<MonitorRect>& targets) {
-    if (auto reset = reset_desktop_background(); !reset) {
-        write_last_error("바탕화면 복원 실패: " + reset.error().message);
-        return;
-    }
+    std::optional<std::string> problem;
+    if (auto reset = reset_desktop_background(); !reset) problem = "바탕화면 복원 실패: " + reset.error().message;
     stop_watchdog(s);
-    if (s.transition.back_to_original) {
-        if (auto restored = restore_wallpaper_backup(s.exe_folder); !restored) {
-            write_last_error(restored.error().message);
-            return;
-        }
-    }
-    if (auto applied = apply_background_mode(s.settings.background, s.exe_folder); !applied) {
+    if (s.settings.background == BackgroundMode::Original) {
+        if (auto unrestored = restore_user_background(s)) problem = std::move(unrestored);
+    } else if (auto applied = apply_background_mode(s.settings.background, s.exe_folder); !applied) {
         write_last_error(applied.error().message);
         return;
     }
-    write_last_error(std::nullopt);
+    write_last_error(problem ? problem : s.unrestored);
     if (targets.empty()) {
         destroy_layer_windows(s);
         return;
@@ -258,12 +263,7 @@ void present_composite(ServiceState& s) {
     destroy_layer_windows(s);
     // Black and Spotlight blanked the user's own wallpaper in both methods; composing alone
     // would draw on that blank and leave it there when the service stops.
-    if (s.transition.back_to_original) {
-        if (auto restored = restore_wallpaper_backup(s.exe_folder); !restored) {
-            write_last_error(restored.error().message);
-            return;
-        }
-    }
+    const std::optional<std::string> problem = restore_user_background(s);
     if (s.display_change_pending) return;
     if (auto watchdog = ensure_watchdog(s); !watchdog) {
         auto reset = reset_desktop_background();
@@ -280,7 +280,7 @@ void present_composite(ServiceState& s) {
         write_last_error("바탕화면 합성 실패: " + composed.error().message);
         return;
     }
-    write_last_error(std::nullopt);
+    write_last_error(problem ? problem : s.unrestored);
     s.presentation_dirty = false;
     // The pictures are on disk now; pixels are rendered again when they are needed.
     drop_pixels(s.content);
@@ -494,11 +494,13 @@ void write_last_error(const std::optional<std::string>& text) {
 Status reset_desktop_background() {
     const auto folder = executable_folder();
     if (!folder) return {};
+    // A record that cannot be used does not keep the background step from running.
     auto restored = restore_original_wallpapers(*folder);
-    if (!restored) return restored.take_error();
     const auto path = settings_path();
     const Settings settings = path ? read_settings(*path) : Settings{};
-    return apply_background_mode(settings.background, *folder);
+    Status applied = apply_background_mode(settings.background, *folder);
+    if (!restored) return restored.take_error();
+    return applied;
 }
 
 Status run_service() {
@@ -514,7 +516,13 @@ Status run_service() {
     std::optional<ipc::ChildProcess> watchdog;
     if (started_by_own_watchdog()) watchdog = ipc::open_parent_process();
     else ipc::wait_for_watchdog_exit();
-    if (auto reset = reset_desktop_background(); !reset) return reset;
+    // A damaged record must not keep the service from starting: it is reported, and the
+    // content is shown all the same.
+    std::optional<std::string> unrestored;
+    if (auto reset = reset_desktop_background(); !reset) {
+        unrestored = "바탕화면 복원 실패: " + reset.error().message;
+        write_last_error(unrestored);
+    }
     if (!has_content()) (void)run_content_sync();
     // The window thread keeps one apartment for its life, so each refresh's look at the
     // desktop-wallpaper object does not set COM up and tear it down again.
@@ -522,6 +530,7 @@ Status run_service() {
     if (!apartment) return apartment.take_error();
     auto state = std::make_unique<ServiceState>();
     state->watchdog_process = std::move(watchdog);
+    state->unrestored = std::move(unrestored);
     auto window = start_controller(*state);
     if (!window) return window.take_error();
     return serve(*state, *window, shutdown->get());

@@ -20,9 +20,15 @@ std::string removal_question(const std::string& folder) {
            "\n\n실행 중인 벨트레인이 종료되고, 자동 시작 등록도 지워지며, 이 폴더의 모든 파일이 삭제됩니다.";
 }
 
-void report_removal(const Platform& p, const Status& result) {
-    if (result) p.message_box("삭제가 완료되었습니다.", kInfoIcon);
-    else p.message_box("삭제에 실패했습니다.\n\n" + result.error().message, kErrorIcon);
+void report_removal(const Platform& p, const Result<Unrestored>& result) {
+    if (!result) {
+        p.message_box("삭제에 실패했습니다.\n\n" + result.error().message, kErrorIcon);
+        return;
+    }
+    std::string text = "삭제가 완료되었습니다.";
+    if (!result->empty()) text += "\n\n복원하지 못한 바탕화면 설정:";
+    for (const auto& item : *result) text += "\n" + item;
+    p.message_box(text, result->empty() ? kInfoIcon : kWarningIcon);
 }
 
 void remove_after_confirmation(const Platform& p, const std::filesystem::path& install) {
@@ -69,7 +75,7 @@ void run_setup_dialogue(const Platform& p) {
 
 void run_uninstall_helper(const Platform& p) {
     auto install = p.install_folder();
-    const Status result = install ? p.remove_installation(*install) : Status(install.error());
+    const Result<Unrestored> result = install ? p.remove_installation(*install) : Result<Unrestored>(install.error());
     report_removal(p, result);
     if (auto exe = p.executable_path()) p.delete_self(*exe);
 }

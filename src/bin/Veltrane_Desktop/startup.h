@@ -17,12 +17,16 @@ namespace veltrane {
 // Message box styles and answers, as MessageBoxW takes and returns them.
 inline constexpr unsigned kErrorIcon = 0x10;
 inline constexpr unsigned kInfoIcon = 0x40;
+inline constexpr unsigned kWarningIcon = 0x30;
 inline constexpr unsigned kAskInstall = 0x144;    // Yes/No, information icon, No default
 inline constexpr unsigned kAskReinstall = 0x223;  // Yes/No/Cancel, question icon, Cancel default
 inline constexpr unsigned kAskRemove = 0x134;     // Yes/No, warning icon, No default
 inline constexpr int kYes = 6;
 inline constexpr int kNo = 7;
 inline constexpr int kCancel = 2;
+
+// What a completed removal could not give back, each a message; empty when nothing was left.
+using Unrestored = std::vector<std::string>;
 
 struct Platform {
     // Owner-less message box with the caption "벨트레인 설정"; returns the button pressed.
@@ -41,7 +45,7 @@ struct Platform {
     std::function<void()> apply_update;
     std::function<void()> settings_window;
     std::function<void(const std::filesystem::path& source, const std::filesystem::path& target)> install_program;
-    std::function<Status(const std::filesystem::path& install_folder)> remove_installation;
+    std::function<Result<Unrestored>(const std::filesystem::path& install_folder)> remove_installation;
 };
 
 // Runs the role the arguments choose; returns when it has ended.

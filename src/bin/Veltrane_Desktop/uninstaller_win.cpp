@@ -27,16 +27,18 @@ std::optional<fs::path> temp_folder() {
 
 }  // namespace
 
-Status remove_installation(const fs::path& install_folder) {
-    if (auto stopped = ipc::stop_running_instances(); !stopped) return stopped;
-    if (auto disabled = disable_autostart(); !disabled) return disabled;
+Result<Unrestored> remove_installation(const fs::path& install_folder) {
+    if (auto stopped = ipc::stop_running_instances(); !stopped) return stopped.take_error();
+    if (auto disabled = disable_autostart(); !disabled) return disabled.take_error();
     if (const auto shortcut = start_menu_shortcut_path()) {
         std::error_code ignored;
         fs::remove(*shortcut, ignored);
     }
-    if (auto restored = restore_original_wallpapers(install_folder); !restored) return restored.take_error();
-    if (auto restored = restore_wallpaper_backup(install_folder); !restored) return restored;
-    return delete_install_folder(install_folder);
+    Unrestored unrestored;
+    if (auto restored = restore_original_wallpapers(install_folder); !restored) unrestored.push_back(restored.error().message);
+    if (auto restored = restore_wallpaper_backup(install_folder); !restored) unrestored.push_back(restored.error().message);
+    if (auto deleted = delete_install_folder(install_folder); !deleted) return deleted.take_error();
+    return unrestored;
 }
 
 void launch_removal_helper(HWND settings_window) {

@@ -9,11 +9,13 @@
 #include <filesystem>
 
 #include "file_util/result.h"
+#include "startup.h"
 
 namespace veltrane {
 
-// Stops at the first failure and returns its text.
-Status remove_installation(const std::filesystem::path& install_folder);
+// Stops at the first failure and returns its text; a wallpaper that cannot be given back (a
+// damaged record) does not stop it and is named in the result.
+Result<Unrestored> remove_installation(const std::filesystem::path& install_folder);
 
 // Asks, copies the program to the temporary folder, starts the copy with "--uninstall-helper"
 // and destroys the settings window; reports its own failures by message box.
