@@ -1,15 +1,15 @@
 #include "download/download.h"
 
-#include <utility>
+#include "build_info/build_version.h"
 
 namespace veltrane {
 
-std::optional<std::string> download_text(std::string_view url, std::uint64_t limit) {
-    auto bytes = download_bytes(url, limit);
-    if (!bytes) return std::nullopt;
-    auto text = utf8_text(*bytes);
-    if (!text) return std::nullopt;
-    return std::move(*text);
+std::uint64_t download_deadline_ms(std::uint64_t limit) {
+    // In two parts so that no limit overflows; the fraction of a second is rounded up.
+    const std::uint64_t rate = kSlowestLinkBytesPerSecond;
+    return limit / rate * 1000 + (limit % rate * 1000 + rate - 1) / rate + kDownloadTimeoutMs;
 }
+
+std::string download_user_agent() { return "Veltrane_Desktop/" + format_build_version(current_build_version()); }
 
 }  // namespace veltrane

@@ -1,6 +1,7 @@
 // The download module: every HTTP request the program makes (content sync, the Spotlight
-// background, the update check and releases) goes through here. One GET, 30-second time-outs,
-// status 200 only, at most `limit` bytes of body, no retry. Failures carry no detail: every
+// background, the update check and releases) goes through here. One GET, 30-second time-outs
+// per call and an overall deadline, status 200 only, at most `limit` bytes of body, no retry.
+// The user agent names the build; no other header is added. Failures carry no detail: every
 // caller turns them into its own outcome.
 #pragma once
 
@@ -16,6 +17,16 @@ namespace veltrane {
 inline constexpr std::uint32_t kDownloadTimeoutMs = 30000;
 inline constexpr std::uint32_t kMaxHeaderBytes = 8192;
 inline constexpr std::uint32_t kMaxRedirects = 100;
+// The slowest honest link a download must still complete on, averaged over the transfer.
+inline constexpr std::uint64_t kSlowestLinkBytesPerSecond = 65536;
+
+// The whole request's deadline: the largest allowed body at the slowest honest rate, plus one
+// time-out, so that a server that trickles cannot hold a download (and the locks its caller
+// holds) for longer.
+std::uint64_t download_deadline_ms(std::uint64_t limit);
+
+// "Veltrane_Desktop/20261019.230507.0": lets the server's logs tell builds apart.
+std::string download_user_agent();
 
 std::optional<Bytes> download_bytes(std::string_view url, std::uint64_t limit);
 

@@ -2,10 +2,12 @@
 #include <winhttp.h>
 
 #include <algorithm>
+#include <chrono>
 #include <memory>
+#include <utility>
 
-#include "file_util/win.h"
 #include "download/download.h"
+#include "file_util/win.h"
 
 namespace veltrane {
 namespace {
@@ -14,6 +16,17 @@ struct InternetCloser {
     void operator()(void* h) const { WinHttpCloseHandle(h); }
 };
 using Internet = std::unique_ptr<void, InternetCloser>;
+
+using Clock = std::chrono::steady_clock;
+
+// Each call gets the usual time-out, cut short by what is left of the whole request's
+// deadline; false once the deadline has passed.
+bool set_call_timeouts(HINTERNET handle, Clock::time_point deadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0) return false;
+    const int t = static_cast<int>(std::min<long long>(left, kDownloadTimeoutMs));
+    return WinHttpSetTimeouts(handle, t, t, t, t);
+}
 
 struct UrlParts {
     std::wstring host;
@@ -74,13 +87,18 @@ std::optional<std::uint64_t> content_length(HINTERNET request) {
     return value;
 }
 
-// Reads at most limit + 1 bytes so an oversized body is noticed without holding it.
-std::optional<Bytes> read_body(HINTERNET request, std::uint64_t limit) {
+// Reads at most limit + 1 bytes so an oversized body is noticed without holding it. Each read
+// takes only what has arrived, so a trickling server meets the deadline between reads.
+std::optional<Bytes> read_body(HINTERNET request, std::uint64_t limit, Clock::time_point deadline) {
     const std::uint64_t cap = limit == UINT64_MAX ? limit : limit + 1;
     Bytes body;
     body.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(limit, 65536)));
     while (body.size() < cap) {
-        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(65536, cap - body.size()));
+        if (!set_call_timeouts(request, deadline)) return std::nullopt;
+        DWORD available = 0;
+        if (!WinHttpQueryDataAvailable(request, &available)) return std::nullopt;
+        if (available == 0) break;
+        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>({available, 65536, cap - body.size()}));
         const std::size_t at = body.size();
         // Up to 64 MiB of body: running out of memory fails the download, not the process.
         if (!try_resize(body, at + want)) return std::nullopt;
@@ -99,27 +117,39 @@ std::optional<Bytes> read_body(HINTERNET request, std::uint64_t limit) {
 }  // namespace
 
 std::optional<Bytes> download_bytes(std::string_view url, std::uint64_t limit) {
+    // A day is far beyond any caller's limit; the cap keeps the clock arithmetic in range.
+    const auto ms = std::min<std::uint64_t>(download_deadline_ms(limit), 86'400'000);
+    const auto deadline = Clock::now() + std::chrono::milliseconds(static_cast<long long>(ms));
     const auto parts = split_url(url);
     if (!parts) return std::nullopt;
-    Internet session(WinHttpOpen(L"Veltrane_Desktop", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+    const std::wstring agent = win::to_wide(download_user_agent());
+    Internet session(WinHttpOpen(agent.c_str(), WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
                                  WINHTTP_NO_PROXY_BYPASS, 0));
     if (!session) return std::nullopt;
-    const int t = static_cast<int>(kDownloadTimeoutMs);
-    if (!WinHttpSetTimeouts(session.get(), t, t, t, t)) return std::nullopt;
+    if (!set_call_timeouts(session.get(), deadline)) return std::nullopt;
     Internet connection(WinHttpConnect(session.get(), parts->host.c_str(), parts->port, 0));
     if (!connection) return std::nullopt;
     Internet request(WinHttpOpenRequest(connection.get(), L"GET", parts->path.c_str(), nullptr, WINHTTP_NO_REFERER,
                                         WINHTTP_DEFAULT_ACCEPT_TYPES, parts->secure ? WINHTTP_FLAG_SECURE : 0));
     if (!request) return std::nullopt;
-    // Set on the request as well: not every WinHTTP hands the session's time-outs down.
-    if (!WinHttpSetTimeouts(request.get(), t, t, t, t)) return std::nullopt;
     set_limits(request.get());
+    // Set on the request as well: not every WinHTTP hands the session's time-outs down.
+    if (!set_call_timeouts(request.get(), deadline)) return std::nullopt;
     if (!WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
         return std::nullopt;
     }
+    if (!set_call_timeouts(request.get(), deadline)) return std::nullopt;
     if (!WinHttpReceiveResponse(request.get(), nullptr)) return std::nullopt;
     if (status_code(request.get()) != DWORD{200}) return std::nullopt;
-    return read_body(request.get(), limit);
+    return read_body(request.get(), limit, deadline);
+}
+
+std::optional<std::string> download_text(std::string_view url, std::uint64_t limit) {
+    auto bytes = download_bytes(url, limit);
+    if (!bytes) return std::nullopt;
+    auto text = utf8_text(*bytes);
+    if (!text) return std::nullopt;
+    return std::move(*text);
 }
 
 }  // namespace veltrane

@@ -98,3 +98,9 @@ TEST(Download, GivesUpAfterTheTimeout) {
     server.set_faults(R"({"/api/veltrane/current": {"delay": 33}})");
     EXPECT_FALSE(download_bytes(server.origin() + kCurrent, 1000).has_value());
 }
+
+TEST(Download, NamesTheBuildInTheUserAgent) {
+    ContentServer server;
+    server.set_faults(R"({"/api/veltrane/current": {"echo": "User-Agent"}})");
+    EXPECT_EQ(download_text(server.origin() + kCurrent, 1000), "Veltrane_Desktop/20261019.230507.0");
+}

@@ -151,3 +151,22 @@ TEST(SyncProcess, ARecordedRetryRunsAndIsMarkedSucceeded) {
     ASSERT_EQ(Child(exe, L"ticks 1").wait(), 0u);
     EXPECT_EQ(count_requests(server, "/api/veltrane/current"), 2u);
 }
+
+TEST(SyncProcess, ATricklingServerEndsWithinTheDeadlineAndTheNextSyncPublishes) {
+    ContentServer server;
+    serve_content(server);
+    // Announces the whole length, then one byte a second: the sync would hold the content lock
+    // for minutes without the overall deadline (30 s + the limit at 64 KiB/s: 34 s).
+    server.set_faults(R"({"/api/veltrane/current": {"trickle": 1}})");
+    ScratchDir dir("sync-trickle");
+    const auto exe = install_child(dir);
+    const ULONGLONG start = GetTickCount64();
+    Child slow(exe, L"run");
+    for (int i = 0; i < 300 && count_requests(server, "/api/veltrane/current") == 0; ++i) Sleep(100);
+    server.set_faults("{}");
+    Child next(exe, L"run");
+    EXPECT_EQ(slow.wait(), 1u);
+    EXPECT_LT(GetTickCount64() - start, 50000u);
+    EXPECT_EQ(next.wait(), 0u);
+    EXPECT_EQ(generations(dir.path()).size(), 1u);
+}

@@ -31,6 +31,8 @@ prefixes (without the query) and whose values may hold
     "status": N          answer N with an empty body
     "delay": S           wait S seconds before answering
     "truncate": N        announce the full length, send N bytes, close
+    "trickle": S         announce the full length, then send one byte every S seconds
+    "echo": "Header"     serve the request's value of this header instead of the file
     "append": "text"     add bytes after the file's content
     "redirects": N       answer 302 N times (to the same URL) before serving
     "body": "text"       serve this text instead of the file
@@ -128,7 +130,9 @@ class Handler(BaseHTTPRequestHandler):
         if fault.get("status"):
             self.reply(int(fault["status"]), b"")
             return
-        if "body" in fault:
+        if "echo" in fault:
+            body = (self.headers.get(fault["echo"]) or "").encode("utf-8")
+        elif "body" in fault:
             body = fault["body"].encode("utf-8")
         elif path == "/v4/api/selection" and urllib.parse.parse_qs(query) == SELECTION_QUERY:
             try:
@@ -151,6 +155,19 @@ class Handler(BaseHTTPRequestHandler):
             self.end_headers()
             self.wfile.write(body[: int(fault["truncate"])])
             self.wfile.flush()
+            self.close_connection = True
+            return
+        if "trickle" in fault:
+            self.send_response(200)
+            self.send_header("Content-Length", str(len(body)))
+            self.end_headers()
+            for i in range(len(body)):
+                time.sleep(float(fault["trickle"]))
+                try:
+                    self.wfile.write(body[i : i + 1])
+                    self.wfile.flush()
+                except OSError:
+                    break
             self.close_connection = True
             return
         self.reply(200, body)
