@@ -2,7 +2,8 @@
 # A workstation syncing from the repository's nginx site under Wine: the Windows build's
 # veltrane-publish.exe publishes, nginx serves on a port of its own with the certificate the
 # prefix trusts, and the sync child (built with that port's origin) gets generations that are
-# byte for byte the published files, never a mix of two sets while sets are being published.
+# byte for byte the published files, never a mix of two sets while sets are being published;
+# the fleet report reads the log nginx wrote.
 #   nginx_sync_wine_test.sh BUILD PORT SYNC_CHILD.exe
 set -Eeuo pipefail
 trap 'echo "nginx_sync: failed at line $LINENO: $BASH_COMMAND" >&2' ERR
@@ -79,3 +80,10 @@ done
 kill "$publisher"; wait "$publisher" 2>/dev/null || true; publisher=
 [ "$(wc -l <"$state/published")" -ge 2 ] || { echo "the publisher did not publish during the syncs" >&2; exit 1; }
 echo "nginx sync: every generation was one published set, byte for byte ($(wc -l <"$state/published") publications meanwhile)"
+
+# The fleet report on the log nginx wrote: the workstation, its last sync and the build its
+# user agent names.
+report=$($run "$build/tools/publish/veltrane-publish.exe" fleet --log "$(winpath "$state/nginx/access.log")")
+grep -q "^127\.0\.0\.1  last sync 20.* UTC  build 20261019\.230507\.0  last update check never" <<<"$report" ||
+    { echo "fleet report without the workstation's sync and build:" >&2; echo "$report" >&2; exit 1; }
+echo "nginx sync: the fleet report names the workstation's last sync and build"

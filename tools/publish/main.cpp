@@ -5,6 +5,7 @@
 //   verify --key HEX MANIFEST SIGNATURE
 //   content --site FOLDER --image PNG --text TXT
 //   duty --site FOLDER --duty TXT
+//   fleet --log ACCESS_LOG [--stale-hours N]
 #include <sodium.h>
 
 #include <cstdio>
@@ -14,6 +15,7 @@
 
 #include "compose.h"
 #include "content.h"
+#include "fleet.h"
 #include "file_util/text.h"
 #include "key_file.h"
 #include "release.h"
@@ -29,7 +31,8 @@ constexpr const char* kUsage =
     "  veltrane-publish release --secret-key FILE --site FOLDER [--minimum-windows-build N] EXECUTABLE FONT\n"
     "  veltrane-publish verify --key HEX MANIFEST SIGNATURE\n"
     "  veltrane-publish content --site FOLDER --image PNG --text TXT\n"
-    "  veltrane-publish duty --site FOLDER --duty TXT\n";
+    "  veltrane-publish duty --site FOLDER --duty TXT\n"
+    "  veltrane-publish fleet --log ACCESS_LOG [--stale-hours N]\n";
 
 int fail(const std::string& message) {
     std::fprintf(stderr, "veltrane-publish: %s\n", message.c_str());
@@ -169,6 +172,23 @@ int duty(const Arguments& a) {
     return 0;
 }
 
+int fleet(const Arguments& a) {
+    const std::string* log = a.option("--log");
+    const std::string* hours = a.option("--stale-hours");
+    if (!log || !a.positional.empty() || a.options.size() != (hours ? 2u : 1u)) return usage();
+    std::int64_t stale_hours = 12;
+    if (hours) {
+        if (hours->empty() || hours->size() > 6 || hours->find_first_not_of("0123456789") != std::string::npos) {
+            return fail("--stale-hours takes a whole number of hours");
+        }
+        stale_hours = std::stoll(*hours);
+    }
+    const auto read = read_fleet(utf8_to_path(*log));
+    if (!read) return fail(read.error().message);
+    std::fputs(fleet_report(*read, static_cast<std::int64_t>(std::time(nullptr)), stale_hours).c_str(), stdout);
+    return 0;
+}
+
 int run(const std::vector<std::string>& args) {
     if (sodium_init() < 0) return fail("libsodium failed to initialise");
     if (args.empty()) return usage();
@@ -179,6 +199,7 @@ int run(const std::vector<std::string>& args) {
     if (args[0] == "verify") return verify(a);
     if (args[0] == "content") return content(a);
     if (args[0] == "duty") return duty(a);
+    if (args[0] == "fleet") return fleet(a);
     return usage();
 }
 
