@@ -17,7 +17,22 @@ bool start_detached_thread(std::function<void()>& work) noexcept {
 }
 
 bool start_claimed_worker(std::atomic<bool>& flag, std::function<void()> work, ThreadStarter start) noexcept {
-    if (start(work)) return true;
+    // An exception inside the work (a failed allocation) ends that work, not the whole
+    // process, and frees the kind for the next worker.
+    std::function<void()> guarded;
+    try {
+        guarded = [&flag, work = std::move(work)] {
+            try {
+                work();
+            } catch (...) {
+                flag.store(false);
+            }
+        };
+    } catch (...) {
+        flag.store(false);
+        return false;
+    }
+    if (start(guarded)) return true;
     flag.store(false);
     return false;
 }

@@ -16,8 +16,9 @@ bool start_detached_thread(std::function<void()>& work) noexcept;
 // Sets the flag; false when it was already set (a worker of this kind runs).
 inline bool claim_worker(std::atomic<bool>& flag) { return !flag.exchange(true); }
 
-// Starts `work` for a caller that has claimed `flag`; the work clears the flag when it ends.
-// When no thread can be started the flag is cleared here and the answer is false.
+// Starts `work` for a caller that has claimed `flag`; the work clears the flag when it ends,
+// and an exception that leaves the work is caught and clears it. When no thread can be
+// started the flag is cleared here and the answer is false.
 bool start_claimed_worker(std::atomic<bool>& flag, std::function<void()> work,
                           ThreadStarter start = start_detached_thread) noexcept;
 

@@ -251,4 +251,10 @@ TEST(Worker, OneOfAKindAndAStartThatFailsLeavesTheFlagClear) {
     }));
     finished.wait();
     EXPECT_FALSE(running.load());
+
+    // A failed allocation inside the work ends the work, not the process.
+    ASSERT_TRUE(claim_worker(running));
+    ASSERT_TRUE(start_claimed_worker(running, [] { throw std::bad_alloc(); }));
+    for (int i = 0; i < 500 && running.load(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_FALSE(running.load());
 }
