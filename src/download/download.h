@@ -1,7 +1,9 @@
 // The download module: every HTTP request the program makes (content sync, the Spotlight
 // background, the update check and releases) goes through here. One GET, 30-second time-outs
 // per call and an overall deadline, status 200 only, at most `limit` bytes of body, no retry.
-// The user agent names the build; no other header is added. Failures carry no detail: every
+// The user agent names the build; no other header is added. Requests go through the user's
+// proxy (a proxy server of the per-user settings with its bypass list, else WinHTTP's
+// automatic proxy), TLS end to end through its CONNECT. Failures carry no detail: every
 // caller turns them into its own outcome.
 #pragma once
 

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "download/download.h"
+#include "download/proxy.h"
 #include "file_util/win.h"
 
 namespace veltrane {
@@ -18,6 +19,78 @@ struct InternetCloser {
 using Internet = std::unique_ptr<void, InternetCloser>;
 
 using Clock = std::chrono::steady_clock;
+
+struct GlobalText {
+    wchar_t* text = nullptr;
+    GlobalText() = default;
+    GlobalText(const GlobalText&) = delete;
+    GlobalText& operator=(const GlobalText&) = delete;
+    ~GlobalText() {
+        if (text) GlobalFree(text);
+    }
+};
+
+// The per-user settings, as the user's other programs read them.
+struct UserProxy {
+    BOOL auto_detect = FALSE;
+    GlobalText auto_config_url, proxy, bypass;
+};
+
+void read_user_proxy(UserProxy& out) {
+    WINHTTP_CURRENT_USER_IE_PROXY_CONFIG config{};
+    if (!WinHttpGetIEProxyConfigForCurrentUser(&config)) return;
+    out.auto_detect = config.fAutoDetect;
+    out.auto_config_url.text = config.lpszAutoConfigUrl;
+    out.proxy.text = config.lpszProxy;
+    out.bypass.text = config.lpszProxyBypass;
+}
+
+struct Session {
+    Internet handle;
+    bool ask_script = false;  // before Windows 8.1: a PAC script or WPAD is asked per URL
+};
+
+// A proxy server named in the per-user settings is applied here, with its bypass list, the
+// same on every Windows version. Everything else (a PAC script, WPAD, the machine-wide
+// setting) is the automatic proxy's work on Windows 8.1 and later, which refuses the
+// automatic type before 8.1.
+Session open_session(const std::wstring& agent, const UserProxy& user, const std::wstring& host) {
+    Session s;
+    if (user.proxy.text && *user.proxy.text) {
+        const std::string bypass = user.bypass.text ? win::from_wide(user.bypass.text) : std::string();
+        const bool direct = proxy_bypassed(bypass, win::from_wide(host));
+        s.handle.reset(WinHttpOpen(agent.c_str(), direct ? WINHTTP_ACCESS_TYPE_NO_PROXY : WINHTTP_ACCESS_TYPE_NAMED_PROXY,
+                                   direct ? WINHTTP_NO_PROXY_NAME : user.proxy.text, WINHTTP_NO_PROXY_BYPASS, 0));
+        return s;
+    }
+    s.handle.reset(WinHttpOpen(agent.c_str(), WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
+                               WINHTTP_NO_PROXY_BYPASS, 0));
+    if (s.handle) return s;
+    s.handle.reset(WinHttpOpen(agent.c_str(), WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+                               WINHTTP_NO_PROXY_BYPASS, 0));
+    s.ask_script = user.auto_detect || user.auto_config_url.text;
+    return s;
+}
+
+// The proxy a PAC script or WPAD names for this URL; none found leaves the request as it is.
+void apply_script_proxy(HINTERNET session, HINTERNET request, const UserProxy& user, const std::wstring& url) {
+    WINHTTP_AUTOPROXY_OPTIONS options{};
+    if (user.auto_config_url.text) {
+        options.dwFlags |= WINHTTP_AUTOPROXY_CONFIG_URL;
+        options.lpszAutoConfigUrl = user.auto_config_url.text;
+    }
+    if (user.auto_detect) {
+        options.dwFlags |= WINHTTP_AUTOPROXY_AUTO_DETECT;
+        options.dwAutoDetectFlags = WINHTTP_AUTO_DETECT_TYPE_DHCP | WINHTTP_AUTO_DETECT_TYPE_DNS_A;
+    }
+    options.fAutoLogonIfChallenged = TRUE;
+    WINHTTP_PROXY_INFO info{};
+    if (!WinHttpGetProxyForUrl(session, url.c_str(), &options, &info)) return;
+    GlobalText proxy, bypass;
+    proxy.text = info.lpszProxy;
+    bypass.text = info.lpszProxyBypass;
+    WinHttpSetOption(request, WINHTTP_OPTION_PROXY, &info, sizeof info);
+}
 
 // Each call gets the usual time-out, cut short by what is left of the whole request's
 // deadline; false once the deadline has passed.
@@ -123,8 +196,10 @@ std::optional<Bytes> download_bytes(std::string_view url, std::uint64_t limit) {
     const auto parts = split_url(url);
     if (!parts) return std::nullopt;
     const std::wstring agent = win::to_wide(download_user_agent());
-    Internet session(WinHttpOpen(agent.c_str(), WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
-                                 WINHTTP_NO_PROXY_BYPASS, 0));
+    UserProxy user;
+    read_user_proxy(user);
+    Session opened = open_session(agent, user, parts->host);
+    const Internet session = std::move(opened.handle);
     if (!session) return std::nullopt;
     if (!set_call_timeouts(session.get(), deadline)) return std::nullopt;
     Internet connection(WinHttpConnect(session.get(), parts->host.c_str(), parts->port, 0));
@@ -133,6 +208,7 @@ std::optional<Bytes> download_bytes(std::string_view url, std::uint64_t limit) {
                                         WINHTTP_DEFAULT_ACCEPT_TYPES, parts->secure ? WINHTTP_FLAG_SECURE : 0));
     if (!request) return std::nullopt;
     set_limits(request.get());
+    if (opened.ask_script) apply_script_proxy(session.get(), request.get(), user, win::to_wide(url));
     // Set on the request as well: not every WinHTTP hands the session's time-outs down.
     if (!set_call_timeouts(request.get(), deadline)) return std::nullopt;
     if (!WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {

@@ -3,8 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 
+#include "download/download.h"
+#include "spotlight/spotlight.h"
+#include "spotlight/spotlight_win.h"
 #include "support/child_process.h"
 #include "server_fixture.h"
 #include "support/test_paths.h"
@@ -169,4 +173,78 @@ TEST(SyncProcess, ATricklingServerEndsWithinTheDeadlineAndTheNextSyncPublishes) 
     EXPECT_LT(GetTickCount64() - start, 50000u);
     EXPECT_EQ(next.wait(), 0u);
     EXPECT_EQ(generations(dir.path()).size(), 1u);
+}
+
+namespace {
+
+// The per-user connection settings as Internet Options writes them, which WinHTTP reads for
+// the user's proxy. Only the sync_proxy test runs this, in a Wine runtime of its own.
+void set_user_proxy(const std::string& proxy, const std::string& bypass) {
+    std::string blob;
+    const auto dword = [&blob](std::size_t v) {
+        const auto u = static_cast<std::uint32_t>(v);
+        blob.append(reinterpret_cast<const char*>(&u), 4);
+    };
+    dword(0x46);
+    dword(1);
+    dword(proxy.empty() ? 1 : 3);  // direct, or direct and a proxy server
+    dword(proxy.size());
+    blob += proxy;
+    dword(bypass.size());
+    blob += bypass;
+    dword(0);  // no PAC script
+    blob.append(32, '\0');
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections",
+                              0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    EXPECT_EQ(RegSetValueExW(key, L"DefaultConnectionSettings", 0, REG_BINARY,
+                             reinterpret_cast<const BYTE*>(blob.data()), static_cast<DWORD>(blob.size())),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+}
+
+std::string proxy_log(const std::string& name) {
+    std::string path = "Z:" VELTRANE_TEST_PROXY_DIR "/" + name + ".log";
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return read_raw(path);
+}
+
+std::size_t occurrences(const std::string& text, const std::string& what) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
+}  // namespace
+
+TEST(SyncProxy, SyncAndSpotlightGoThroughTheUsersProxyButNotForABypassedHost) {
+    ContentServer server;
+    serve_content(server);
+    server.put("spotlight/selection.json", R"({"items": []})");
+    ScratchDir dir("sync-proxy");
+    const auto exe = install_child(dir);
+    const std::string proxy = "127.0.0.1:" + std::to_string(VELTRANE_TEST_PROXY_PORT);
+    const std::string content = "CONNECT localhost:" + std::to_string(VELTRANE_TEST_SERVER_PORT) + " ";
+    const std::string spotlight = "CONNECT localhost:" + std::to_string(VELTRANE_TEST_SPOTLIGHT_PORT) + " ";
+
+    set_user_proxy(proxy, "");
+    EXPECT_EQ(Child(exe, L"run").wait(), 0u);
+    EXPECT_TRUE(download_text(spotlight_selection_url(), kSelectionLimit).has_value());
+    const std::string log = proxy_log("open");
+    EXPECT_GE(occurrences(log, content), 1u) << log;  // Wine keeps one tunnel for the whole sync
+    EXPECT_EQ(occurrences(log, spotlight), 1u) << log;
+    const std::size_t through = occurrences(log, "CONNECT ");
+
+    set_user_proxy(proxy, "*.hospital.local;LOCALHOST");
+    EXPECT_EQ(Child(exe, L"run").wait(), 0u);
+    EXPECT_EQ(occurrences(proxy_log("open"), "CONNECT "), through);
+
+    // A proxy that wants a password: the sync fails at once.
+    set_user_proxy("127.0.0.1:" + std::to_string(VELTRANE_TEST_PROXY_PORT + 1), "");
+    const ULONGLONG start = GetTickCount64();
+    EXPECT_EQ(Child(exe, L"run").wait(), 1u);
+    EXPECT_LT(GetTickCount64() - start, 20000u);
+    EXPECT_NE(proxy_log("auth").find(content), std::string::npos);
+    set_user_proxy("", "");
 }

@@ -107,6 +107,11 @@ class Handler(BaseHTTPRequestHandler):
         pass
 
     def do_GET(self):
+        # The absolute form, which an HTTP/1.1 server must accept: Wine's WinHTTP sends it
+        # inside a proxy's CONNECT tunnel.
+        scheme, sep, rest = self.path.partition("://")
+        if sep and "/" not in scheme:
+            self.path = "/" + rest.partition("/")[2]
         with self.lock:
             with open(os.path.join(self.root, "requests.log"), "a", encoding="utf-8") as log:
                 log.write(self.path + "\n")
