@@ -91,6 +91,19 @@ TEST(SettingsLayout, ColoursFollowStyleAndState) {
     EXPECT_EQ(off.track_border, kAccent);
 }
 
+TEST(SettingsLayout, TheFocusRingSitsInsideTheBorderAndStandsOutFromEveryFace) {
+    EXPECT_EQ(focus_ring({0, 0, 100, 32}, 96), (Rect{3, 3, 94, 26}));
+    EXPECT_EQ(focus_ring({10, 0, 150, 48}, 144), (Rect{14, 4, 142, 40}));
+    for (int id : {kSaveId, kSyncId, kRestoreId, kServiceId, kUpdateId, kRemoveId}) {
+        for (bool pressed : {false, true}) {
+            const Colours c = button_colours(id, {true, pressed, true});
+            EXPECT_NE(c.text, c.face) << id << " " << pressed;
+        }
+    }
+    EXPECT_NE(kTextNormal, option_face(true));
+    EXPECT_NE(kTextNormal, option_face(false));
+}
+
 TEST(SettingsLayout, TabWalksReadingOrderSkippingDisabledControlsAndWraps) {
     const auto order = focus_order(2);
     EXPECT_EQ(order.front(), kUpdateId);
@@ -102,4 +115,20 @@ TEST(SettingsLayout, TabWalksReadingOrderSkippingDisabledControlsAndWraps) {
     EXPECT_EQ(next_focus(order, kUpdateId, false, enabled), kAutostartId);
     EXPECT_EQ(next_focus(order, kSpotlightId, true, enabled), kFirstMonitorId);
     EXPECT_FALSE(next_focus(order, 0, true, [](int) { return false; }));
+}
+
+TEST(SettingsLayout, TooTallForTheWorkAreaTheClientIsCappedAndTheFocusScrollsIntoView) {
+    EXPECT_EQ(fit_height(scale(kClientHeight, 144), 900), (WindowFit{778, false}));
+    EXPECT_EQ(fit_height(scale(kClientHeight, 144), 700), (WindowFit{700, true}));  // 1366 × 768 at 150 %
+    const int save_top = scale(479, 144), save_bottom = save_top + scale(32, 144);
+    EXPECT_EQ(reveal_position(0, 700, save_top, save_bottom), save_bottom - 700);
+    EXPECT_EQ(reveal_position(78, 700, 12, 48), 12);   // above the page
+    EXPECT_EQ(reveal_position(40, 700, 100, 140), 40);  // already in view
+}
+
+TEST(SettingsLayout, ScreenReadersHearEachControlsMeaningAndKind) {
+    EXPECT_EQ(control_access(kFirstMonitorId + 1, "항생제표 표시"), (Access{"모니터 2 항생제표 표시", AccessRole::CheckBox}));
+    EXPECT_EQ(control_access(kAutostartId, "부팅시 자동실행").role, AccessRole::CheckBox);
+    EXPECT_EQ(control_access(kBlackId, "검정 배경"), (Access{"검정 배경", AccessRole::RadioButton}));
+    EXPECT_EQ(control_access(kServiceId, "시작 중…").role, AccessRole::PushButton);
 }

@@ -2,6 +2,7 @@
 // controls where the layout puts them at 96 DPI, "저장" following the choices, saves with
 // and without a service, the sync and update buttons, restore, the service button and removal.
 #include <windows.h>
+#include <oleacc.h>
 
 #include <gtest/gtest.h>
 
@@ -73,21 +74,21 @@ std::string client_rect(HWND window, HWND control) {
     return out.str();
 }
 
-// A left click at a screen point, as the mouse gives it.
-void click_at(int x, int y) {
+// A left click at a screen point, as the mouse gives it, and time for the window to take it.
+void click_at(int x, int y, DWORD wait = 400) {
     SetCursorPos(x, y);
     INPUT input[2] = {};
     input[0].type = input[1].type = INPUT_MOUSE;
     input[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
     input[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
     SendInput(2, input, sizeof(INPUT));
-    Sleep(400);
+    Sleep(wait);
 }
 
-void click(HWND control) {
+void click(HWND control, DWORD wait = 400) {
     RECT r;
     GetWindowRect(control, &r);
-    click_at((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+    click_at((r.left + r.right) / 2, (r.top + r.bottom) / 2, wait);
 }
 
 void key(WORD vk) {
@@ -184,6 +185,46 @@ std::string answer_to_click(const win::UniqueHandle& process, HWND control) {
     return text;
 }
 
+// The control with the keyboard focus in the window's thread.
+HWND focused(HWND window) {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info);
+    return info.hwndFocus;
+}
+
+bool selected(HWND option) { return (GetWindowLongPtrW(option, GWLP_USERDATA) & 1) != 0; }
+
+// What a screen reader hears of a control, through the system's accessibility client.
+struct Heard {
+    std::wstring name;
+    long role = 0, state = 0;
+};
+
+Heard heard(HWND control) {
+    // The import libraries' copy of this id is wrong in a static link.
+    constexpr IID accessible_id{0x618736e0, 0x3c3d, 0x11cf, {0x81, 0x0c, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
+    IAccessible* object = nullptr;
+    Heard h;
+    if (FAILED(AccessibleObjectFromWindow(control, static_cast<DWORD>(OBJID_CLIENT), accessible_id,
+                                          reinterpret_cast<void**>(&object)))) {
+        return h;
+    }
+    VARIANT self{};
+    self.vt = VT_I4;
+    self.lVal = CHILDID_SELF;
+    BSTR name = nullptr;
+    if (object->get_accName(self, &name) == S_OK && name) h.name = name;
+    SysFreeString(name);
+    VARIANT v{};
+    if (object->get_accRole(self, &v) == S_OK && v.vt == VT_I4) h.role = v.lVal;
+    if (object->get_accState(self, &v) == S_OK && v.vt == VT_I4) h.state = v.lVal;
+    object->Release();
+    return h;
+}
+
+bool checked(HWND control) { return (heard(control).state & STATE_SYSTEM_CHECKED) != 0; }
+
 void pause_for_screenshot() {
     if (const char* shot = std::getenv("VELTRANE_SETTINGS_SHOT_PAUSE")) Sleep(static_cast<DWORD>(std::atoi(shot)));
 }
@@ -222,15 +263,34 @@ TEST(SettingsWindow, InstalledCopyOpensTheLaidOutWindowAndSavesTheChosenSettings
 
     pause_for_screenshot();
 
+    // A screen reader hears each control's meaning, kind and state.
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    const Heard option = heard(child(window, 104));
+    EXPECT_EQ(option.name, L"Windows Spotlight · 6시간마다 갱신");
+    EXPECT_EQ(option.role, ROLE_SYSTEM_RADIOBUTTON);
+    EXPECT_TRUE(option.state & STATE_SYSTEM_CHECKED);
+    EXPECT_FALSE(checked(child(window, 103)));
+    const Heard monitor = heard(child(window, 200));
+    EXPECT_EQ(monitor.name, L"모니터 1 항생제표 표시");
+    EXPECT_EQ(monitor.role, ROLE_SYSTEM_CHECKBUTTON);
+    EXPECT_TRUE(monitor.state & STATE_SYSTEM_CHECKED);
+    EXPECT_EQ(heard(child(window, 3)).role, ROLE_SYSTEM_CHECKBUTTON);
+    EXPECT_FALSE(checked(child(window, 3)));
+    const Heard save_button = heard(child(window, 1));
+    EXPECT_EQ(save_button.name, L"저장");
+    EXPECT_EQ(save_button.role, ROLE_SYSTEM_PUSHBUTTON);
+    EXPECT_TRUE(save_button.state & STATE_SYSTEM_UNAVAILABLE);
+
     // Nothing to restore yet: the information text, and neither settings nor wallpaper change.
     EXPECT_EQ(answer_to_click(process, child(window, 7)), "되돌릴 바탕화면 기록이 없습니다.");
     EXPECT_FALSE(fs::exists(install / "Veltrane_Desktop.config"));
     EXPECT_EQ(desktop_value(L"Wallpaper"), kUserWallpaper);
 
-    // Another process is checking for an update.
+    // Another process is checking for an update; the focus comes back from the box.
     {
         win::UniqueHandle other(CreateEventW(nullptr, TRUE, FALSE, ipc::kUpdateCheckName));
         EXPECT_EQ(answer_to_click(process, child(window, 9)), "다른 프로세스에서 이미 업데이트를 확인하고 있습니다.");
+        EXPECT_EQ(focused(window), child(window, 9));
     }
 
     // "지금 동기화" against the content server, pressed twice while the server is slow.
@@ -244,9 +304,15 @@ TEST(SettingsWindow, InstalledCopyOpensTheLaidOutWindowAndSavesTheChosenSettings
     HWND sync = child(window, 6);
     HWND last_sync = child_with_text(window, L"최근: ");
     ASSERT_NE(last_sync, nullptr);
-    click(sync);
+    // From the keyboard: the focus moves on from the button it disables, and Tab still works.
+    key(VK_TAB);
+    ASSERT_EQ(focused(window), sync);
+    key(VK_SPACE);
     EXPECT_FALSE(IsWindowEnabled(sync));
     EXPECT_EQ(window_text(last_sync), L"최근: 확인 중...");
+    EXPECT_EQ(focused(window), child(window, 8));
+    key(VK_TAB);
+    EXPECT_EQ(focused(window), child(window, 100));
     click(sync);
     ASSERT_TRUE(wait_until([&] { return IsWindowEnabled(sync) != FALSE; }));
     EXPECT_EQ(window_text(last_sync).rfind(L"최근: 20", 0), 0u) << win::from_wide(window_text(last_sync));
@@ -259,11 +325,21 @@ TEST(SettingsWindow, InstalledCopyOpensTheLaidOutWindowAndSavesTheChosenSettings
     EXPECT_TRUE(IsWindowEnabled(save));
     click(child(window, 104));  // back to the saved Spotlight
     EXPECT_FALSE(IsWindowEnabled(save));
+    HWND toggle = child(window, 200);
+    click(toggle);  // the only monitor off ...
+    EXPECT_FALSE(selected(toggle));
+    EXPECT_FALSE(checked(toggle));
+    EXPECT_TRUE(IsWindowEnabled(save));
+    EXPECT_FALSE(heard(save).state & STATE_SYSTEM_UNAVAILABLE);
+    key(VK_SPACE);  // ... and on again from the keyboard, the toggle keeping the focus
+    EXPECT_TRUE(selected(toggle));
+    EXPECT_TRUE(heard(toggle).state & STATE_SYSTEM_FOCUSED);
+    EXPECT_TRUE(checked(toggle));
+    EXPECT_FALSE(IsWindowEnabled(save));
     click(child(window, 101));
     EXPECT_TRUE(IsWindowEnabled(save));
-    click(child(window, 200));  // the only monitor off ...
-    key(VK_SPACE);              // ... and on again from the keyboard, the toggle keeping the focus
-    click(child(window, 3));    // autostart on
+    click(child(window, 3));  // autostart on
+    EXPECT_TRUE(checked(child(window, 3)));
 
     // Tab from the autostart toggle reaches "저장"; Enter saves.
     key(VK_TAB);
@@ -292,11 +368,34 @@ TEST(SettingsWindow, InstalledCopyOpensTheLaidOutWindowAndSavesTheChosenSettings
               "method=top_level\nbackground=original\nspotlight_wallpaper=off\n");
     EXPECT_FALSE(IsWindowEnabled(save));
 
+    // A Spotlight picture already downloaded is applied here while no service runs: the
+    // user's wallpaper is backed up first, then the picture is set, filling the screen.
+    const fs::path picture = install / "Spotlight" / "spotlight-1765000000.jpg";
+    fs::create_directories(picture.parent_path());
+    write_jpeg_file(picture, 64, 36, kYellow);
+    click(child(window, 104));
+    EXPECT_EQ(answer_to_click(process, save), "설정을 저장하고 적용했습니다.");
+    EXPECT_EQ(desktop_value(L"Wallpaper"), picture.wstring());
+    EXPECT_EQ(desktop_value(L"WallpaperStyle"), L"10");
+    EXPECT_EQ(desktop_value(L"TileWallpaper"), L"0");
+    EXPECT_EQ(read_raw(install / "Veltrane_Desktop.wallpaper-backup").rfind("path=C:\\windows\\user-wallpaper.bmp\n", 0), 0u);
+    // ... and the user's own wallpaper is back with "기존 바탕화면 유지".
+    click(child(window, 102));
+    EXPECT_EQ(answer_to_click(process, save), "설정을 저장하고 적용했습니다.");
+    EXPECT_EQ(desktop_value(L"Wallpaper"), kUserWallpaper);
+
     // The service button starts the service (overlay windows appear) and stops it again.
     write_png_file(install / "Veltrane_Desktop.png", 400, 300, kGreen);
     write_raw(install / "Veltrane_Desktop.txt", "R항생제 관리팀\nP김지현팀장 2231\n");
-    click(child(window, 8));
+    // The start runs on a worker: the button is busy and the window keeps answering.
+    click(child(window, 8), 0);
+    EXPECT_TRUE(wait_for_text(child(window, 8), L"시작 중…", 2000));
+    EXPECT_FALSE(IsWindowEnabled(child(window, 8)));
+    DWORD_PTR answer = 0;
+    EXPECT_NE(SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &answer), 0);
+    EXPECT_TRUE(heard(child(window, 8)).state & STATE_SYSTEM_UNAVAILABLE);
     EXPECT_TRUE(wait_for_text(child(window, 8), L"서비스 중지"));
+    EXPECT_TRUE(IsWindowEnabled(child(window, 8)));
     EXPECT_EQ(window_text(service_text(window)), L"실행중");
     EXPECT_NE(FindWindowW(ipc::kLayerClass, nullptr), nullptr);
     pause_for_screenshot();
@@ -382,6 +481,49 @@ TEST(SettingsWindow, LayoutScalesAt144DpiAndIsBuiltAgainWhenTheDpiChanges) {
     EXPECT_TRUE(IsWindowEnabled(child(window, 1)));
     EXPECT_EQ(GetWindowLongPtrW(child(window, 103), GWLP_USERDATA) & 1, 1);
     EXPECT_EQ(GetWindowLongPtrW(child(window, 104), GWLP_USERDATA) & 1, 0);
+
+    // At 250 % the 1297-pixel client is too tall for the 1080-pixel screen: the window keeps
+    // to the work area, and its content scrolls by wheel, scroll bar and Tab.
+    ASSERT_TRUE(WriteProcessMemory(target.get(), remote, &suggested, sizeof suggested, nullptr));
+    SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(240, 240), reinterpret_cast<LPARAM>(remote));
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &monitor);
+    GetWindowRect(window, &placed);
+    EXPECT_GE(placed.top, monitor.rcWork.top);
+    EXPECT_LE(placed.bottom, monitor.rcWork.bottom);
+    EXPECT_NE(GetWindowLongW(window, GWL_STYLE) & WS_VSCROLL, 0);
+    GetClientRect(window, &client);
+    EXPECT_GE(client.right, 1600);  // Wine draws the scroll bar narrower than asked for
+    HWND save = child(window, 1);
+    const auto save_top = [&] {
+        RECT r;
+        GetWindowRect(save, &r);
+        MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&r), 2);
+        return r.top;
+    };
+    EXPECT_GT(save_top(), client.bottom);  // below the fold
+    click(child(window, 103));  // selected already; Tab on to "저장"
+    for (int i = 0; i < 6; ++i) key(VK_TAB);
+    EXPECT_EQ(focused(window), save);
+    const int in_view = save_top();
+    EXPECT_LE(in_view + 80, client.bottom);
+    EXPECT_GT(in_view + 80, client.bottom - 40);
+    POINT centre{client.right / 2, client.bottom / 2};
+    ClientToScreen(window, &centre);
+    SetCursorPos(centre.x, centre.y);
+    INPUT wheel{};
+    wheel.type = INPUT_MOUSE;
+    wheel.mi.dwFlags = MOUSEEVENTF_WHEEL;
+    wheel.mi.mouseData = WHEEL_DELTA;
+    SendInput(1, &wheel, sizeof wheel);
+    Sleep(300);
+    EXPECT_EQ(save_top(), 1197);  // one notch is 100 units, more than the overflow: back at the top
+    POINT arrow{client.right + 4, client.bottom - 4};  // the scroll bar's down arrow
+    ClientToScreen(window, &arrow);
+    click_at(arrow.x, arrow.y);
+    EXPECT_EQ(save_top(), 1197 - 250);  // one line down from the top
+    pause_for_screenshot();
     PostMessageW(window, WM_CLOSE, 0, 0);
     EXPECT_TRUE(ended_cleanly(process));
 }

@@ -114,6 +114,13 @@ Colours button_colours(int id, ControlState s) {
     return c;
 }
 
+Rect focus_ring(const Rect& r, unsigned dpi) {
+    const int inset = std::max(2, scale(3, dpi));
+    return {r.x + inset, r.y + inset, std::max(0, r.width - 2 * inset), std::max(0, r.height - 2 * inset)};
+}
+
+Rgb option_face(bool selected) { return selected ? kOptionSelected : kOptionGray; }
+
 ToggleLayout toggle_layout(const Rect& item, int text_width, bool on, ControlState s, unsigned dpi) {
     ToggleLayout t;
     const int w = scale(36, dpi), h = scale(20, dpi), gap = scale(8, dpi), inset = scale(3, dpi);
@@ -155,6 +162,26 @@ std::vector<int> focus_order(std::size_t monitor_count) {
     for (std::size_t i = 0; i < monitor_count; ++i) order.push_back(kFirstMonitorId + static_cast<int>(i));
     for (int id : {kRestoreId, kRemoveId, kAutostartId, kSaveId}) order.push_back(id);
     return order;
+}
+
+WindowFit fit_height(int content_height, int available) {
+    if (content_height <= available) return {content_height, false};
+    return {std::max(1, available), true};
+}
+
+int reveal_position(int position, int page, int low, int high) {
+    if (high - low > page || low < position) return low;
+    if (high > position + page) return high - page;
+    return position;
+}
+
+Access control_access(int id, const std::string& text) {
+    if (id >= kFirstMonitorId) {
+        return {"모니터 " + std::to_string(id - kFirstMonitorId + 1) + " " + text, AccessRole::CheckBox};
+    }
+    if (id == kAutostartId) return {text, AccessRole::CheckBox};
+    if (id >= kCompositeId) return {text, AccessRole::RadioButton};
+    return {text, AccessRole::PushButton};
 }
 
 const char* service_state_text(ServiceState s) {

@@ -116,6 +116,11 @@ struct ControlState {
 };
 Colours button_colours(int id, ControlState state);
 
+// Focus shows as a ring inside the border in the control's text colour, which stands out
+// from its face in every state (a selected option and an "on" toggle have accent borders).
+Rect focus_ring(const Rect& item, unsigned dpi);
+Rgb option_face(bool selected);
+
 struct ToggleLayout {
     Rect track, knob, label;
     Rgb track_face, track_border, knob_colour, text;
@@ -153,6 +158,27 @@ std::optional<int> next_focus(const std::vector<int>& order, int current, bool f
     }
     return std::nullopt;
 }
+
+// The window on a monitor whose work area leaves `available` pixels for the client: all of
+// the content when it fits, else what fits, and the content scrolls vertically.
+struct WindowFit {
+    int client_height = 0;
+    bool scrolls = false;
+    friend bool operator==(const WindowFit&, const WindowFit&) = default;
+};
+WindowFit fit_height(int content_height, int available);
+// The scroll position nearest to `position` that shows [low, high) in a page of `page`.
+int reveal_position(int position, int page, int low, int high);
+
+// What a screen reader is told about a focusable control.
+enum class AccessRole { PushButton, RadioButton, CheckBox };
+struct Access {
+    std::string name;
+    AccessRole role;
+    friend bool operator==(const Access&, const Access&) = default;
+};
+// `text` is the control's visible text; a monitor toggle says which monitor it is for.
+Access control_access(int id, const std::string& text);
 
 enum class ServiceState { Unknown, Stopped, Running };
 const char* service_state_text(ServiceState state);

@@ -1,39 +1,33 @@
 #include "settings_window_win.h"
 
 #include <windows.h>
+#include <oleacc.h>
 #include <uxtheme.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "autostart_win.h"
 #include "file_util/win.h"
 #include "image/content_font.h"
 #include "ipc/ipc.h"
 #include "platform_win.h"
+#include "autostart_win.h"
 #include "service.h"
+#include "settings_accessible_win.h"
 #include "settings/monitors.h"
 #include "settings/settings.h"
 #include "settings_layout.h"
-#include "spotlight/spotlight.h"
-#include "spotlight/spotlight_win.h"
+#include "settings_window_parts_win.h"
 #include "startup.h"
 #include "sync/sync_service.h"
-#include "uninstaller_win.h"
-#include "update/apply_update_win.h"
 #include "update/update_check.h"
-#include "wallpaper/original_state.h"
-#include "wallpaper/original_wallpaper_win.h"
+#include "wallpaper/com_win.h"
 
-namespace veltrane {
-namespace {
+namespace veltrane::settings_window {
 
-namespace fs = std::filesystem;
-namespace ui = settings_ui;
 using ui::Choices;
 using ui::ServiceState;
 
@@ -43,35 +37,14 @@ constexpr const wchar_t* kSelectClass = L"Veltrane_Desktop.SelectCard";
 constexpr const wchar_t* kBadgeClass = L"Veltrane_Desktop.PrimaryBadge";
 constexpr DWORD kWindowStyle = 0x00C80000;
 constexpr DWORD kWindowExStyle = 0x1;
-constexpr UINT_PTR kSyncTimer = 1, kServiceTimer = 2, kUpdateTimer = 3;
 
 COLORREF colour(ui::Rgb c) { return RGB(c.r, c.g, c.b); }
-
-struct GdiDeleter {
-    void operator()(HGDIOBJ object) const { DeleteObject(object); }
-};
-using UniqueFont = std::unique_ptr<std::remove_pointer_t<HFONT>, GdiDeleter>;
-using UniqueBrush = std::unique_ptr<std::remove_pointer_t<HBRUSH>, GdiDeleter>;
 
 // The 0xF0F0F0 brush of the main window and the cards, for the process's lifetime.
 HBRUSH window_brush() {
     static UniqueBrush brush(CreateSolidBrush(RGB(240, 240, 240)));
     return brush.get();
 }
-
-struct WindowState {
-    std::vector<MonitorEntry> monitors;
-    Settings settings;
-    Choices current, saved;
-    ServiceState service = ServiceState::Unknown;
-    unsigned dpi = 96;
-    std::wstring face;
-    UniqueFont normal, heading;
-    HWND window = nullptr, program_line = nullptr, last_sync = nullptr, next_sync = nullptr, service_text = nullptr,
-         service_button = nullptr, viewport = nullptr, card4 = nullptr;
-    int scroll = 0;
-    ui::ScrollRange range;
-};
 
 WindowState* state_of(HWND window) { return reinterpret_cast<WindowState*>(GetWindowLongPtrW(window, GWLP_USERDATA)); }
 
@@ -116,6 +89,7 @@ void set_selected(HWND option, bool selected) {
     const LONG_PTR data = GetWindowLongPtrW(option, GWLP_USERDATA);
     SetWindowLongPtrW(option, GWLP_USERDATA, (data & ~LONG_PTR{1}) | (selected ? 1 : 0));
     InvalidateRect(option, nullptr, TRUE);
+    if ((data & 1) != (selected ? 1 : 0)) notify_state_change(option);
 }
 HFONT option_font(HWND option) {
     return reinterpret_cast<HFONT>(static_cast<ULONG_PTR>(GetWindowLongPtrW(option, GWLP_USERDATA)) >> 1);
@@ -134,6 +108,42 @@ void round_rect(HDC dc, const RECT& r, int corner, ui::Rgb face, ui::Rgb border)
     RoundRect(dc, r.left, r.top, r.right, r.bottom, corner, corner);
     SelectObject(dc, old_brush);
     SelectObject(dc, old_pen);
+}
+
+RECT to_rect(const ui::Rect& r) { return {r.x, r.y, r.x + r.width, r.y + r.height}; }
+ui::Rect from_rect(const RECT& r) { return {r.left, r.top, r.right - r.left, r.bottom - r.top}; }
+
+// The keyboard focus: an outline inside the control's border.
+void focus_ring(HDC dc, const RECT& item, ui::Rgb c, unsigned dpi) {
+    const RECT r = to_rect(ui::focus_ring(from_rect(item), dpi));
+    std::unique_ptr<std::remove_pointer_t<HPEN>, GdiDeleter> pen(CreatePen(PS_SOLID, 1, colour(c)));
+    const HGDIOBJ old_brush = SelectObject(dc, GetStockObject(NULL_BRUSH));
+    const HGDIOBJ old_pen = SelectObject(dc, pen.get());
+    const int corner = ui::scale(4, dpi);
+    RoundRect(dc, r.left, r.top, r.right, r.bottom, corner, corner);
+    SelectObject(dc, old_brush);
+    SelectObject(dc, old_pen);
+}
+
+AccessibleDescription describe_control(HWND control) {
+    wchar_t text[256] = {};
+    GetWindowTextW(control, text, 256);
+    const int id = GetDlgCtrlID(control);
+    const ui::Access access = ui::control_access(id, win::from_wide(text));
+    AccessibleDescription d{win::to_wide(access.name), ROLE_SYSTEM_PUSHBUTTON, STATE_SYSTEM_FOCUSABLE};
+    if (!IsWindowEnabled(control)) d.state |= STATE_SYSTEM_UNAVAILABLE;
+    if (GetFocus() == control) d.state |= STATE_SYSTEM_FOCUSED;
+    bool checked = false;
+    if (access.role == ui::AccessRole::RadioButton) {
+        d.role = ROLE_SYSTEM_RADIOBUTTON;
+        checked = is_selected(control);
+    } else if (access.role == ui::AccessRole::CheckBox) {
+        d.role = ROLE_SYSTEM_CHECKBUTTON;
+        const WindowState* s = state_of(GetAncestor(control, GA_ROOT));
+        checked = id == ui::kAutostartId ? s && s->current.autostart : is_selected(control);
+    }
+    if (checked) d.state |= STATE_SYSTEM_CHECKED;
+    return d;
 }
 
 unsigned dpi_of(HWND window) {
@@ -172,9 +182,9 @@ void paint_option(HWND option) {
     GetClientRect(option, &r);
     const bool selected = is_selected(option), enabled = IsWindowEnabled(option);
     fill(dc, r, ui::kCardWhite);
-    const bool accent = selected || GetFocus() == option;
-    round_rect(dc, r, ui::scale(3, dpi_of(option)), selected ? ui::kOptionSelected : ui::kOptionGray,
-               accent ? ui::kAccent : ui::kLineGray);
+    const bool focused = GetFocus() == option;
+    round_rect(dc, r, ui::scale(3, dpi_of(option)), ui::option_face(selected), selected || focused ? ui::kAccent : ui::kLineGray);
+    if (focused) focus_ring(dc, r, enabled ? ui::kTextNormal : ui::kTextDisabled, dpi_of(option));
     wchar_t text[256] = {};
     GetWindowTextW(option, text, 256);
     const HGDIOBJ old = SelectObject(dc, option_font(option));
@@ -204,6 +214,10 @@ LRESULT CALLBACK option_procedure(HWND option, UINT message, WPARAM w, LPARAM l)
             if (w == VK_RETURN || w == VK_SPACE) option_clicked(option);
             return 0;
         case WM_GETDLGCODE: return DLGC_BUTTON;
+        case BM_CLICK: option_clicked(option); return 0;
+        case WM_GETOBJECT:
+            if (const LRESULT answer = accessible_object(option, w, l, describe_control)) return answer;
+            return DefWindowProcW(option, message, w, l);
         case WM_SETFOCUS:
         case WM_KILLFOCUS:
         case WM_ENABLE: InvalidateRect(option, nullptr, TRUE); return 0;
@@ -266,6 +280,26 @@ void scroll_viewport_to(WindowState& s, int position) {
     ScrollWindowEx(s.viewport, delta, 0, nullptr, nullptr, nullptr, nullptr, SW_SCROLLCHILDREN | SW_INVALIDATE | SW_ERASE);
 }
 
+void scroll_window_to(WindowState& s, int position) {
+    position = ui::scroll_position(s.vrange, s.vscroll, ui::ScrollAction::Track, position, s.dpi);
+    if (position == s.vscroll) return;
+    const int delta = s.vscroll - position;
+    s.vscroll = position;
+    SetScrollPos(s.window, SB_VERT, position, TRUE);
+    ScrollWindowEx(s.window, 0, delta, nullptr, nullptr, nullptr, nullptr, SW_SCROLLCHILDREN | SW_INVALIDATE | SW_ERASE);
+}
+
+// The main window's scroll bar: its codes are the viewport's, turned upright.
+void vertical_scroll(WindowState& s, WORD code) {
+    SCROLLINFO info{sizeof info, SIF_TRACKPOS, 0, 0, 0, 0, 0};
+    GetScrollInfo(s.window, SB_VERT, &info);
+    scroll_window_to(s, ui::scroll_position(s.vrange, s.vscroll, scroll_action(code), info.nTrackPos, s.dpi));
+}
+
+void wheel(WindowState& s, short delta) {
+    scroll_window_to(s, s.vscroll - ui::scale(100, s.dpi) * delta / WHEEL_DELTA);
+}
+
 LRESULT CALLBACK viewport_procedure(HWND viewport, UINT message, WPARAM w, LPARAM l) {
     switch (message) {
         case WM_HSCROLL: {
@@ -313,8 +347,11 @@ HWND create_spec(WindowState& s, const ui::ControlSpec& c, HWND parent) {
             return create_child(L"STATIC", c.text, SS_LEFT | SS_CENTERIMAGE | SS_NOPREFIX | SS_ENDELLIPSIS, c.rect, parent,
                                 c.id, s.dpi);
         case ui::Kind::Button:
-        case ui::Kind::Toggle:
-            return create_child(L"BUTTON", c.text, BS_OWNERDRAW | WS_TABSTOP, c.rect, parent, c.id, s.dpi);
+        case ui::Kind::Toggle: {
+            HWND h = create_child(L"BUTTON", c.text, BS_OWNERDRAW | WS_TABSTOP, c.rect, parent, c.id, s.dpi);
+            make_accessible(h, describe_control);
+            return h;
+        }
         case ui::Kind::Option: return create_child(kSelectClass, c.text, WS_TABSTOP, c.rect, parent, c.id, s.dpi);
         case ui::Kind::Viewport: return create_child(kViewportClass, c.text, WS_HSCROLL, c.rect, parent, c.id, s.dpi);
     }
@@ -342,8 +379,6 @@ void build_monitor_cards(WindowState& s) {
     SetScrollInfo(s.viewport, SB_HORZ, &info, TRUE);
 }
 
-void refresh_service_state(WindowState& s);
-void update_save(WindowState& s);
 
 void select_options(WindowState& s) {
     set_selected(control_by_id(s.window, ui::kCompositeId), s.current.method != DisplayMethod::TopLevel);
@@ -387,6 +422,7 @@ void build_controls(WindowState& s) {
         if (c.id == ui::kServiceId) {
             s.service_button = h;
             refresh_service_state(s);
+            if (s.service_busy) show_service_busy(s, s.service == ServiceState::Running);
         }
         if (c.id == ui::kSaveId) EnableWindow(h, FALSE);
     }
@@ -396,36 +432,6 @@ void build_controls(WindowState& s) {
     give_fonts_and_theme(s);
 }
 
-// ---- state of the controls ----
-
-Choices current_choices(const WindowState& s) {
-    Choices c;
-    c.method = is_selected(control_by_id(s.window, ui::kTopLevelId)) ? DisplayMethod::TopLevel : DisplayMethod::Composite;
-    c.background = is_selected(control_by_id(s.window, ui::kOriginalId))  ? BackgroundMode::Original
-                   : is_selected(control_by_id(s.window, ui::kBlackId)) ? BackgroundMode::Black
-                                                                          : BackgroundMode::Spotlight;
-    c.autostart = s.current.autostart;
-    for (std::size_t i = 0; i < s.monitors.size(); ++i) {
-        c.monitors.push_back(is_selected(control_by_id(s.window, ui::kFirstMonitorId + static_cast<int>(i))));
-    }
-    return c;
-}
-
-void update_save(WindowState& s) {
-    s.current = current_choices(s);
-    EnableWindow(control_by_id(s.window, ui::kSaveId), !(s.current == s.saved));
-}
-
-void refresh_service_state(WindowState& s) {
-    const ServiceState now = ipc::is_service_running() ? ServiceState::Running : ServiceState::Stopped;
-    if (now == s.service) return;
-    s.service = now;
-    set_text(s.service_text, ui::service_state_text(now));
-    set_text(s.service_button, ui::service_button_text(now));
-    InvalidateRect(s.service_text, nullptr, TRUE);
-    InvalidateRect(s.service_button, nullptr, TRUE);
-}
-
 // ---- owner drawing ----
 
 void draw_button(const WindowState& s, const DRAWITEMSTRUCT& d) {
@@ -433,6 +439,7 @@ void draw_button(const WindowState& s, const DRAWITEMSTRUCT& d) {
     fill(d.hDC, d.rcItem, GetParent(d.hwndItem) == s.window ? ui::kWindowGray : ui::kCardWhite);
     const ui::Colours c = ui::button_colours(static_cast<int>(d.CtlID), st);
     round_rect(d.hDC, d.rcItem, ui::scale(8, s.dpi), c.face, c.border);
+    if (st.focused && st.enabled) focus_ring(d.hDC, d.rcItem, c.text, s.dpi);
     wchar_t text[64] = {};
     GetWindowTextW(d.hwndItem, text, 64);
     const HGDIOBJ old = SelectObject(d.hDC, reinterpret_cast<HFONT>(SendMessageW(d.hwndItem, WM_GETFONT, 0, 0)));
@@ -466,208 +473,58 @@ void draw_toggle(const WindowState& s, const DRAWITEMSTRUCT& d) {
     RECT label{t.label.x, t.label.y, t.label.x + t.label.width, t.label.y + t.label.height};
     DrawTextW(d.hDC, text, n, &label, DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
     SelectObject(d.hDC, old);
+    if (st.focused && st.enabled) focus_ring(d.hDC, d.rcItem, t.text, s.dpi);
 }
 
-// ---- commands ----
+// ---- keyboard focus ----
 
-int box(const std::string& text, unsigned icon = kErrorIcon) { return message_box(text, icon); }
+bool focusable(HWND control) { return control && IsWindowEnabled(control) && IsWindowVisible(control); }
 
-void command_sync(WindowState& s) {
-    EnableWindow(control_by_id(s.window, ui::kSyncId), FALSE);
-    set_text(s.last_sync, "최근: 확인 중...");
-    (void)start_sync_thread();
-    SetTimer(s.window, kSyncTimer, 300, nullptr);
+// Scrolls the monitor viewport so that toggle `id` is in view.
+void reveal(WindowState& s, int id) {
+    if (id < ui::kFirstMonitorId) return;
+    const ui::Rect card = ui::scale(ui::monitor_card_layout(id - ui::kFirstMonitorId, false).card, s.dpi);
+    int to = s.scroll;
+    if (card.x < s.scroll) to = card.x;
+    else if (card.x + card.width > s.scroll + s.range.page) to = card.x + card.width - s.range.page;
+    scroll_viewport_to(s, ui::scroll_position(s.range, s.scroll, ui::ScrollAction::Track, to, s.dpi));
 }
 
-void command_update(WindowState& s) {
-    const auto started = start_update_check(CheckMode::Manual);
-    if (!started) {
-        box("업데이트 확인을 시작하지 못했습니다.\n\n" + started.error().message);
-        return;
-    }
-    if (*started == CheckStart::NotStarted) {
-        box("다른 프로세스에서 이미 업데이트를 확인하고 있습니다.", kInfoIcon);
-        return;
-    }
-    EnableWindow(control_by_id(s.window, ui::kUpdateId), FALSE);
-    set_text(s.program_line, update_status_line());
-    SetTimer(s.window, kUpdateTimer, 500, nullptr);
+void focus_control(WindowState& s, HWND target) {
+    HWND old = GetFocus();
+    reveal(s, GetDlgCtrlID(target));
+    RECT r;
+    GetWindowRect(target, &r);
+    MapWindowPoints(nullptr, s.window, reinterpret_cast<POINT*>(&r), 2);
+    scroll_window_to(s, ui::reveal_position(s.vscroll, s.vrange.page, r.top + s.vscroll, r.bottom + s.vscroll));
+    SetFocus(target);
+    // Owner-drawn buttons draw their focus border only when told the focus changed.
+    if (old) InvalidateRect(old, nullptr, TRUE);
+    InvalidateRect(target, nullptr, TRUE);
 }
 
-// Applied here only while no service runs; the first error is kept.
-Status apply_background_here(BackgroundMode mode, const fs::path& folder, bool& no_spotlight_image) {
-    if (mode == BackgroundMode::Spotlight) {
-        no_spotlight_image = !latest_spotlight_image(folder);
-        return no_spotlight_image ? Status{} : apply_spotlight_background(folder);
-    }
-    if (mode == BackgroundMode::Black) return apply_black_background(folder);
-    if (auto restored = restore_original_wallpapers(folder); !restored) return restored.take_error();
-    return restore_wallpaper_backup(folder);
+// The next focusable control after `from` in reading order, skipping `except`.
+void focus_next(WindowState& s, HWND from, bool forward, HWND except = nullptr) {
+    const int current = from && from != s.window ? GetDlgCtrlID(from) : 0;
+    const auto next = ui::next_focus(ui::focus_order(s.monitors.size()), current, forward, [&](int id) {
+        HWND c = control_by_id(s.window, id);
+        return c != except && focusable(c);
+    });
+    if (next) focus_control(s, control_by_id(s.window, *next));
 }
 
-Status apply_autostart(bool on) {
-    if (!on) return disable_autostart();
-    const auto exe = executable_path();
-    if (!exe) return make_error("실행 파일 경로를 확인하지 못했습니다.");
-    return enable_autostart(*exe);
+// A focused control that is disabled leaves the window without keyboard focus, so the
+// focus moves on first.
+void disable(WindowState& s, HWND control) {
+    if (control && GetFocus() == control) focus_next(s, control, true, control);
+    EnableWindow(control, FALSE);
 }
 
-void command_save(WindowState& s) {
-    update_save(s);
-    const Settings next = ui::collect_settings(s.settings, s.current, s.monitors);
-    const auto path = settings_path();
-    if (!path) {
-        box("설정 파일 경로를 확인하지 못했습니다.");
-        return;
-    }
-    if (auto written = write_settings(next, *path); !written) {
-        box("설정을 저장하지 못했습니다.\n\n" + written.error().message);
-        return;
-    }
-    s.settings = next;
-    if (s.saved.background == BackgroundMode::Spotlight && next.background != BackgroundMode::Spotlight) {
-        leave_spotlight_mode();
-    }
-    (void)ipc::post_refresh_request();
-    bool no_spotlight_image = false;
-    Status applied;
-    if (!ipc::is_service_running()) {
-        const auto folder = executable_folder();
-        applied = folder ? apply_background_here(next.background, *folder, no_spotlight_image)
-                         : Status(make_error("실행 파일 폴더를 확인하지 못했습니다."));
-    }
-    const Status autostart = apply_autostart(s.current.autostart);
-    if (!autostart) {
-        box("설정은 저장했지만 Windows 시작 등록을 변경하지 못했습니다.\n\n" + autostart.error().message);
-    } else if (!applied) {
-        box("설정은 저장했지만 바탕화면을 적용하지 못했습니다.\n\n" + applied.error().message);
-    } else {
-        s.saved = s.current;
-        update_save(s);
-        box(no_spotlight_image ? "설정을 저장했습니다.\n\nWindows Spotlight는 서비스를 실행하면 내려받아 적용합니다."
-                               : "설정을 저장하고 적용했습니다.",
-            kInfoIcon);
-    }
-}
-
-void command_restore(WindowState& s) {
-    const auto folder = executable_folder();
-    if (!folder) {
-        box("실행 파일 경로를 확인하지 못했습니다.");
-        return;
-    }
-    std::error_code ec;
-    const bool composition = fs::exists(composite_paths(*folder).state, ec);
-    const bool backup = fs::exists(*folder / kWallpaperBackupFile, ec);
-    if (!composition && !backup) {
-        box("되돌릴 바탕화면 기록이 없습니다.", kInfoIcon);
-        return;
-    }
-    if (auto restored = restore_original_wallpapers(*folder); !restored) {
-        box("합성 이전 바탕화면으로 되돌리지 못했습니다.\n\n" + restored.error().message);
-        return;
-    }
-    if (backup) {
-        if (auto restored = restore_wallpaper_backup(*folder); !restored) {
-            box(restored.error().message);
-            return;
-        }
-    }
-    if (s.saved.background == BackgroundMode::Spotlight) leave_spotlight_mode(*folder);
-    const auto path = settings_path();
-    if (!path) {
-        box("이전 바탕화면으로 되돌렸습니다.", kInfoIcon);
-        return;
-    }
-    Settings next = read_settings(*path);
-    next.method = DisplayMethod::TopLevel;
-    next.background = BackgroundMode::Original;
-    if (auto written = write_settings(next, *path); !written) {
-        box("복원 후 설정을 저장하지 못했습니다.\n\n" + written.error().message);
-        return;
-    }
-    s.settings = next;
-    s.current = current_choices(s);
-    s.current.method = s.saved.method = DisplayMethod::TopLevel;
-    s.current.background = s.saved.background = BackgroundMode::Original;
-    select_options(s);
-    update_save(s);
-    (void)ipc::post_refresh_request();
-    box("이전 바탕화면으로 되돌렸습니다.", kInfoIcon);
-}
-
-Status stop_service() {
-    if (!ipc::close_services()) return make_error("서비스를 종료하지 못했습니다.");
-    ipc::wait_for_watchdog_exit();
-    if (ipc::is_service_running()) return make_error("서비스 종료를 확인하지 못했습니다.");
-    return {};
-}
-
-Status start_service() {
-    const auto exe = executable_path();
-    if (!exe) return make_error("실행 파일 경로를 확인하지 못했습니다.");
-    const auto folder = parent_folder(*exe);
-    if (!folder) return make_error("실행 파일 폴더를 확인하지 못했습니다.");
-    return start_service_and_wait(*exe, *folder);
-}
-
-void command_service(WindowState& s) {
-    const Status done = ipc::is_service_running() ? stop_service() : start_service();
-    if (!done) box(done.error().message);
-    refresh_service_state(s);
-}
-
-void command(WindowState& s, int id) {
-    switch (id) {
-        case ui::kSaveId: command_save(s); return;
-        case ui::kAutostartId:
-            s.current.autostart = !s.current.autostart;
-            InvalidateRect(control_by_id(s.window, ui::kAutostartId), nullptr, TRUE);
-            update_save(s);
-            return;
-        case ui::kSyncId: command_sync(s); return;
-        case ui::kRestoreId: command_restore(s); return;
-        case ui::kServiceId: command_service(s); return;
-        case ui::kUpdateId: command_update(s); return;
-        case ui::kRemoveId: launch_removal_helper(s.window); return;
-        case ui::kCompositeId:
-        case ui::kTopLevelId:
-            set_selected(control_by_id(s.window, ui::kCompositeId), id == ui::kCompositeId);
-            set_selected(control_by_id(s.window, ui::kTopLevelId), id == ui::kTopLevelId);
-            update_save(s);
-            return;
-        case ui::kOriginalId:
-        case ui::kBlackId:
-        case ui::kSpotlightId:
-            for (int option : {ui::kOriginalId, ui::kBlackId, ui::kSpotlightId}) {
-                set_selected(control_by_id(s.window, option), option == id);
-            }
-            update_save(s);
-            return;
-        default:
-            if (id >= ui::kFirstMonitorId && id < ui::kFirstMonitorId + static_cast<int>(s.monitors.size())) {
-                HWND toggle = control_by_id(s.window, id);
-                set_selected(toggle, !is_selected(toggle));
-                update_save(s);
-            }
-    }
-}
-
-void timer(WindowState& s, UINT_PTR id) {
-    if (id == kSyncTimer) {
-        if (sync_in_progress()) return;
-        KillTimer(s.window, kSyncTimer);
-        set_text(s.last_sync, last_sync_line());
-        set_text(s.next_sync, next_sync_line());
-        EnableWindow(control_by_id(s.window, ui::kSyncId), TRUE);
-    } else if (id == kServiceTimer) {
-        refresh_service_state(s);
-    } else if (id == kUpdateTimer) {
-        set_text(s.program_line, update_status_line());
-        const bool running = update_check_running();
-        EnableWindow(control_by_id(s.window, ui::kUpdateId), !running);
-        if (!running) SetTimer(s.window, kUpdateTimer, 5000, nullptr);
-    }
+// The focus goes back to `control`, or on from it when it can no longer take it.
+void restore_focus(WindowState& s, HWND control) {
+    if (!control || !IsWindow(control) || GetAncestor(control, GA_ROOT) != s.window) return;
+    if (focusable(control)) focus_control(s, control);
+    else focus_next(s, control, true, control);
 }
 
 RECT window_rect_for(unsigned dpi) {
@@ -676,14 +533,40 @@ RECT window_rect_for(unsigned dpi) {
     return r;
 }
 
+// Sizes the window for its DPI on the monitor of `at`: when the work area is too low, the
+// height is capped there and the content scrolls (from its top, as the controls are new).
+void place_window(WindowState& s, const RECT& at) {
+    const RECT frame = window_rect_for(s.dpi);
+    const int content = ui::scale(ui::kClientHeight, s.dpi);
+    const int chrome = frame.bottom - frame.top - content;
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    GetMonitorInfoW(MonitorFromRect(&at, MONITOR_DEFAULTTONEAREST), &monitor);
+    const RECT& work = monitor.rcWork;
+    const ui::WindowFit fit = ui::fit_height(content, work.bottom - work.top - chrome);
+    const LONG style = GetWindowLongW(s.window, GWL_STYLE);
+    SetWindowLongW(s.window, GWL_STYLE, fit.scrolls ? style | WS_VSCROLL : style & ~WS_VSCROLL);
+    const int width = frame.right - frame.left + (fit.scrolls ? GetSystemMetricsForDpi(SM_CXVSCROLL, s.dpi) : 0);
+    const int height = fit.client_height + chrome;
+    const int x = std::max<int>(work.left, std::min<int>(at.left, work.right - width));
+    const int y = std::max<int>(work.top, std::min<int>(at.top, work.bottom - height));
+    SetWindowPos(s.window, nullptr, x, y, width, height, SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
+    // The client as it came out: the frame may be drawn at another DPI than asked for.
+    RECT client;
+    GetClientRect(s.window, &client);
+    s.vscroll = 0;
+    s.vrange = {0, fit.scrolls ? content - 1 : 0, std::max<int>(1, client.bottom)};
+    SCROLLINFO info{sizeof info, SIF_RANGE | SIF_PAGE | SIF_POS, s.vrange.minimum, s.vrange.maximum,
+                    static_cast<UINT>(s.vrange.page), 0, 0};
+    if (fit.scrolls) SetScrollInfo(s.window, SB_VERT, &info, TRUE);
+}
+
 void change_dpi(WindowState& s, unsigned dpi, const RECT& suggested) {
     s.current = current_choices(s);
     s.dpi = dpi;
     for (HWND child = GetWindow(s.window, GW_CHILD); child; child = GetWindow(s.window, GW_CHILD)) DestroyWindow(child);
     make_fonts(s);
-    const RECT r = window_rect_for(dpi);
-    SetWindowPos(s.window, nullptr, suggested.left, suggested.top, r.right - r.left, r.bottom - r.top,
-                 SWP_NOZORDER | SWP_NOACTIVATE);
+    place_window(s, suggested);
     build_controls(s);
     update_save(s);
 }
@@ -708,6 +591,21 @@ LRESULT CALLBACK settings_procedure(HWND window, UINT message, WPARAM w, LPARAM 
     switch (message) {
         case WM_COMMAND: command(*s, LOWORD(w)); return 0;
         case WM_TIMER: timer(*s, w); return 0;
+        case kServiceDone: {
+            const std::unique_ptr<Status> outcome(reinterpret_cast<Status*>(l));
+            service_done(*s, *outcome);
+            return 0;
+        }
+        case WM_ACTIVATE:
+            // Keeps the focused control across deactivation (a message box, another window).
+            if (LOWORD(w) == WA_INACTIVE) {
+                HWND focus = GetFocus();
+                if (focus && GetAncestor(focus, GA_ROOT) == window) s->focus = focus;
+            } else if (!HIWORD(w)) {
+                if (s->focus) restore_focus(*s, s->focus);
+                else focus_next(*s, nullptr, true);
+            }
+            return 0;
         case WM_DRAWITEM: {
             const auto* d = reinterpret_cast<const DRAWITEMSTRUCT*>(l);
             if (d->CtlID == static_cast<UINT>(ui::kAutostartId)) draw_toggle(*s, *d);
@@ -717,6 +615,8 @@ LRESULT CALLBACK settings_procedure(HWND window, UINT message, WPARAM w, LPARAM 
         case WM_CTLCOLORSTATIC:
         case WM_CTLCOLORBTN:
             return reinterpret_cast<LRESULT>(control_colour(*s, reinterpret_cast<HDC>(w), reinterpret_cast<HWND>(l)));
+        case WM_VSCROLL: vertical_scroll(*s, LOWORD(w)); return 0;
+        case WM_MOUSEWHEEL: wheel(*s, GET_WHEEL_DELTA_WPARAM(w)); return 0;
         case WM_DPICHANGED: change_dpi(*s, HIWORD(w), *reinterpret_cast<const RECT*>(l)); return 0;
         case WM_DESTROY:
             for (UINT_PTR t : {kSyncTimer, kServiceTimer, kUpdateTimer}) KillTimer(window, t);
@@ -745,28 +645,7 @@ bool keyboard(HWND window, MSG& msg) {
         return true;
     }
     if (msg.wParam != VK_TAB) return false;
-    const bool forward = GetKeyState(VK_SHIFT) >= 0;
-    const int current = focus && focus != window ? GetDlgCtrlID(focus) : 0;
-    const auto next = ui::next_focus(ui::focus_order(s->monitors.size()), current, forward, [&](int id) {
-        HWND c = control_by_id(window, id);
-        return c && IsWindowEnabled(c) && IsWindowVisible(c);
-    });
-    if (!next) return true;
-    HWND target = control_by_id(window, *next);
-    if (*next >= ui::kFirstMonitorId) {
-        const ui::Rect card = ui::scale(ui::monitor_card_layout(*next - ui::kFirstMonitorId, false).card, s->dpi);
-        const int left = card.x;
-        const int right = card.x + card.width;
-        int to = s->scroll;
-        if (left < s->scroll) to = left;
-        else if (right > s->scroll + s->range.page) to = right - s->range.page;
-        scroll_viewport_to(*s, ui::scroll_position(s->range, s->scroll, ui::ScrollAction::Track, to, s->dpi));
-    }
-    HWND old = focus;
-    SetFocus(target);
-    // Owner-drawn buttons draw their focus border only when told the focus changed.
-    if (old) InvalidateRect(old, nullptr, TRUE);
-    InvalidateRect(target, nullptr, TRUE);
+    focus_next(*s, focus, GetKeyState(VK_SHIFT) >= 0);
     return true;
 }
 
@@ -811,14 +690,19 @@ std::wstring font_face(std::optional<ContentFont>& registration) {
     return L"맑은 고딕";
 }
 
-}  // namespace
+}  // namespace veltrane::settings_window
+
+namespace veltrane {
 
 void run_settings_window() {
+    using namespace settings_window;
     auto shutdown = ipc::open_shutdown_event();
     if (!shutdown) {
         message_box(shutdown.error().message, kErrorIcon);
         return;
     }
+    // The apartment that hands the controls' accessible objects to screen readers.
+    const win::ComScope com;
     const HINSTANCE instance = GetModuleHandleW(nullptr);
     if (auto registered = register_classes(instance); !registered) {
         message_box(registered.error().message, kErrorIcon);
@@ -848,6 +732,14 @@ void run_settings_window() {
         message_box("설정 창 생성에 실패했습니다. (Win32 오류 " + std::to_string(code) + ")", kErrorIcon);
         return;
     }
+    // Laid out for the monitor the window opens on, whose DPI may differ from the system's.
+    if (const unsigned dpi = GetDpiForWindow(window); dpi && dpi != state->dpi) {
+        state->dpi = dpi;
+        make_fonts(*state);
+    }
+    RECT at;
+    GetWindowRect(window, &at);
+    place_window(*state, at);
     build_controls(*state);
     SetTimer(window, kServiceTimer, 500, nullptr);
     SetTimer(window, kUpdateTimer, 5000, nullptr);

@@ -1,0 +1,71 @@
+// The settings window's pieces shared between its files: the window state that the main
+// window owns, the control lookups and the focus moves the commands use, and the commands
+// and timers that the window procedure calls.
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+#include "file_util/result.h"
+#include "settings/monitors.h"
+#include "settings/settings.h"
+#include "settings_layout.h"
+
+namespace veltrane::settings_window {
+
+namespace ui = settings_ui;
+
+constexpr UINT_PTR kSyncTimer = 1, kServiceTimer = 2, kUpdateTimer = 3;
+// Posted by the service worker when it ends; lParam owns its Status.
+constexpr UINT kServiceDone = WM_APP + 1;
+
+struct GdiDeleter {
+    void operator()(HGDIOBJ object) const { DeleteObject(object); }
+};
+using UniqueFont = std::unique_ptr<std::remove_pointer_t<HFONT>, GdiDeleter>;
+using UniqueBrush = std::unique_ptr<std::remove_pointer_t<HBRUSH>, GdiDeleter>;
+
+struct WindowState {
+    std::vector<MonitorEntry> monitors;
+    Settings settings;
+    ui::Choices current, saved;
+    ui::ServiceState service = ui::ServiceState::Unknown;
+    bool service_busy = false;  // a start or stop runs on the worker
+    HWND focus = nullptr;       // the focused control while the window is inactive
+    unsigned dpi = 96;
+    std::wstring face;
+    UniqueFont normal, heading;
+    HWND window = nullptr, program_line = nullptr, last_sync = nullptr, next_sync = nullptr, service_text = nullptr,
+         service_button = nullptr, viewport = nullptr, card4 = nullptr;
+    int scroll = 0;
+    ui::ScrollRange range;
+    int vscroll = 0;  // the main window's content, when the work area is too low for it
+    ui::ScrollRange vrange;
+};
+
+// ---- settings_window_win.cpp ----
+WindowState* state_of(HWND window);
+void set_text(HWND control, const std::string& text);
+HWND control_by_id(HWND window, int id);
+bool is_selected(HWND option);
+void set_selected(HWND option, bool selected);
+void select_options(WindowState& s);
+// Moves the focus on first when the control has it.
+void disable(WindowState& s, HWND control);
+// Gives the focus back to `control`, or to the next control when it cannot take it.
+void restore_focus(WindowState& s, HWND control);
+
+// ---- settings_commands_win.cpp ----
+ui::Choices current_choices(const WindowState& s);
+void update_save(WindowState& s);
+void refresh_service_state(WindowState& s);
+void show_service_busy(WindowState& s, bool stopping);
+void service_done(WindowState& s, const Status& outcome);
+void command(WindowState& s, int id);
+void timer(WindowState& s, UINT_PTR id);
+
+}  // namespace veltrane::settings_window
