@@ -1,5 +1,5 @@
 // The duty roster in schedule form, reduced to a duty day and period and then read as a
-// table: on the days around the start of the seeds' schedules and on the extreme days.
+// table: on a day before and a day inside the seeds' schedules and on the earliest day.
 #include <limits>
 
 #include "fuzz_support.h"
@@ -21,8 +21,7 @@ void read_table(const std::string& text) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view text = fuzz::as_text(data, size);
     const std::int64_t start = day_number(2026, 12, 1);
-    const std::int64_t days[] = {start - 1, start, start + 1, start + 2, start + 40,
-                                 std::numeric_limits<std::int64_t>::min(), std::numeric_limits<std::int64_t>::max()};
+    const std::int64_t days[] = {start - 1, start + 1, std::numeric_limits<std::int64_t>::min()};
     bool daytime = false;
     for (const std::int64_t day : days) {
         daytime = !daytime;
