@@ -19,6 +19,9 @@ inline constexpr const wchar_t* kWatchdogName = L"Local\\Veltrane_Desktop.Watchd
 inline constexpr const wchar_t* kContentSyncName = L"Local\\Veltrane_Desktop.ContentSync";
 inline constexpr const wchar_t* kUpdateCheckName = L"Local\\Veltrane_Desktop.UpdateCheck";
 inline constexpr const wchar_t* kWallpaperRestoreName = L"Local\\Veltrane_Desktop.WallpaperRestore";
+// Exists while a user's stop of the service is under way, so the watchdog does not take the
+// service's end for a crash.
+inline constexpr const wchar_t* kStopRequestName = L"Local\\Veltrane_Desktop.StopRequest.v1";
 
 inline constexpr const wchar_t* kControllerClass = L"Veltrane_Desktop.Controller";
 inline constexpr const wchar_t* kSettingsClass = L"Veltrane_Desktop.Settings";
@@ -31,6 +34,8 @@ inline constexpr unsigned kRefreshMessage = 0x8000 + 0x2A;
 // rest, and how long it then waits for each termination to take effect.
 inline constexpr std::chrono::milliseconds kStopDeadline{15000};
 inline constexpr std::chrono::milliseconds kTerminateWait{5000};
+// How long a window thread or a start-up waits for the wallpaper restore lock.
+inline constexpr std::chrono::milliseconds kRestoreLockWait{30000};
 
 // The service-ready event of one build, so a starter only hears a service of its own build.
 std::wstring service_ready_event_name(const BuildVersion& version);

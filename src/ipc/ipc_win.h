@@ -43,16 +43,23 @@ private:
     win::UniqueHandle mutex_;
 };
 
-// Waits without time-out; a mutex abandoned by an owner that died counts as acquired.
-// Its texts are the restore lock's.
-Result<NamedLock> acquire_named_lock(const wchar_t* name);
+// Waits up to `timeout` (none by default); a mutex abandoned by an owner that died counts as
+// acquired. Its texts are the restore lock's.
+Result<NamedLock> acquire_named_lock(const wchar_t* name, DWORD timeout = INFINITE);
 
 // The content work lock that content sync and the update check share, taken the same way,
 // with texts of its own that carry the system error code.
 Result<NamedLock> acquire_content_lock();
 
-// Returns once no watchdog holds its mutex; errors are ignored, the caller proceeds.
-void wait_for_watchdog_exit();
+// True once no watchdog holds its mutex, false when one still does after `timeout`; an error
+// counts as ended, the caller proceeds.
+bool wait_for_watchdog_exit(std::chrono::milliseconds timeout = kStopDeadline);
+
+// True once no service holds the singleton, false when one still does after `timeout`.
+bool wait_for_no_service(std::chrono::milliseconds timeout = kStopDeadline);
+
+// Whether a user's stop of the service (close_services) is under way.
+bool stop_requested();
 
 struct LoopEnd {
     enum Kind { Quit, Shutdown, WaitFailed } kind = Quit;
@@ -67,13 +74,16 @@ LoopEnd run_message_loop(HANDLE shutdown_event);
 LoopEnd run_message_loop(HANDLE shutdown_event, const std::function<bool(MSG&)>& take);
 
 // Signals shutdown, asks every service and settings window of the session to close, waits
-// for them together up to `deadline`, terminates what is left, then waits for the watchdog.
+// for them and every other process of the installed executable (a service still starting
+// has no window yet, the watchdog has none) together up to `deadline`, terminates what is
+// left, then waits for the watchdog up to `deadline` again.
 Status stop_running_instances(std::chrono::milliseconds deadline = kStopDeadline);
 
-// Only the services: closes every controller window and waits for their processes together
-// up to `deadline`, terminating the rest; false when one could not be ended. No shutdown
-// signal, so settings windows stay open.
-bool close_services(std::chrono::milliseconds deadline = kStopDeadline);
+// Only the services, as a user's stop: closes every controller window and waits for their
+// processes together up to `deadline`, terminating the rest, then waits for the watchdog up
+// to `deadline`, which meanwhile knows the stop was asked and starts nothing again. No
+// shutdown signal, so settings windows stay open. The error says which wait ran out.
+Status close_services(std::chrono::milliseconds deadline = kStopDeadline);
 
 // Posts the refresh request to the first controller window; false when none exists.
 bool post_refresh_request();

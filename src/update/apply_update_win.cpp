@@ -46,6 +46,20 @@ std::optional<std::string> undo(RestoreAction action, const fs::path& target, co
     return std::nullopt;
 }
 
+// A new service that died or stalls, even before its window exists: the others are asked to
+// end first (the signal keeps its watchdog from starting it again), then its own process is
+// ended, and the executable is free only once nothing holds the singleton any more. A
+// process that outlives this shows in the rollback's own failure to move the files.
+Status stop_new_service(HANDLE child) {
+    (void)ipc::stop_running_instances();
+    if (child && WaitForSingleObject(child, 0) == WAIT_TIMEOUT) {
+        TerminateProcess(child, 1);
+        WaitForSingleObject(child, static_cast<DWORD>(ipc::kTerminateWait.count()));
+    }
+    if (!ipc::wait_for_no_service()) return make_error("새 서비스가 종료되지 않았습니다.");
+    return {};
+}
+
 RestoreAction action_for(bool existed) { return existed ? RestoreAction::RestorePrevious : RestoreAction::RemoveNew; }
 
 // Steps 7 to 12 of applying, once the service is stopped and the staging folder verified
@@ -80,10 +94,7 @@ std::optional<std::string> replace_and_start(const fs::path& dir, const StagedUp
         error = "업데이트 후 서비스 시작 실패: " + child.error().message;
     } else {
         step_done(10);
-        // The child is never terminated here: a late service is stopped with the others below.
         const bool ready = wait_for_ready_event(child->process.get(), event.get());
-        child->process.reset();
-        child->thread.reset();
         event.reset();
         if (ready) {
             if (auto recorded = set_update_status(dir, UpdateStatus::Updated, staged.version); !recorded) {
@@ -96,7 +107,9 @@ std::optional<std::string> replace_and_start(const fs::path& dir, const StagedUp
         error = "새 버전이 60초 안에 준비되지 않았습니다.";
     }
 
-    if (auto stopped = ipc::stop_running_instances(); !stopped) return append_recovery_error(error, stopped.error().message);
+    if (auto stopped = stop_new_service(child ? child->process.get() : nullptr); !stopped) {
+        return append_recovery_error(error, stopped.error().message);
+    }
     if (auto lines = roll_back_update(dir, executable_action, font_action)) return append_recovery_error(error, lines);
     if (auto recorded = record_rollback(dir, staged.version); !recorded) {
         return recorded.error().message;
@@ -174,7 +187,7 @@ Status start_service_and_wait(const fs::path& executable, const fs::path& workin
     if (!child) return make_error("서비스를 실행하지 못했습니다.\n\n" + child.error().message);
     if (wait_for_ready_event(child->process.get(), event.get())) return {};
     TerminateProcess(child->process.get(), 1);
-    WaitForSingleObject(child->process.get(), INFINITE);
+    WaitForSingleObject(child->process.get(), static_cast<DWORD>(ipc::kTerminateWait.count()));
     return make_error("서비스가 제한 시간 안에 준비되지 않았습니다.");
 }
 

@@ -2,7 +2,9 @@
 //   ipc_helper window CLASS cooperative   a window that ends when the shutdown event is set
 //   ipc_helper window CLASS stubborn      a window that ignores the event and close requests
 //   ipc_helper lock NAME                  takes the named lock and dies without releasing it
+//   ipc_helper hold NAME                  takes the named lock and holds it for a minute
 //   ipc_helper watchdog                   holds the watchdog mutex until the shutdown event
+//   ipc_helper starting                   holds the singleton a minute with no window, deaf to all
 #include <windows.h>
 #include <shellapi.h>
 
@@ -60,6 +62,19 @@ int watchdog_mode() {
     return 0;
 }
 
+int hold_mode(const std::wstring& name) {
+    auto lock = veltrane::ipc::acquire_named_lock(name.c_str());
+    if (!lock) return 50;
+    Sleep(60000);
+    return 0;
+}
+
+int starting_mode() {
+    veltrane::win::UniqueHandle singleton(CreateMutexW(nullptr, FALSE, veltrane::ipc::kSingletonName));
+    Sleep(60000);
+    return 0;
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
@@ -73,5 +88,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     if (mode == L"window") return window_mode(a, b == L"cooperative");
     if (mode == L"lock") return lock_mode(a);
     if (mode == L"watchdog") return watchdog_mode();
+    if (mode == L"starting") return starting_mode();
+    if (mode == L"hold") return hold_mode(a);
     return 11;
 }

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <thread>
+
+#include "settings/settings.h"
 
 using namespace veltrane;
 using namespace std::chrono_literals;
@@ -32,8 +35,8 @@ std::wstring helper_path() {
     return path.substr(0, path.find_last_of(L"\\/") + 1) + L"ipc_helper.exe";
 }
 
-win::UniqueHandle start_helper(const std::wstring& arguments) {
-    std::wstring command = L"\"" + helper_path() + L"\" " + arguments;
+win::UniqueHandle start_helper(const std::wstring& arguments, const std::wstring& program = helper_path()) {
+    std::wstring command = L"\"" + program + L"\" " + arguments;
     STARTUPINFOW si{};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
@@ -238,6 +241,29 @@ TEST(NamedLock, AnAbandonedLockIsAcquiredAndReleasedForTheNext) {
     EXPECT_TRUE(taken);
 }
 
+// Waits of a window thread or a start-up end at their bound while another holds the object.
+TEST(BoundedWaits, ALockOrAWatchdogHeldElsewhereEndsTheWaitInTime) {
+    const wchar_t* name = L"Local\\Veltrane_Desktop.Test.Held";
+    auto holder = start_helper(std::wstring(L"hold ") + name);
+    auto watchdog = start_helper(L"watchdog");
+    ASSERT_TRUE(holder && watchdog);
+    ASSERT_TRUE(wait_until([] { return win::UniqueHandle(OpenMutexW(SYNCHRONIZE, FALSE, ipc::kWatchdogName)).get() != nullptr; }));
+    Sleep(300);  // the holder has its lock by now too
+    auto start = std::chrono::steady_clock::now();
+    auto lock = ipc::acquire_named_lock(name, 1000);
+    ASSERT_FALSE(lock.ok());
+    EXPECT_EQ(lock.error().message, "다른 벨트레인 프로세스가 바탕화면을 복원하고 있어 1초 안에 복원 잠금을 얻지 못했습니다.");
+    EXPECT_LT(elapsed_ms(start), 3000);
+    start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(ipc::wait_for_watchdog_exit(1000ms));
+    EXPECT_LT(elapsed_ms(start), 3000);
+    TerminateProcess(holder.get(), 9);
+    TerminateProcess(watchdog.get(), 9);
+    has_ended(holder, 5000);
+    has_ended(watchdog, 5000);
+    EXPECT_TRUE(ipc::wait_for_watchdog_exit(1000ms));
+}
+
 TEST(StopRunningInstances, WithNothingRunningReturnsAtOnce) {
     const auto start = std::chrono::steady_clock::now();
     EXPECT_TRUE(ipc::stop_running_instances().ok());
@@ -300,6 +326,28 @@ TEST(StopRunningInstances, WaitsForTheWatchdogToEnd) {
     EXPECT_GE(elapsed_ms(start), 600);
     EXPECT_TRUE(has_ended(watchdog, 2000));
     EXPECT_EQ(exit_code(watchdog), 0u);
+}
+
+// A service in its start-up has no window yet: it is found as a process of the installed
+// executable. The same program started from elsewhere is not ours to end.
+TEST(StopRunningInstances, EndsTheInstalledExecutableBeforeItHasAWindow) {
+    const auto install = install_folder();
+    ASSERT_TRUE(install.ok());
+    std::filesystem::create_directories(*install);
+    const std::filesystem::path installed = *install / kExecutableName;
+    ASSERT_TRUE(CopyFileW(helper_path().c_str(), installed.c_str(), FALSE));
+    auto starting = start_helper(L"starting", installed.wstring());
+    auto elsewhere = start_helper(L"starting");
+    ASSERT_TRUE(starting && elsewhere);
+    ASSERT_TRUE(wait_until([] { return ipc::is_service_running(); }));
+    EXPECT_TRUE(ipc::stop_running_instances(2000ms).ok());
+    EXPECT_TRUE(has_ended(starting, 1000));
+    EXPECT_FALSE(has_ended(elsewhere, 200));
+    TerminateProcess(elsewhere.get(), 9);
+    has_ended(elsewhere, 5000);
+    EXPECT_FALSE(ipc::is_service_running());
+    std::error_code ec;
+    std::filesystem::remove_all(*install, ec);
 }
 
 TEST(StopRunningInstances, NeverWaitsForOrTerminatesItsOwnProcess) {

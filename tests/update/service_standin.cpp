@@ -1,9 +1,10 @@
 // A stand-in for the program's service in the apply tests, built twice with two build
-// versions. "--run": records "<version> started" in standin.log beside itself, keeps a
-// hidden controller window so that stopping every instance finds it, sets the
-// service-ready event of its own build and runs until shutdown. A line "<version> exit" or
-// "<version> never" in standin-mode beside it makes that build end at once or never
-// become ready.
+// versions. "--run": ends at once when another holds the singleton, as the service does;
+// else records "<version> started" in standin.log beside itself, keeps a hidden controller
+// window so that stopping every instance finds it, sets the service-ready event of its own
+// build and runs until shutdown. A line "<version> exit", "<version> never" or
+// "<version> stall" in standin-mode beside it makes that build end at once, never become
+// ready, or sleep two minutes before its window exists, as in a hung first sync.
 #include <windows.h>
 
 #include <cstring>
@@ -42,9 +43,12 @@ int main(int argc, char** argv) {
     if (argc < 2 || std::strcmp(argv[1], "--run") != 0) return 2;
     const auto folder = executable_folder();
     if (!folder) return 3;
+    win::UniqueHandle singleton(CreateMutexW(nullptr, FALSE, ipc::kSingletonName));
+    if (!singleton || GetLastError() == ERROR_ALREADY_EXISTS) return 0;
     const std::string how = mode(*folder);
     log_line(*folder, how == "exit" ? "exited" : "started");
     if (how == "exit") return 0;
+    if (how == "stall") Sleep(120000);
 
     auto shutdown = ipc::open_shutdown_event();
     if (!shutdown) return 4;

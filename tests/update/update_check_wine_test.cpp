@@ -90,7 +90,7 @@ struct Installation {
     UpdateState check_and_apply() const {
         EXPECT_EQ(Child(folder / "update_child.exe", L"check").wait(), 0u);
         UpdateState record;
-        for (int i = 0; i < 900; ++i) {
+        for (int i = 0; i < 1500; ++i) {
             record = read_update_state(folder / kUpdateStateFile);
             if (record.status != UpdateStatus::Staged && record.status != UpdateStatus::Applying) break;
             Sleep(100);
@@ -142,4 +142,19 @@ TEST(ApplyUpdate, ANewServiceThatNeverBecomesReadyIsStoppedAndRolledBack) {
     EXPECT_EQ(install.file("standin.log"),
               "20261019.230507.0 started\n20261019.230507.0 stopped\n20261020.101010.0 started\n"
               "20261020.101010.0 stopped\n20261019.230507.0 started\n");
+}
+
+// A new build that hangs before its window exists (a start-up box, a first sync that never
+// ends) is ended by its process, so the old executable and font go back and run.
+TEST(ApplyUpdate, ANewServiceThatStallsBeforeItsWindowIsEndedAndRolledBack) {
+    vt::ContentServer server;
+    Installation install("20261020.101010.0 stall\n");
+    const UpdateState record = install.check_and_apply();
+    EXPECT_EQ(record.status, UpdateStatus::RolledBack);
+    EXPECT_TRUE(install.file("Veltrane_Desktop.exe") == install.old_exe);
+    EXPECT_EQ(install.file("Veltrane_Desktop.ttf"), "old font");
+    EXPECT_EQ(install.file("standin.log"),
+              "20261019.230507.0 started\n20261019.230507.0 stopped\n20261020.101010.0 started\n"
+              "20261019.230507.0 started\n");
+    EXPECT_TRUE(ipc::is_service_running());
 }

@@ -193,8 +193,7 @@ void command_restore(WindowState& s) {
 }
 
 Status stop_service() {
-    if (!ipc::close_services()) return make_error("서비스를 종료하지 못했습니다.");
-    ipc::wait_for_watchdog_exit();
+    if (auto closed = ipc::close_services(); !closed) return closed;
     if (ipc::is_service_running()) return make_error("서비스 종료를 확인하지 못했습니다.");
     return {};
 }

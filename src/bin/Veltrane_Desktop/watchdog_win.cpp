@@ -45,8 +45,10 @@ std::optional<Restarted> start_service_again() {
     return Restarted{std::move(*child), std::move(event)};
 }
 
-bool shutdown_requested(const std::optional<win::UniqueHandle>& shutdown) {
-    return shutdown && WaitForSingleObject(shutdown->get(), 0) == WAIT_OBJECT_0;
+// The session's shutdown, or a user's stop from the settings window: either way the service
+// was asked to end, even when it had to be terminated.
+bool end_requested(const std::optional<win::UniqueHandle>& shutdown) {
+    return (shutdown && WaitForSingleObject(shutdown->get(), 0) == WAIT_OBJECT_0) || ipc::stop_requested();
 }
 
 // Steps 4-5: returns when the service ended on request, kept failing, or could not start.
@@ -57,7 +59,7 @@ void watch(win::UniqueHandle service) {
     std::optional<Restarted> restarted;
     for (;;) {
         WaitForSingleObject(service.get(), INFINITE);
-        if (shutdown_requested(shutdown)) return;
+        if (end_requested(shutdown)) return;
         if (!take_restart(budget, std::chrono::steady_clock::now())) return;
         restarted = start_service_again();
         if (!restarted) return;
