@@ -159,7 +159,8 @@ TEST_F(Service, ComposesKeepsItsWatchdogPresentsNewContentAndGivesTheDesktopBack
         Sleep(400);
     }
     EXPECT_EQ(set_wallpaper_calls(), sets_before);
-    Sleep(2000);
+    EXPECT_TRUE(wait_until([&] { return set_wallpaper_calls() == sets_before + 1; }));
+    Sleep(1500);
     EXPECT_EQ(set_wallpaper_calls(), sets_before + 1);
 
     // The session ends: the user's wallpaper comes back and the watchdog goes.
@@ -177,10 +178,20 @@ TEST_F(Service, AContentSetThatDoesNotRenderIsSkipped) {
     publish_generation("generation-1-1", kRed);
     publish_generation("generation-1-2", kRed);
     write_raw(install / "Content" / "generation-1-2" / "Veltrane_Desktop.png", "not a picture");
-    ASSERT_TRUE(start_service());
+    UniqueHandle service = start_service();
     ASSERT_TRUE(wait_until([&] { return composed(); }));
     EXPECT_GT(Picture(utf8_to_path(wallpaper())).at(960, 540).r, 200);
     EXPECT_FALSE(fs::exists(last_error()));
+
+    // A reset that fails at the end is recorded, not shown: the service ends on its own.
+    StandinState state = read_standin_state();
+    state.extra_lines.push_back(standin_fail("SetWallpaper", 0x80004005));
+    write_standin_state(state);
+    ASSERT_TRUE(ipc::stop_running_instances().ok());
+    DWORD code = 1;
+    GetExitCodeProcess(service.get(), &code);
+    EXPECT_EQ(code, 0u);
+    EXPECT_FALSE(read_raw(last_error()).empty());
 }
 
 TEST_F(Service, TheWatchdogRestartsAKilledServiceThreeTimesThenGivesTheDesktopBack) {
@@ -206,9 +217,30 @@ TEST_F(Service, AServiceItsWatchdogRestartedEndsThatWatchdogWhenClosed) {
     const DWORD killed = service_pid();
     kill(killed);
     ASSERT_TRUE(wait_until([&] { return service_pid() != 0 && service_pid() != killed && composed(); }));
-    ASSERT_TRUE(ipc::close_services());
+    ASSERT_TRUE(ipc::close_services().ok());
     EXPECT_TRUE(wait_until([] { return !watchdog_alive(); }));
     EXPECT_EQ(service_pid(), 0u);
+    EXPECT_TRUE(user_wallpaper_back());
+}
+
+// The settings window's stop while the service's end-time reset hangs: it returns within its
+// bound, and the watchdog, told of the stop, gives the desktop back and starts nothing again.
+TEST_F(Service, AUserStopWithAHangingResetIsBoundedAndBringsNothingBack) {
+    ASSERT_TRUE(start_service());
+    ASSERT_TRUE(wait_until([&] { return composed() && watchdog_alive(); }));
+    StandinState state = read_standin_state();
+    state.extra_lines.push_back(standin_delay("SetWallpaper", 20000));
+    write_standin_state(state);
+    const auto begin = std::chrono::steady_clock::now();
+    const Status stopped = ipc::close_services();
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(36));  // two waits and a termination
+    if (!stopped) {
+        EXPECT_EQ(stopped.error().message,
+                  "서비스는 종료했지만 바탕화면을 되돌리는 감시 프로세스가 제한 시간 안에 끝나지 않았습니다.");
+    }
+    EXPECT_TRUE(wait_until([] { return !watchdog_alive(); }, 40000));
+    EXPECT_EQ(service_pid(), 0u);
+    EXPECT_EQ(FindWindowW(ipc::kControllerClass, nullptr), nullptr);
     EXPECT_TRUE(user_wallpaper_back());
 }
 
@@ -231,12 +263,20 @@ TEST_F(Service, OverlayModeShowsLayerWindowsOnEnabledMonitorsOnly) {
     settings.method = DisplayMethod::TopLevel;
     settings.background = BackgroundMode::Original;
     ASSERT_TRUE(write_settings(settings, install / "Veltrane_Desktop.config").ok());
-    ASSERT_TRUE(start_service());
+    UniqueHandle first = start_service();
     ASSERT_TRUE(wait_until([] { return !layer_windows().empty(); }));
     EXPECT_EQ(layer_windows().size(), 2u);  // image and text box; there is no duty roster
     EXPECT_TRUE(user_wallpaper_back());
     EXPECT_FALSE(watchdog_alive());
     EXPECT_FALSE(fs::exists(last_error()));
+
+    // An end of session that does not end this process: the service gives everything back
+    // and ends, so the next start is not refused by a service that does nothing.
+    PostMessageW(FindWindowW(ipc::kControllerClass, nullptr), WM_ENDSESSION, TRUE, ENDSESSION_CLOSEAPP);
+    EXPECT_EQ(WaitForSingleObject(first.get(), 10000), WAIT_OBJECT_0);
+    EXPECT_TRUE(layer_windows().empty());
+    ASSERT_TRUE(start_service());
+    ASSERT_TRUE(wait_until([] { return !layer_windows().empty(); }));
 
     settings.disabled_monitors = {"\\\\.\\DISPLAY1"};
     ASSERT_TRUE(write_settings(settings, install / "Veltrane_Desktop.config").ok());

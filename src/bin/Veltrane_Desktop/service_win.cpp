@@ -35,6 +35,9 @@ namespace {
 constexpr DWORD kControllerExStyle = 0x08000080;  // tool window, no activate
 constexpr DWORD kPopupStyle = 0x80000000;
 constexpr DWORD kWatchdogStopWait = 5000;
+// A watchdog of an earlier service that still gives the desktop back; the start goes on.
+constexpr std::chrono::milliseconds kWatchdogExitWait{15000};
+constexpr const char* kWatchdogStillRunning = "이전 감시 프로세스가 15초 안에 끝나지 않았습니다.";
 
 struct ServiceState {
     std::optional<ipc::ChildProcess> watchdog_process;
@@ -385,9 +388,14 @@ LRESULT CALLBACK controller_procedure(HWND window, UINT message, WPARAM wp, LPAR
         return 0;
     case WM_ENDSESSION:
         if (wp) {
-            s.refreshing = true;  // the session ends: the reset's own broadcast must not present again
-            (void)reset_desktop_background();
+            // The desktop is given back before returning, as the process may end right after;
+            // then the service ends itself, so a session that goes on is not left with a
+            // service that holds the singleton and does nothing.
+            s.refreshing = true;  // the reset's own broadcast must not present again
+            destroy_layer_windows(s);
+            if (auto reset = reset_desktop_background(); !reset) write_last_error(reset.error().message);
             stop_watchdog(s);
+            DestroyWindow(window);
         }
         return 0;
     default:
@@ -515,7 +523,7 @@ Status run_service() {
     // A watchdog that started this service again goes on watching it, as the service's own.
     std::optional<ipc::ChildProcess> watchdog;
     if (started_by_own_watchdog()) watchdog = ipc::open_parent_process();
-    else ipc::wait_for_watchdog_exit();
+    else if (!ipc::wait_for_watchdog_exit(kWatchdogExitWait)) write_last_error(kWatchdogStillRunning);
     // A damaged record must not keep the service from starting: it is reported, and the
     // content is shown all the same.
     std::optional<std::string> unrestored;
@@ -525,15 +533,17 @@ Status run_service() {
     }
     if (!has_content()) (void)run_content_sync();
     // The window thread keeps one apartment for its life, so each refresh's look at the
-    // desktop-wallpaper object does not set COM up and tear it down again.
-    auto apartment = ComApartment::start();
-    if (!apartment) return apartment.take_error();
+    // desktop-wallpaper object does not set COM up and tear it down again. Without it the
+    // overlays still work, and a composition reports its own COM failure.
+    const auto apartment = ComApartment::start();
     auto state = std::make_unique<ServiceState>();
     state->watchdog_process = std::move(watchdog);
     state->unrestored = std::move(unrestored);
     auto window = start_controller(*state);
     if (!window) return window.take_error();
-    return serve(*state, *window, shutdown->get());
+    // Started: from here on nothing is shown, a failure goes to the last-error record.
+    if (auto served = serve(*state, *window, shutdown->get()); !served) write_last_error(served.error().message);
+    return {};
 }
 
 }  // namespace veltrane
