@@ -42,6 +42,7 @@ Status render_main_text(const ContentPaths& paths, const RenderTable& render_tab
     std::string source = std::move(**text);
     if (auto expanded = expand_roster_schedule(source, period.duty_day, period.daytime)) source = std::move(*expanded);
     const TextRows rows = extract_rows(source);
+    if (auto spacing = check_text_style(rows.style_lines); !spacing) return spacing;
     const TextStyle style = parse_text_style(rows.style_lines);
     auto layer = render_table(parse_cells(rows.rows), out.image.width, family, style);
     if (!layer) return layer.take_error();
@@ -52,21 +53,31 @@ Status render_main_text(const ContentPaths& paths, const RenderTable& render_tab
     return {};
 }
 
-// Every failure of the duty box only means there is no duty box.
-void render_duty(const ContentPaths& paths, const RenderTable& render_table, const std::string& family,
-                 const DutyPeriod& period, RenderedContent& out) {
+// An absent roster or one without rows means no duty box; its failures are reported.
+Status render_duty(const ContentPaths& paths, const RenderTable& render_table, const std::string& family,
+                   const DutyPeriod& period, RenderedContent& out) {
     auto text = read_content_text(paths.duty);
-    if (!text || !*text) return;
+    if (!text) return text.take_error();
+    if (!*text) return {};
     std::string source = std::move(**text);
     if (auto selected = select_duty_day(source, period.duty_day)) source = std::move(*selected);
     const TextRows rows = extract_rows(source);
-    if (rows.rows.empty()) return;
+    if (rows.rows.empty()) return {};
+    if (auto spacing = check_text_style(rows.style_lines); !spacing) return spacing;
     const TextStyle style = parse_text_style(rows.style_lines);
     auto layer = render_table(parse_cells(rows.rows), out.image.width, family, style);
-    if (!layer) return;
+    if (!layer) return layer.take_error();
     out.duty = std::move(*layer);
     out.duty_gap = style.box_gap;
     out.duty_alpha = style.box_alpha;
+    return {};
+}
+
+void drop_duty(RenderedContent& out, const std::string& message) {
+    out.duty.reset();
+    out.duty_gap = 10;
+    out.duty_alpha = 230;
+    out.duty_error = "당직 박스를 표시하지 못했습니다: " + message;
 }
 
 }  // namespace
@@ -97,8 +108,12 @@ Result<RenderedContent> render_content_at(const ContentPaths& paths, const Rende
     PassFont font;
     open_font(paths.font, font);
     if (auto text = render_main_text(paths, render_table, font.family, period, out); !text) return text.take_error();
-    render_duty(paths, render_table, font.family, period, out);
+    if (auto duty = render_duty(paths, render_table, font.family, period, out); !duty) drop_duty(out, duty.error().message);
     auto height = stacked_height(out);
+    if (!height && out.duty) {
+        drop_duty(out, height.error().message);
+        height = stacked_height(out);
+    }
     if (!height) return height.take_error();
     out.total_height = *height;
     return out;

@@ -1,6 +1,6 @@
 // One rendering pass over a content set: the chart image, the main text box and the duty
 // box as layers of one width, with the gaps and opacities the text files ask for and the
-// checked height of the stacked block. Drawing a box is handed in by the caller (the
+// checked height of the stacked block. A roster that cannot be shown costs only the duty box. Drawing a box is handed in by the caller (the
 // overlay module owns it), so the pass itself is portable and runs on the host.
 #pragma once
 
@@ -36,6 +36,8 @@ struct RenderedContent {
     std::uint8_t text_alpha = 230;
     std::uint8_t duty_alpha = 230;
     std::uint8_t image_alpha = 230;
+    // Why the roster shows no duty box; the chart and its text show without it.
+    std::optional<std::string> duty_error;
 };
 
 using RenderTable = std::function<Result<TextLayer>(const std::vector<TextCell>& cells, std::int32_t width,

@@ -291,6 +291,21 @@ TextStyle parse_text_style(const std::vector<std::string_view>& lines) {
     return style;
 }
 
+Status check_text_style(const std::vector<std::string_view>& lines) {
+    for (std::string_view raw : lines) {
+        const auto pair = split_first(trim_white_space(raw), '=');
+        if (!pair) continue;
+        const std::string_view key = trim_white_space(pair->first);
+        if (key != "box_gap" && key != "padding_x" && key != "padding_y") continue;
+        const std::string_view value = trim_white_space(pair->second);
+        if (const auto v = parse_decimal<std::int64_t>(value); v && *v > kMaxBoxSpacing) {
+            return make_error(std::string(key) + " 값이 너무 큽니다(" + std::string(value) +
+                              "). 간격과 여백은 모니터보다 클 수 없습니다(최대 " + std::to_string(kMaxBoxSpacing) + ").");
+        }
+    }
+    return {};
+}
+
 std::vector<TextCell> parse_cells(const std::vector<std::string_view>& rows) {
     std::vector<TextCell> cells;
     cells.reserve(rows.size());

@@ -20,6 +20,8 @@ namespace veltrane {
 inline constexpr char kFieldSeparator = '\x1F';
 inline constexpr char kItemSeparator = '\x1E';
 inline constexpr std::uint64_t kContentTextLimit = 8388608;
+// No monitor is this tall or wide: a larger gap or padding only pushes a box off the screen.
+inline constexpr std::int32_t kMaxBoxSpacing = 16384;
 
 struct TextRun {
     std::string text;
@@ -75,6 +77,8 @@ TextRows extract_rows(std::string_view text);
 
 TextCell parse_tagged_cell(std::string_view line);
 TextStyle parse_text_style(const std::vector<std::string_view>& lines);
+// Refuses a box_gap, padding_x or padding_y above kMaxBoxSpacing, naming the key.
+Status check_text_style(const std::vector<std::string_view>& lines);
 std::vector<TextCell> parse_cells(const std::vector<std::string_view>& rows);
 
 // Replacement texts for schedule-form files; nothing when the text is not in schedule form.

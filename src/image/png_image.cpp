@@ -187,15 +187,21 @@ Result<TextLayer> load_png_bgra(const std::filesystem::path& path) {
     return TextLayer{std::move(*buffer), width, height};
 }
 
-bool png_decodes(std::span<const std::uint8_t> bytes) {
+std::optional<PngSize> png_decoded_size(std::span<const std::uint8_t> bytes) {
     detail::PngDecoder decoder(bytes.data(), bytes.size(), kPngDecoderMemoryLimit);
     detail::PngHeader header;
-    if (!decoder.read_header(&header) || header.width == 0 || header.height == 0) return false;
-    if (std::uint64_t{header.row_bytes} * header.height > kPngDecoderMemoryLimit) return false;
+    if (!decoder.read_header(&header) || header.width == 0 || header.height == 0) return std::nullopt;
+    // What the renderer would refuse is not worth decoding.
+    if (std::uint64_t{header.width} * header.height > kPngMaxPixels) return std::nullopt;
+    if (std::uint64_t{header.row_bytes} * header.height > kPngDecoderMemoryLimit) return std::nullopt;
     auto buffer = allocate_pixels(header.row_bytes * header.height);
-    if (!buffer) return false;
-    return decoder.read_rows(buffer->data(), header.row_bytes, &header, [](std::uint8_t*, void*) {}, nullptr);
+    if (!buffer) return std::nullopt;
+    if (!decoder.read_rows(buffer->data(), header.row_bytes, &header, [](std::uint8_t*, void*) {}, nullptr))
+        return std::nullopt;
+    return PngSize{static_cast<std::int32_t>(header.width), static_cast<std::int32_t>(header.height)};
 }
+
+bool png_decodes(std::span<const std::uint8_t> bytes) { return png_decoded_size(bytes).has_value(); }
 
 void round_corners(std::span<std::uint8_t> pixels, std::int32_t width, std::int32_t height) {
     if (width <= 0 || height <= 0) return;

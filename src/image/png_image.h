@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <span>
 
 #include "file_util/file_util.h"
@@ -25,8 +26,15 @@ struct TextLayer {
 
 Result<TextLayer> load_png_bgra(const std::filesystem::path& path);
 
-// Whether downloaded bytes decode completely, first frame, under the decoder's memory limit
-// and with a decoded size of at most that limit: the check before content is published.
+struct PngSize {
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+};
+
+// The picture's size when downloaded bytes decode completely, first frame, under the decoder's
+// memory limit, with a decoded size of at most that limit and within the renderer's pixel
+// cap: the check before content is published.
+std::optional<PngSize> png_decoded_size(std::span<const std::uint8_t> bytes);
 bool png_decodes(std::span<const std::uint8_t> bytes);
 
 // Fades the four corners with a radius of min(width / 2, height / 2, 16) using 16 coverage

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <string>
 
 namespace veltrane {
 namespace {
@@ -126,6 +127,10 @@ Result<TableGeometry> table_geometry(std::size_t cell_count, std::int32_t width,
     // Both factors fit 31 bits, so the 64-bit products and sums cannot wrap.
     const std::int64_t height = static_cast<std::int64_t>(rows) * style.row_height + 2 * std::int64_t{style.padding_y};
     if (height > kInt32Max || height < 1) return make_error(kTooTall);
+    if (static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) * 4 > kMaxLayerBytes) {
+        return make_error("텍스트 박스가 너무 큽니다(" + std::to_string(width) + "×" + std::to_string(height) +
+                          " 픽셀). 박스 하나는 256MiB를 넘을 수 없습니다.");
+    }
     return TableGeometry{width, static_cast<std::int32_t>(inner), static_cast<std::int32_t>(rows),
                          static_cast<std::int32_t>(height), columns};
 }

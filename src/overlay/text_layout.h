@@ -20,6 +20,9 @@ namespace veltrane {
 inline constexpr std::uint32_t kRunFormat = 0x824;
 inline constexpr std::uint32_t kFitFormat = 0x8824;
 
+// One box's pixels: far above a 4K monitor's 33 MiB, far below what a window thread may allocate.
+inline constexpr std::uint64_t kMaxLayerBytes = 268435456;
+
 struct TextRect {
     std::int32_t left = 0;
     std::int32_t top = 0;
@@ -69,7 +72,7 @@ std::int32_t small_run_shift(std::int32_t font_size);
 // Per channel mean of two Win32 colour references.
 std::uint32_t dim_color(std::uint32_t text_color, std::uint32_t box_color);
 
-// The size checks made before any drawing object exists.
+// The size checks made before any drawing object exists, the layer cap among them.
 Result<TableGeometry> table_geometry(std::size_t cell_count, std::int32_t width, const TextStyle& style);
 // The bitmap size check, made once the fonts exist.
 Status check_bitmap_size(std::int32_t width, std::int32_t height);

@@ -7,6 +7,7 @@
 
 #include "settings/record.h"
 #include "file_util/text.h"
+#include "image/png_image.h"
 
 namespace veltrane {
 namespace fs = std::filesystem;
@@ -33,6 +34,8 @@ std::optional<std::string> landscape_asset(const Json& element) {
     const Json* landscape = ad ? member(*ad, "landscapeImage") : nullptr;
     const Json* asset = landscape ? member(*landscape, "asset") : nullptr;
     if (!asset || !asset->is_string()) return std::nullopt;
+    // A picture fetched in the clear could be swapped on the way.
+    if (!asset->get_ref<const std::string&>().starts_with("https://")) return std::nullopt;
     return asset->get<std::string>();
 }
 
@@ -91,6 +94,37 @@ bool is_jpeg_envelope(std::span<const std::uint8_t> bytes) {
     const std::size_t n = bytes.size();
     return n > 3 && bytes[0] == 0xFF && bytes[1] == 0xD8 && bytes[2] == 0xFF && bytes[n - 2] == 0xFF &&
            bytes[n - 1] == 0xD9;
+}
+
+std::optional<JpegSize> jpeg_frame_size(std::span<const std::uint8_t> bytes) {
+    std::size_t at = 2;  // after the start-of-image marker
+    if (bytes.size() < 4 || bytes[0] != 0xFF || bytes[1] != 0xD8) return std::nullopt;
+    while (at + 1 < bytes.size()) {
+        if (bytes[at] != 0xFF) return std::nullopt;
+        const std::uint8_t marker = bytes[at + 1];
+        at += 2;
+        if (marker == 0xFF) {  // fill byte before a marker
+            --at;
+            continue;
+        }
+        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) continue;  // no length field
+        if (marker == 0xD9 || marker == 0xDA || at + 2 > bytes.size()) return std::nullopt;
+        const std::size_t length = std::size_t{bytes[at]} << 8 | bytes[at + 1];
+        if (length < 2 || at + length > bytes.size()) return std::nullopt;
+        const bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+        if (frame) {
+            if (length < 7) return std::nullopt;
+            return JpegSize{std::uint32_t{bytes[at + 5]} << 8 | bytes[at + 6], std::uint32_t{bytes[at + 3]} << 8 | bytes[at + 4]};
+        }
+        at += length;
+    }
+    return std::nullopt;
+}
+
+bool spotlight_picture_fits(std::span<const std::uint8_t> bytes) {
+    const auto size = jpeg_frame_size(bytes);
+    return size && size->width > 0 && size->height > 0 &&
+           std::uint64_t{size->width} * size->height <= kPngMaxPixels;
 }
 
 std::string format_spotlight_status(std::uint64_t applied_at, std::string_view asset_url, const fs::path& image) {

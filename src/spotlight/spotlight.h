@@ -61,7 +61,7 @@ bool spotlight_start_allowed(const std::optional<std::chrono::steady_clock::time
                              std::chrono::steady_clock::time_point now, bool just_became_spotlight);
 
 // The landscape image URLs of a selection document, in the service's order; elements that
-// are not in the expected shape are skipped, and a broken document gives none.
+// are not in the expected shape or not https:// are skipped, and a broken document gives none.
 std::vector<std::string> spotlight_candidates(std::string_view selection_document);
 
 // The previous asset moves to the end, so a new picture is preferred; the rest keep order.
@@ -70,6 +70,16 @@ std::vector<std::string> order_candidates(std::vector<std::string> candidates,
 
 // More than three bytes, FF D8 FF at the start and FF D9 at the end.
 bool is_jpeg_envelope(std::span<const std::uint8_t> bytes);
+
+struct JpegSize {
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+};
+// The frame size of the first start-of-frame segment, read from the header without decoding;
+// nothing when the segments before it are broken or a scan comes first.
+std::optional<JpegSize> jpeg_frame_size(std::span<const std::uint8_t> bytes);
+// A picture the renderer's pixel cap allows, judged before anything decodes it.
+bool spotlight_picture_fits(std::span<const std::uint8_t> bytes);
 
 std::string format_spotlight_status(std::uint64_t applied_at, std::string_view asset_url,
                                     const std::filesystem::path& image);

@@ -9,6 +9,7 @@ namespace veltrane {
 namespace {
 
 std::atomic<bool> g_enabled{false};
+std::atomic<bool> g_applies_now{false};
 std::atomic<bool> g_in_progress{false};
 std::atomic<bool> g_pruned{false};
 std::mutex g_last_start_mutex;
@@ -19,6 +20,12 @@ std::mutex g_wallpaper_change_mutex;
 
 void set_spotlight_enabled(bool enabled) { g_enabled.store(enabled); }
 bool spotlight_enabled() { return g_enabled.load(); }
+
+void set_spotlight_applies_now(bool applies_now) {
+    auto lock = take_wallpaper_change_lock();
+    g_applies_now.store(applies_now);
+}
+bool spotlight_applies_now() { return g_applies_now.load(); }
 
 bool claim_spotlight_worker() { return !g_in_progress.exchange(true); }
 void release_spotlight_worker() { g_in_progress.store(false); }

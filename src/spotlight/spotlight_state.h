@@ -1,5 +1,5 @@
 // The Spotlight state one process shares between its window thread and its Spotlight
-// worker: the enabled and in-progress flags, the last worker start, the wallpaper-change
+// worker: the enabled, applies-now and in-progress flags, the last worker start, the wallpaper-change
 // lock and the once-per-process pruning.
 #pragma once
 
@@ -11,6 +11,12 @@ namespace veltrane {
 
 void set_spotlight_enabled(bool enabled);
 bool spotlight_enabled();
+
+// Whether a downloaded picture becomes the wallpaper at once (overlay windows) or only the
+// base of the next composition. Set under the wallpaper-change lock, and read by the worker
+// under it, so a picture is never set over a composed wallpaper.
+void set_spotlight_applies_now(bool applies_now);
+bool spotlight_applies_now();
 
 // True for the caller that set the in-progress flag; the worker clears it on every way out.
 bool claim_spotlight_worker();

@@ -50,8 +50,9 @@ bool store_download(const fs::path& folder, const Bytes& bytes, const fs::path& 
     return false;
 }
 
-// Applies (with apply-now) and publishes one stored picture under the wallpaper-change lock.
-void place(const fs::path& exe_folder, const std::string& url, const fs::path& target, bool apply_now) {
+// Applies (in the overlay method) and publishes one stored picture under the wallpaper-change
+// lock; the method is read under it, as the user may have switched since the worker started.
+void place(const fs::path& exe_folder, const std::string& url, const fs::path& target) {
     auto lock = take_wallpaper_change_lock();
     if (!lock) {
         remove_quietly(target);
@@ -61,7 +62,7 @@ void place(const fs::path& exe_folder, const std::string& url, const fs::path& t
         remove_quietly(target);
         return;
     }
-    if (apply_now && (!save_wallpaper_backup(exe_folder) || !set_wallpaper_image(target))) {
+    if (spotlight_applies_now() && (!save_wallpaper_backup(exe_folder) || !set_wallpaper_image(target))) {
         remove_quietly(target);
         return;
     }
@@ -75,7 +76,7 @@ void place(const fs::path& exe_folder, const std::string& url, const fs::path& t
     (void)prune_spotlight_folder(exe_folder / kSpotlightFolder);
 }
 
-void fetch_candidates(const fs::path& exe_folder, bool apply_now) {
+void fetch_candidates(const fs::path& exe_folder) {
     if (!spotlight_enabled()) return;
     const fs::path folder = exe_folder / kSpotlightFolder;
     std::error_code ec;
@@ -90,8 +91,9 @@ void fetch_candidates(const fs::path& exe_folder, bool apply_now) {
     const auto urls = order_candidates(spotlight_candidates(*document), previous_asset_url(exe_folder));
     for (const auto& url : urls) {
         const auto bytes = download_bytes(url, kSpotlightImageLimit);
-        if (!bytes || !is_jpeg_envelope(*bytes) || !store_download(folder, *bytes, target)) continue;
-        place(exe_folder, url, target, apply_now);
+        if (!bytes || !is_jpeg_envelope(*bytes) || !spotlight_picture_fits(*bytes)) continue;
+        if (!store_download(folder, *bytes, target)) continue;
+        place(exe_folder, url, target);
         return;
     }
 }
@@ -100,25 +102,24 @@ void fetch_candidates(const fs::path& exe_folder, bool apply_now) {
 
 std::string spotlight_selection_url() { return std::string(build::kSpotlightOrigin) + kSelectionPath; }
 
-void fetch_spotlight(bool apply_now, const std::optional<fs::path>& exe_folder) {
+void fetch_spotlight(const std::optional<fs::path>& exe_folder) {
     // Nothing may leave the worker: an exception here would end the whole service.
     try {
-        if (exe_folder) fetch_candidates(*exe_folder, apply_now);
+        if (exe_folder) fetch_candidates(*exe_folder);
     } catch (...) {
     }
     release_spotlight_worker();
 }
 
-bool spotlight_tick(const Settings& settings, bool just_became_spotlight, const std::optional<fs::path>& exe_folder) {
+bool spotlight_tick(bool just_became_spotlight, const std::optional<fs::path>& exe_folder) {
     if (!exe_folder) return false;
     const auto status = modified(*exe_folder / kSpotlightStatusFile);
     if (!spotlight_refresh_due(status, fs::file_time_type::clock::now())) return false;
     if (spotlight_in_progress()) return false;
     if (!note_spotlight_start(std::chrono::steady_clock::now(), just_became_spotlight)) return false;
     if (!claim_spotlight_worker()) return false;
-    const bool apply_now = settings.method == DisplayMethod::TopLevel;
     try {
-        std::thread(fetch_spotlight, apply_now, exe_folder).detach();
+        std::thread(fetch_spotlight, exe_folder).detach();
     } catch (...) {
         release_spotlight_worker();
         return false;

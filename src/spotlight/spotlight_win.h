@@ -18,11 +18,12 @@ std::string spotlight_selection_url();
 
 // On a service tick in the Spotlight mode: starts a worker when a download is due; true if
 // one was started.
-bool spotlight_tick(const Settings& settings, bool just_became_spotlight,
+bool spotlight_tick(bool just_became_spotlight,
                     const std::optional<std::filesystem::path>& exe_folder = executable_folder());
 
-// The worker's body (it clears the in-progress flag on every way out); it shows nothing.
-void fetch_spotlight(bool apply_now, const std::optional<std::filesystem::path>& exe_folder = executable_folder());
+// The worker's body (it clears the in-progress flag on every way out); the picture becomes
+// the wallpaper only when spotlight_applies_now() holds as it is placed.
+void fetch_spotlight(const std::optional<std::filesystem::path>& exe_folder = executable_folder());
 
 // Style "10" (fill), no tiling, then the picture as the desktop wallpaper.
 Status set_wallpaper_image(const std::filesystem::path& image);

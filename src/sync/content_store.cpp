@@ -44,6 +44,14 @@ bool is_regular(const fs::path& p) {
     return fs::is_regular_file(p, ec);
 }
 
+std::optional<std::string> read_generation_record(const fs::path& file) {
+    auto text = read_text_limited(file, kPointerLimit);
+    if (!text) return std::nullopt;
+    std::string name(trim_white_space(*text));
+    if (!is_generation_name(name)) return std::nullopt;
+    return name;
+}
+
 }  // namespace
 
 bool is_entity_tag(std::string_view tag) {
@@ -54,15 +62,24 @@ bool is_entity_tag(std::string_view tag) {
 }
 
 std::optional<std::string> read_current_generation(const fs::path& exe_folder) {
-    auto text = read_text_limited(exe_folder / kCurrentPointerFile, kPointerLimit);
-    if (!text) return std::nullopt;
-    std::string name(trim_white_space(*text));
-    if (!is_generation_name(name)) return std::nullopt;
-    return name;
+    return read_generation_record(exe_folder / kCurrentPointerFile);
+}
+
+std::optional<std::string> read_shown_generation(const fs::path& exe_folder) {
+    return read_generation_record(exe_folder / kShownGenerationFile);
+}
+
+void record_shown_generation(const fs::path& exe_folder, const fs::path& image) {
+    const fs::path folder = image.parent_path();
+    const std::string name = path_to_utf8(folder.filename());
+    if (folder.parent_path() != exe_folder / kContentFolder || !is_generation_name(name)) return;
+    if (read_shown_generation(exe_folder) == name) return;
+    (void)write_file_atomic(exe_folder / kShownGenerationFile, name);
 }
 
 std::size_t prune_generations(const fs::path& exe_folder) {
     const auto current = read_current_generation(exe_folder);
+    const auto shown = read_shown_generation(exe_folder);
     auto generations = list_generations(exe_folder);
     std::sort(generations.begin(), generations.end(), [](const Generation& a, const Generation& b) {
         return a.modified != b.modified ? a.modified < b.modified : a.path < b.path;
@@ -70,7 +87,7 @@ std::size_t prune_generations(const fs::path& exe_folder) {
     std::size_t excess = generations.size() > 2 ? generations.size() - 2 : 0;
     for (const auto& g : generations) {
         if (excess == 0) break;
-        if (current && g.name == *current) continue;
+        if (g.name == current || g.name == shown) continue;
         if (remove_tree(g.path)) --excess;
     }
     return list_generations(exe_folder).size();

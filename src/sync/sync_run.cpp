@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "file_util/text.h"
+#include "overlay/content_check.h"
 
 namespace veltrane {
 namespace fs = std::filesystem;
@@ -84,7 +85,9 @@ bool sync_content_into(const fs::path& exe_folder, const SyncInputs& in) {
     if (!image) return false;
     const auto text = fetch_text(in, kTextPathPrefix + tags->text + kTextPathSuffix, kTextLimit);
     if (!text || is_blank_text(*text)) return false;
-    if (!has_png_envelope(*image) || !in.image_decodes(*image)) return false;
+    if (!has_png_envelope(*image)) return false;
+    const auto size = in.image_size(*image);
+    if (!size || !check_table_text(*text, size->width, false, duty_period_at(in.local_clock()))) return false;
 
     const fs::path content = exe_folder / kContentFolder;
     remove_staging_folders(content);

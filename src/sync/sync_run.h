@@ -1,5 +1,6 @@
 // One content sync run: fetch the duty roster, the `current` document, the image and the
-// text it names; check them; publish them as a new generation folder; switch the pointer.
+// text it names; check them as the renderer will (a picture it shows, a text table that
+// fits the picture); publish them as a new generation folder; switch the pointer.
 // Any failure leaves the content store exactly as it was (a fetched duty roster stays).
 // The run core takes its network, clock and image check as inputs so that every failure
 // path is tested without a server; run_content_sync() binds the real ones.
@@ -13,6 +14,7 @@
 #include <string>
 
 #include "file_util/file_util.h"
+#include "image/png_image.h"
 #include "sync/content_store.h"
 #include "sync/schedule.h"
 
@@ -31,8 +33,9 @@ inline constexpr std::uint64_t kTextLimit = 1048576;
 struct SyncInputs {
     std::string origin;
     std::function<std::optional<Bytes>(const std::string& url, std::uint64_t limit)> fetch;
-    // True when the bytes decode completely as a PNG within the decoder's memory limit.
-    std::function<bool(std::span<const std::uint8_t>)> image_decodes;
+    // The picture's size when the bytes decode completely as a PNG within the decoder's
+    // memory limit and the renderer's pixel cap.
+    std::function<std::optional<PngSize>(std::span<const std::uint8_t>)> image_size;
     std::uint32_t process_id = 0;
     std::optional<Uint128> utc_nanoseconds;  // nothing when the clock is before 1970
     // Read when the run ends: the status shows when the content arrived.

@@ -31,7 +31,7 @@ bool run_content_sync() {
     SyncInputs in;
     in.origin = build::kContentServerOrigin;
     in.fetch = [](const std::string& url, std::uint64_t limit) { return download_bytes(url, limit); };
-    in.image_decodes = [](std::span<const std::uint8_t> bytes) { return png_decodes(bytes); };
+    in.image_size = [](std::span<const std::uint8_t> bytes) { return png_decoded_size(bytes); };
     in.process_id = GetCurrentProcessId();
     in.utc_nanoseconds = utc_nanoseconds_now();
     in.local_clock = local_time_now;

@@ -69,6 +69,23 @@ TEST(ContentSets, LegacyPairWhenTheStoreIsEmptyAndStampsSeeFileChanges) {
     EXPECT_NE(content_stamp(sets[0], DutyPeriod{20000, false}), written);  // 17:00 renders the roster again
 }
 
+TEST(ContentSets, AFailedSetWaitsForAChangeOfItsFiles) {
+    const ContentPaths a{"a/1.png", "a/1.txt", "d", "f"}, b{"b/1.png", "b/1.txt", "d", "f"};
+    ContentStamp stamp;
+    stamp.files[0].readable = true;
+    FailedRenders failed;
+    remember_failure(failed, a, stamp);
+    EXPECT_TRUE(failed_before(failed, a, stamp));
+    EXPECT_FALSE(failed_before(failed, b, stamp));
+    ContentStamp changed = stamp;
+    changed.files[1].readable = true;
+    EXPECT_FALSE(failed_before(failed, a, changed));
+    remember_failure(failed, a, changed);  // replaces the set's entry
+    EXPECT_EQ(failed.sets.size(), 1u);
+    for (int i = 0; i < 20; ++i) remember_failure(failed, ContentPaths{std::to_string(i), "t", "d", "f"}, stamp);
+    EXPECT_LE(failed.sets.size(), 8u);
+}
+
 TEST(Watchdog, ThreeRestartsPerTenMinutesThenANewWindow) {
     const auto t0 = std::chrono::steady_clock::time_point{} + 1h;
     RestartBudget budget{t0, 0};

@@ -124,17 +124,51 @@ TEST_F(RenderContent, FailuresOfTheMainTextFailThePassButDutyFailuresAreDropped)
     r = render();
     ASSERT_TRUE(r.ok());
     EXPECT_FALSE(r->duty);
+    EXPECT_FALSE(r->duty_error);
     EXPECT_TRUE(tables.cells.size() == 1);
 
     write_raw(paths.duty, "\xFF\xFE not UTF-8\n");
     r = render();
     ASSERT_TRUE(r.ok());
     EXPECT_FALSE(r->duty);
+    ASSERT_TRUE(r->duty_error);
+    EXPECT_EQ(r->duty_error->rfind("당직 박스를 표시하지 못했습니다: 텍스트 파일이 너무 크거나 UTF-8이 아닙니다:", 0), 0u);
 
     write_raw(paths.text, "\xFF\xFE not UTF-8\n");
     r = render();
     ASSERT_FALSE(r.ok());
     EXPECT_EQ(r.error().message.rfind("텍스트 파일이 너무 크거나 UTF-8이 아닙니다:", 0), 0u);
+}
+
+TEST_F(RenderContent, ABadRosterCostsOnlyTheDutyBoxAndSaysWhy) {
+    write_image(200, 50);
+    write_raw(paths.text, "A\n");
+    write_raw(paths.duty, "김\n---\nbox_gap=2147483647\n");
+    auto r = render();
+    ASSERT_TRUE(r.ok()) << r.error().message;
+    EXPECT_TRUE(r->text);
+    EXPECT_FALSE(r->duty);
+    EXPECT_EQ(r->total_height, 50 + 10 + 10);
+    EXPECT_EQ(r->duty_error,
+              "당직 박스를 표시하지 못했습니다: box_gap 값이 너무 큽니다(2147483647). "
+              "간격과 여백은 모니터보다 클 수 없습니다(최대 16384).");
+
+    // Off any monitor is refused; a monitor's worth is not.
+    write_raw(paths.duty, "김\n---\npadding_y=100000\n");
+    r = render();
+    ASSERT_TRUE(r.ok());
+    EXPECT_NE(r->duty_error->find("padding_y"), std::string::npos);
+    write_raw(paths.duty, "김\n---\nbox_gap=16384\n");
+    r = render();
+    ASSERT_TRUE(r.ok());
+    EXPECT_TRUE(r->duty);
+    EXPECT_FALSE(r->duty_error);
+
+    // The chart's own text still fails the pass.
+    write_raw(paths.text, "A\n---\npadding_x=+20000\n");
+    r = render();
+    ASSERT_FALSE(r.ok());
+    EXPECT_EQ(r.error().message.rfind("padding_x 값이 너무 큽니다(+20000).", 0), 0u);
 }
 
 TEST(StackedHeight, OverflowsFailWithTheBoxThatOverflowed) {

@@ -388,6 +388,19 @@ TEST_F(PngTest, DownloadedBytesAreCheckedByAFullDecodeInMemory) {
     EXPECT_FALSE(check("GIF89a"));
     // A header promising more than the memory limit fails before anything that size exists.
     EXPECT_FALSE(check(testing::png_signature() + testing::png_chunk("IHDR", testing::be32_bytes(40000) + testing::be32_bytes(40000) + std::string("\x08\x06\0\0\0", 5))));
+    // Within the memory limit but above the renderer's pixel cap: a picture no workstation shows.
+    PngPicture wide;
+    wide.width = 8193;
+    wide.height = 4096;
+    wide.color_type = PNG_COLOR_TYPE_GRAY;
+    wide.compression = 1;
+    EXPECT_FALSE(check(encode_png(wide)));
+    wide.width = 8192;
+    const std::string at_cap = encode_png(wide);
+    const auto size = png_decoded_size(std::span(reinterpret_cast<const std::uint8_t*>(at_cap.data()), at_cap.size()));
+    ASSERT_TRUE(size);
+    EXPECT_EQ(size->width, 8192);
+    EXPECT_EQ(size->height, 4096);
 }
 
 }  // namespace

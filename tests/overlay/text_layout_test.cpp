@@ -74,10 +74,17 @@ TEST(TextLayout, SizeChecksFailWithTheirMessages) {
     style.columns = 1;
     style.row_height = 1;
     style.padding_y = 0;
-    EXPECT_EQ(geometry_of(0x7fffffff, 1000, style).height, 0x7fffffff);
+    EXPECT_EQ(error_of(0x7fffffff, 1000, style).rfind("텍스트 박스가 너무 큽니다(1000×2147483647 픽셀).", 0), 0u);
     if constexpr (sizeof(std::size_t) > 4) {
         EXPECT_EQ(error_of(std::size_t{0x80000000}, 1000, style), tall);
     }
+
+    // Each box stays within 256 MiB: a 4096-pixel-wide box of 16384 rows fits, one more row does not.
+    style.columns = 1;
+    style.row_height = 1;
+    EXPECT_EQ(geometry_of(16384, 4096, style).height, 16384);
+    EXPECT_EQ(error_of(16385, 4096, style),
+              "텍스트 박스가 너무 큽니다(4096×16385 픽셀). 박스 하나는 256MiB를 넘을 수 없습니다.");
 
     // A style made in code with no columns behaves as one column instead of dividing by zero.
     style.columns = 0;

@@ -88,7 +88,7 @@ TEST(PublishContent, RefusesWhatAWorkstationWouldRefuseAndLeavesTheSiteAsItWas) 
 
     const std::pair<const char*, const char*> cases[] = {
         {"appended.png", "IEND"},          {"broken.png", "PNG 전체를"},
-        {"huge.png", "PNG를 디코딩할 메모리 제한을 초과했습니다."},        {"blank.txt", "공백"},
+        {"huge.png", "픽셀 한도(33554432픽셀)"},        {"blank.txt", "공백"},
         {"latin1.txt", "UTF-8"},           {"rules.txt", "표시할 텍스트 항목이 없습니다."},
         {"narrow.txt", "padding_x"},
     };
@@ -103,4 +103,37 @@ TEST(PublishContent, RefusesWhatAWorkstationWouldRefuseAndLeavesTheSiteAsItWas) 
     }
     EXPECT_FALSE(publish_duty(site, dir / "blank.txt"));
     EXPECT_EQ(snapshot(site), before);
+}
+
+TEST(PublishContent, ChecksTheRosterTogetherWithTheSitesImageAndText) {
+    vt::ScratchDir dir("publish-together");
+    const fs::path site = dir / "site";
+    vt::write_raw(dir / "narrow.png", rgba_png(200, 100));
+    vt::write_raw(dir / "wide.png", rgba_png(5000, 1));
+    vt::write_raw(dir / "ok.txt", "A\n");
+    vt::write_raw(dir / "tall.txt", "A\n---\nrow_height=100000\n");
+    vt::write_raw(dir / "off.txt", "김\n---\nbox_gap=100000\n");
+    vt::write_raw(dir / "padded.txt", "김\n---\npadding_x=100\n");
+    const auto refusal = [](const Status& s) { return s ? std::string("published") : s.error().message; };
+
+    // Before any content only the roster's own rules apply.
+    EXPECT_NE(refusal(publish_duty(site, dir / "off.txt")).find("box_gap 값이 너무 큽니다(100000)"), std::string::npos);
+    ASSERT_TRUE(publish_duty(site, dir / "padded.txt"));
+    // Its paddings do not fit a 200-pixel picture, so neither the chart nor the roster goes out.
+    const auto content = publish_content(site, dir / "narrow.png", dir / "ok.txt", "2026-12-08T08:00:00Z");
+    ASSERT_FALSE(content);
+    EXPECT_NE(content.error().message.find((site / "duty.txt").string() + ": 텍스트 박스를 표시하려면"), std::string::npos);
+    vt::write_raw(site / "duty.txt", "김\n");
+    ASSERT_TRUE(publish_content(site, dir / "narrow.png", dir / "ok.txt", "2026-12-08T08:00:00Z"));
+    const std::string padded = refusal(publish_duty(site, dir / "padded.txt"));
+    EXPECT_NE(padded.find((dir / "padded.txt").string() + ": 텍스트 박스를 표시하려면 PNG 너비가 padding_x*2보다"),
+              std::string::npos) << padded;
+    EXPECT_EQ(vt::read_raw(site / "duty.txt"), "김\n");
+
+    // A box above the layer cap, for the text and for the roster.
+    const auto tall = publish_content(site, dir / "wide.png", dir / "tall.txt", "2026-12-08T09:00:00Z");
+    ASSERT_FALSE(tall);
+    EXPECT_NE(tall.error().message.find("tall.txt: 텍스트 박스가 너무 큽니다(5000×100040 픽셀)"), std::string::npos);
+    ASSERT_TRUE(publish_content(site, dir / "wide.png", dir / "ok.txt", "2026-12-08T09:00:00Z"));
+    EXPECT_NE(refusal(publish_duty(site, dir / "tall.txt")).find("256MiB"), std::string::npos);
 }

@@ -2,6 +2,15 @@
 
 #include <cstring>
 
+#ifndef _WIN32
+#include <sodium.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#endif
+
 #include "../update/test_signing_key.h"
 #include "key_file.h"
 #include "release.h"
@@ -59,6 +68,53 @@ TEST(Publish, LaysOutASignedReleaseOfTheBuildsOwnVersion) {
     EXPECT_NE(again.error().message.find("not newer"), std::string::npos);
     EXPECT_EQ(vt::read_raw(folder / "update.json"), manifest);
 }
+
+#ifndef _WIN32
+// The site's manifest cannot be written (the file-size limit lets the release files and the
+// signature through, not the manifest): the site keeps a pair that verifies.
+TEST(Publish, AManifestThatCannotBeWrittenLeavesTheSitesPairAsItWas) {
+    ScratchDir dir("publish_unwritable");
+    const std::string exe = fake_executable(build::kReleaseMarker);
+    vt::write_raw(dir / "Veltrane_Desktop.exe", exe);
+    vt::write_raw(dir / "font.ttf", "font bytes");
+    const auto new_release = publish_release({dir / "new", dir / "Veltrane_Desktop.exe", dir / "font.ttf"},
+                                             seed_of(vt::kTestSigningSeed));
+    ASSERT_TRUE(new_release) << new_release.error().message;
+    ASSERT_LT(exe.size(), new_release->manifest.size());
+
+    // An older release on the site, signed with the same key.
+    std::string old_manifest = new_release->manifest;
+    old_manifest.replace(old_manifest.find("20261019.230507.0"), 17, "20261019.230506.0");
+    std::array<std::uint8_t, 64> secret{}, signature{};
+    std::array<std::uint8_t, 32> public_key{};
+    crypto_sign_seed_keypair(public_key.data(), secret.data(), seed_of(vt::kTestSigningSeed).data());
+    crypto_sign_detached(signature.data(), nullptr, bytes_of(old_manifest).data(), old_manifest.size(), secret.data());
+    const std::string old_signature = encode_hex(signature) + "\n";
+    const auto folder = dir / "site" / "api" / "static" / "veltrane";
+    std::filesystem::create_directories(folder);
+    vt::write_raw(folder / "update.json", old_manifest);
+    vt::write_raw(folder / "update.json.sig", old_signature);
+
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlim_t limit = new_release->manifest.size() - 1;
+        const rlimit r{limit, limit};
+        setrlimit(RLIMIT_FSIZE, &r);
+        const auto published = publish_release({dir / "site", dir / "Veltrane_Desktop.exe", dir / "font.ttf"},
+                                               seed_of(vt::kTestSigningSeed));
+        _exit(published ? 0 : 3);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 3);  // the release was refused
+    EXPECT_EQ(vt::read_raw(folder / "update.json"), old_manifest);
+    EXPECT_TRUE(verify_manifest_signature(bytes_of(vt::read_raw(folder / "update.json")),
+                                          bytes_of(vt::read_raw(folder / "update.json.sig"))));
+}
+#endif
 
 TEST(Publish, RefusesWhatTheBuildWouldNotAccept) {
     ScratchDir dir("publish_refusals");

@@ -48,6 +48,7 @@ protected:
         set_user_registry_text(kColorsKey, L"Background", L"10 20 30");
         set_system_wallpaper(user);
         set_spotlight_enabled(true);
+        set_spotlight_applies_now(true);
     }
     // The user's settings, untouched.
     void expect_user_settings() const {
@@ -120,7 +121,7 @@ TEST_F(Background, ASpotlightPictureIsDownloadedAppliedAndComposedOn) {
     // The picture shown last time goes to the end of the list.
     write_raw(status, "applied_at=1\nasset_url=" + image_url("old.jpg") + "\npath=x\n");
 
-    fetch_spotlight(true, folder);
+    fetch_spotlight(folder);
     EXPECT_FALSE(spotlight_in_progress());
     const auto image = latest_spotlight_image(folder);
     ASSERT_TRUE(image);
@@ -147,6 +148,12 @@ TEST_F(Background, AFailedSpotlightDownloadChangesNothing) {
     ContentServer server;
     server.put("spotlight/images/new.jpg", jpeg(kYellow));
     server.put("spotlight/images/big.jpg", "\xFF\xD8\xFF" + std::string(kSpotlightImageLimit, 'a') + "\xFF\xD9");
+    // A real JPEG whose frame header claims 8193 × 4096 pixels: refused before GDI+ sees it.
+    std::string wide = jpeg(kYellow);
+    const std::size_t frame = wide.find("\xFF\xC0");
+    ASSERT_NE(frame, std::string::npos);
+    wide.replace(frame + 5, 4, std::string("\x10\x00\x20\x01", 4));
+    server.put("spotlight/images/wide.jpg", wide);
     const std::string one = R"({"items":[{"image":"new.jpg"}]})";
     struct Case {
         const char* name;
@@ -158,17 +165,36 @@ TEST_F(Background, AFailedSpotlightDownloadChangesNothing) {
         {"bad JSON", one, R"({"/v4/api/selection": {"body": "{\"batchrsp\":"}})"},
         {"not a JPEG", one, R"({"/spotlight/images/": {"body": "\u0089PNG not a picture"}})"},
         {"oversized", R"({"items":[{"image":"big.jpg"}]})", "{}"},
+        {"above the pixel cap", R"({"items":[{"image":"wide.jpg"}]})", "{}"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         server.put("spotlight/selection.json", c.selection);
         server.set_faults(c.faults);
-        fetch_spotlight(true, folder);
+        fetch_spotlight(folder);
         EXPECT_EQ(latest_spotlight_image(folder), std::nullopt);
         EXPECT_FALSE(fs::exists(status));
         EXPECT_FALSE(fs::exists(backup));
         expect_user_settings();
     }
+}
+
+TEST_F(Background, AWorkerThatFinishesAfterASwitchToCompositionLeavesTheWallpaperAlone) {
+    ContentServer server;
+    server.put("spotlight/images/new.jpg", jpeg(kYellow));
+    server.put("spotlight/selection.json", R"({"items":[{"image":"new.jpg"}]})");
+    server.set_faults(R"({"/spotlight/images/": {"delay": 2}})");
+    ASSERT_TRUE(spotlight_tick(true, folder));  // started in the overlay method
+    ASSERT_TRUE(wait_until([&] {
+        const auto r = server.requests();
+        return std::find(r.begin(), r.end(), "/spotlight/images/new.jpg") != r.end();
+    }));
+    set_spotlight_applies_now(false);  // the user switched to composition meanwhile
+    ASSERT_TRUE(wait_until([] { return !spotlight_in_progress(); }));
+    EXPECT_TRUE(latest_spotlight_image(folder));  // kept for the next composition
+    EXPECT_EQ(status_asset_url(read_raw(status)), image_url("new.jpg"));
+    EXPECT_FALSE(fs::exists(backup));
+    expect_user_settings();
 }
 
 TEST_F(Background, LeavingSpotlightWhileAWorkerDownloadsLeavesNoPicture) {
@@ -183,9 +209,7 @@ TEST_F(Background, LeavingSpotlightWhileAWorkerDownloadsLeavesNoPicture) {
     write_raw(status, "applied_at=1\n");
     set_age(status, 21600);
 
-    Settings settings;
-    settings.method = DisplayMethod::TopLevel;
-    ASSERT_TRUE(spotlight_tick(settings, true, folder));
+    ASSERT_TRUE(spotlight_tick(true, folder));
     ASSERT_TRUE(wait_until([&] {
         const auto r = server.requests();
         return std::find(r.begin(), r.end(), "/spotlight/images/new.jpg") != r.end();

@@ -37,7 +37,8 @@ TEST(SpotlightCandidates, OnlyWellFormedItemsInOrderWithThePreviousAssetLast) {
     const std::string document = R"({"batchrsp":{"items":[)" + item("https://a/1.jpg") + "," +
                                  R"({"item":"not json"},{"item":5},{"other":1},)" +
                                  R"({"item":"{\"ad\":{\"portraitImage\":{\"asset\":\"https://a/p.jpg\"}}}"},)" +
-                                 R"({"item":"{\"ad\":{\"landscapeImage\":{\"asset\":7}}}"},)" + item("https://a/2.jpg") +
+                                 R"({"item":"{\"ad\":{\"landscapeImage\":{\"asset\":7}}}"},)" + item("http://a/plain.jpg") + "," +
+                                 item("file://a/local.jpg") + "," + item("HTTPS:/a/x.jpg") + "," + item("https://a/2.jpg") +
                                  "," + item("https://a/3.jpg") + "," + item("https://a/4.jpg") + "]}}";
     const auto urls = spotlight_candidates(document);
     ASSERT_EQ(urls, (std::vector<std::string>{"https://a/1.jpg", "https://a/2.jpg", "https://a/3.jpg", "https://a/4.jpg"}));
@@ -57,6 +58,27 @@ TEST(SpotlightCandidates, AJpegNeedsMoreThanThreeBytesBetweenItsMarkers) {
     EXPECT_TRUE(is_jpeg_envelope(B{0xFF, 0xD8, 0xFF, 0xD9}));
     EXPECT_FALSE(is_jpeg_envelope(B{0xFF, 0xD8, 0xFF, 0xE0, 0x00}));
     EXPECT_FALSE(is_jpeg_envelope(B{0x89, 'P', 'N', 'G', 0xFF, 0xD9}));
+}
+
+TEST(SpotlightCandidates, APicturesSizeIsReadFromItsFrameHeaderAndCappedAsTheRendererCaps) {
+    using B = std::vector<std::uint8_t>;
+    // SOI, an APP0 segment, a fill byte, a progressive frame header of `height` × `width`, EOI.
+    const auto picture = [](std::uint8_t h1, std::uint8_t h0, std::uint8_t w1, std::uint8_t w0) {
+        return B{0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x04, 'J', 'F', 0xFF, 0xFF, 0xC2, 0x00, 0x0B, 0x08,
+                 h1,   h0,   w1,   w0,   0x01, 0x01, 0x11, 0x00, 0xFF, 0xD9};
+    };
+    const auto size = jpeg_frame_size(picture(0x10, 0x00, 0x20, 0x00));
+    ASSERT_TRUE(size);
+    EXPECT_EQ(size->width, 8192u);
+    EXPECT_EQ(size->height, 4096u);
+    EXPECT_TRUE(spotlight_picture_fits(picture(0x10, 0x00, 0x20, 0x00)));   // 2^25 pixels
+    EXPECT_FALSE(spotlight_picture_fits(picture(0x10, 0x00, 0x20, 0x01)));  // one column more
+    EXPECT_FALSE(spotlight_picture_fits(picture(0x00, 0x00, 0x20, 0x00)));  // height from a later segment
+    EXPECT_FALSE(jpeg_frame_size(B{0xFF, 0xD8, 0xFF, 0xDA, 0x00, 0x02, 0xFF, 0xD9}));  // a scan before any frame
+    EXPECT_FALSE(jpeg_frame_size(B{0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x40, 0xFF, 0xD9}));  // a segment past the end
+    B huffman_first = picture(0x00, 0x10, 0x00, 0x10);
+    huffman_first[10] = 0xC4;  // a table segment is no frame: nothing follows it
+    EXPECT_FALSE(jpeg_frame_size(huffman_first));
 }
 
 TEST(SpotlightRecords, StatusAndBackupReadBackAsWritten) {

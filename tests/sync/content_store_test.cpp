@@ -82,6 +82,21 @@ TEST(ContentStore, PruningKeepsTheCurrentAndTheNewest) {
     EXPECT_EQ(remaining(dir), (std::vector<std::string>{"generation-1-3", "generation-1-4", "unrelated"}));
 }
 
+TEST(ContentStore, PruningKeepsTheGenerationTheServiceLastShowed) {
+    ScratchDir dir("prune-shown");
+    const fs::path shown = make_generation(dir, "generation-1-1", 300);  // rendered; the two after it do not
+    make_generation(dir, "generation-1-2", 200);
+    make_generation(dir, "generation-1-3", 100);
+    write_raw(dir / kCurrentPointerFile, "generation-1-3");
+    record_shown_generation(dir.path(), dir / kContentImageFile);  // the legacy pair records nothing
+    EXPECT_FALSE(read_shown_generation(dir.path()));
+    record_shown_generation(dir.path(), shown / kContentImageFile);
+    EXPECT_EQ(read_shown_generation(dir.path()), "generation-1-1");
+
+    EXPECT_EQ(prune_generations(dir.path()), 2u);
+    EXPECT_EQ(remaining(dir), (std::vector<std::string>{"generation-1-1", "generation-1-3"}));
+}
+
 TEST(ContentStore, PruningWithoutContentFolderFindsNothing) {
     ScratchDir dir("empty");
     EXPECT_EQ(prune_generations(dir.path()), 0u);

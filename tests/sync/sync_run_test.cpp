@@ -27,6 +27,7 @@ struct FakeServer {
     };
     std::vector<std::string> asked;
     bool decodes = true;
+    std::int32_t image_width = 800;
     LocalTime now{2026, 12, 7, 10, 20, 50};
 
     SyncInputs inputs(Uint128 ns = 1765069545123456789ull) {
@@ -42,7 +43,10 @@ struct FakeServer {
             if (it == bodies.end() || it->second.size() > limit) return std::nullopt;
             return Bytes(it->second.begin(), it->second.end());
         };
-        in.image_decodes = [this](std::span<const std::uint8_t>) { return decodes; };
+        in.image_size = [this](std::span<const std::uint8_t>) -> std::optional<PngSize> {
+            if (!decodes) return std::nullopt;
+            return PngSize{image_width, 600};
+        };
         in.process_id = 4242;
         in.utc_nanoseconds = ns;
         in.local_clock = [this] { return now; };
@@ -105,6 +109,12 @@ TEST(SyncRun, EveryBadAnswerLeavesTheStoreAsItWas) {
         {"text not utf-8", [&](FakeServer& s) { s.bodies[text_url] = "a\xFF"; }, 4},
         {"png with one extra byte", [&](FakeServer& s) { s.bodies[image_url] = kPng + "x"; }, 4},
         {"png that does not decode", [&](FakeServer& s) { s.decodes = false; }, 4},
+        // What the renderer would refuse: no row to show, a picture too narrow for the
+        // paddings, a gap off any monitor, a box above the layer cap.
+        {"separator only", [&](FakeServer& s) { s.bodies[text_url] = "---\n"; }, 4},
+        {"too narrow", [&](FakeServer& s) { s.image_width = 160; }, 4},
+        {"gap off the monitor", [&](FakeServer& s) { s.bodies[text_url] = "A\n---\nbox_gap=100000\n"; }, 4},
+        {"box above the cap", [&](FakeServer& s) { s.bodies[text_url] = "A\n---\nrow_height=100000\n"; s.image_width = 5000; }, 4},
     };
     for (const auto& c : cases) {
         ScratchDir dir("sync-bad");

@@ -1,5 +1,7 @@
 #include "content.h"
 
+#include <nlohmann/json.hpp>
+
 #include <optional>
 #include <system_error>
 
@@ -9,7 +11,7 @@
 #include "file_util/text.h"
 #include "image/content_text.h"
 #include "image/png_image.h"
-#include "overlay/text_layout.h"
+#include "overlay/content_check.h"
 #include "sync/content_store.h"
 #include "sync/sync_run.h"
 #include "update/update_manifest.h"
@@ -33,33 +35,23 @@ Result<Bytes> read_download(const fs::path& file, std::uint64_t limit, const cha
     return bytes;
 }
 
-Result<TextLayer> check_image(const fs::path& file, const Bytes& bytes) {
+// A picture's or a stacked block's size.
+struct Size {
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+};
+
+// The sync's check of the bytes, then the renderer's own load.
+Result<Size> check_image(const fs::path& file, const Bytes& bytes) {
     if (!has_png_envelope(bytes)) {
         return refuse(file, "PNG 서명으로 시작하고 표준 IEND 청크로 끝나야 합니다(뒤에 덧붙은 바이트가 있으면 안 됩니다).");
     }
-    if (!png_decodes(bytes)) return refuse(file, "PNG 전체를 디코더의 메모리 제한(134217728바이트) 안에서 디코딩할 수 없습니다.");
+    if (!png_decoded_size(bytes)) {
+        return refuse(file, "PNG 전체를 디코더의 메모리 제한(134217728바이트)과 픽셀 한도(33554432픽셀) 안에서 디코딩할 수 없습니다.");
+    }
     auto layer = load_png_bgra(file);
     if (!layer) return refuse(file, layer.error().message);
-    return layer;
-}
-
-// The text's table for today, as the renderer reduces it; its size without a font.
-Result<TableGeometry> check_table(const fs::path& file, std::string_view text, std::int32_t width, bool duty,
-                                  std::int32_t& gap) {
-    if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
-    std::string source(text);
-    const DutyPeriod period = duty_period_at(local_time_now());
-    if (auto reduced = duty ? select_duty_day(source, period.duty_day)
-                            : expand_roster_schedule(source, period.duty_day, period.daytime)) {
-        source = std::move(*reduced);
-    }
-    const TextRows rows = extract_rows(source);
-    if (rows.rows.empty()) return refuse(file, "표시할 텍스트 항목이 없습니다.");
-    const TextStyle style = parse_text_style(rows.style_lines);
-    gap = style.box_gap;
-    auto geometry = table_geometry(rows.rows.size(), width, style);
-    if (!geometry) return refuse(file, geometry.error().message);
-    return geometry;
+    return Size{layer->width, layer->height};
 }
 
 Status check_text(const fs::path& file, const Bytes& bytes) {
@@ -68,7 +60,79 @@ Status check_text(const fs::path& file, const Bytes& bytes) {
     return {};
 }
 
+// One file of the set the site serves together, as read.
+struct SiteFile {
+    fs::path path;
+    Bytes bytes;
+};
+
+// The block a workstation stacks today from the site's image, text and roster; every
+// refusal names its file.
+Result<Size> check_block(const SiteFile& image, const SiteFile& text, const std::optional<SiteFile>& duty) {
+    auto size = check_image(image.path, image.bytes);
+    if (!size) return size.take_error();
+    if (auto ok = check_text(text.path, text.bytes); !ok) return ok.take_error();
+    const DutyPeriod period = duty_period_at(local_time_now());
+    auto box = check_table_text(as_text(text.bytes), size->width, false, period);
+    if (!box) return refuse(text.path, box.error().message);
+    std::int64_t height = std::int64_t{size->height} + box->gap + box->height;
+    if (duty) {
+        if (auto ok = check_text(duty->path, duty->bytes); !ok) return ok.take_error();
+        auto duty_box = check_table_text(as_text(duty->bytes), size->width, true, period);
+        if (!duty_box) return refuse(duty->path, duty_box.error().message);
+        height += std::int64_t{duty_box->gap} + duty_box->height;
+    }
+    if (height > 0x7FFFFFFF) return refuse(text.path, "이미지와 텍스트의 전체 높이가 너무 큽니다.");
+    return Size{size->width, static_cast<std::int32_t>(height)};
+}
+
 fs::path duty_file(const fs::path& site) { return site / "duty.txt"; }
+
+// The site's roster as workstations fetch it; absent when the site has none.
+Result<std::optional<SiteFile>> site_duty(const fs::path& site) {
+    std::error_code ec;
+    if (!fs::exists(duty_file(site), ec)) return std::optional<SiteFile>();
+    auto bytes = read_download(duty_file(site), kDutyLimit, "당직표가 다운로드 한도(262144바이트)보다 큽니다.");
+    if (!bytes) return bytes.take_error();
+    return std::optional<SiteFile>(SiteFile{duty_file(site), std::move(*bytes)});
+}
+
+// The image and text the site's current.json names; absent when it names none.
+Result<std::optional<std::pair<SiteFile, SiteFile>>> site_content(const fs::path& site) {
+    using Pair = std::optional<std::pair<SiteFile, SiteFile>>;
+    const fs::path current = site / "current.json";
+    std::error_code ec;
+    if (!fs::exists(current, ec)) return Pair();
+    auto text = read_text_limited(current, kCurrentLimit);
+    const auto doc = text ? nlohmann::json::parse(*text, nullptr, false) : nlohmann::json();
+    const auto tag = [&](const char* key) {
+        const auto it = doc.is_object() ? doc.find(key) : doc.end();
+        return it != doc.end() && it->is_string() && is_entity_tag(it->get<std::string>()) ? it->get<std::string>()
+                                                                                             : std::string();
+    };
+    const std::string image_tag = tag("imageEtag"), text_tag = tag("textEtag");
+    if (image_tag.empty() || text_tag.empty()) return refuse(current, "이미지와 텍스트의 엔터티 태그를 읽을 수 없습니다.");
+    const fs::path image = site / "images" / (image_tag + ".png");
+    const fs::path text_file = site / "texts" / (text_tag + ".txt");
+    auto image_bytes = read_download(image, kImageLimit, "이미지가 다운로드 한도(67108864바이트)보다 큽니다.");
+    if (!image_bytes) return image_bytes.take_error();
+    auto text_bytes = read_download(text_file, kTextLimit, "텍스트가 다운로드 한도(1048576바이트)보다 큽니다.");
+    if (!text_bytes) return text_bytes.take_error();
+    return Pair(std::pair{SiteFile{image, std::move(*image_bytes)}, SiteFile{text_file, std::move(*text_bytes)}});
+}
+
+// Without content on the site only the roster's rows and style are judged; its box is
+// judged against the picture when content is published.
+Status check_roster_alone(const SiteFile& duty) {
+    if (auto ok = check_text(duty.path, duty.bytes); !ok) return ok.take_error();
+    std::string source(as_text(duty.bytes));
+    if (std::string_view(source).starts_with("\xEF\xBB\xBF")) source.erase(0, 3);
+    if (auto selected = select_duty_day(source, duty_period_at(local_time_now()).duty_day)) source = std::move(*selected);
+    const TextRows rows = extract_rows(source);
+    if (rows.rows.empty()) return refuse(duty.path, "표시할 텍스트 항목이 없습니다.");
+    if (auto spacing = check_text_style(rows.style_lines); !spacing) return refuse(duty.path, spacing.error().message);
+    return {};
+}
 
 // Content-addressed: a file already there under its tag already holds these bytes.
 Status write_addressed(const fs::path& file, const Bytes& bytes) {
@@ -84,29 +148,18 @@ Status write_addressed(const fs::path& file, const Bytes& bytes) {
 Result<PublishedContent> check_content(const fs::path& site, const fs::path& image, const fs::path& text) {
     auto image_bytes = read_download(image, kImageLimit, "이미지가 다운로드 한도(67108864바이트)보다 큽니다.");
     if (!image_bytes) return image_bytes.take_error();
-    auto layer = check_image(image, *image_bytes);
-    if (!layer) return layer.take_error();
     auto text_bytes = read_download(text, kTextLimit, "텍스트가 다운로드 한도(1048576바이트)보다 큽니다.");
     if (!text_bytes) return text_bytes.take_error();
-    if (auto ok = check_text(text, *text_bytes); !ok) return ok.take_error();
-    std::int32_t text_gap = 0;
-    auto table = check_table(text, as_text(*text_bytes), layer->width, false, text_gap);
-    if (!table) return table.take_error();
-
-    std::int64_t height = std::int64_t{layer->height} + text_gap + table->height;
-    // The duty box as the site serves it now; a roster the box cannot show adds nothing.
-    if (auto duty = read_limited(duty_file(site), kDutyLimit); duty && utf8_text(*duty)) {
-        std::int32_t duty_gap = 0;
-        if (auto box = check_table(duty_file(site), as_text(*duty), layer->width, true, duty_gap)) {
-            height += std::int64_t{duty_gap} + box->height;
-        }
-    }
-    if (height > 0x7FFFFFFF) return refuse(text, "이미지와 텍스트의 전체 높이가 너무 큽니다.");
+    auto duty = site_duty(site);
+    if (!duty) return duty.take_error();
+    const SiteFile image_file{image, std::move(*image_bytes)}, text_file{text, std::move(*text_bytes)};
+    auto block = check_block(image_file, text_file, *duty);
+    if (!block) return block.take_error();
     PublishedContent out;
-    out.image_tag = encode_hex(sha256(*image_bytes));
-    out.text_tag = encode_hex(sha256(*text_bytes));
-    out.block_width = layer->width;
-    out.block_height = static_cast<std::int32_t>(height);
+    out.image_tag = encode_hex(sha256(image_file.bytes));
+    out.text_tag = encode_hex(sha256(text_file.bytes));
+    out.block_width = block->width;
+    out.block_height = block->height;
     return out;
 }
 
@@ -135,14 +188,18 @@ Result<PublishedContent> publish_content(const fs::path& site, const fs::path& i
 Status publish_duty(const fs::path& site, const fs::path& duty) {
     auto bytes = read_download(duty, kDutyLimit, "당직표가 다운로드 한도(262144바이트)보다 큽니다.");
     if (!bytes) return bytes.take_error();
-    if (auto ok = check_text(duty, *bytes); !ok) return ok.take_error();
-    std::int32_t gap = 0;
-    // Any width wide enough for the paddings: only the rows and the style are judged here.
-    if (auto table = check_table(duty, as_text(*bytes), 0x7FFFFFFF, true, gap); !table) return table.take_error();
+    const SiteFile roster{duty, std::move(*bytes)};
+    auto content = site_content(site);
+    if (!content) return content.take_error();
+    if (*content) {
+        if (auto block = check_block((*content)->first, (*content)->second, roster); !block) return block.take_error();
+    } else if (auto alone = check_roster_alone(roster); !alone) {
+        return alone;
+    }
     std::error_code ec;
     fs::create_directories(site, ec);
     if (ec) return make_error(path_to_utf8(site) + ": 폴더를 만들 수 없습니다: " + ec.message());
-    return write_file_atomic(duty_file(site), as_text(*bytes));
+    return write_file_atomic(duty_file(site), as_text(roster.bytes));
 }
 
 }  // namespace veltrane::publish

@@ -26,14 +26,17 @@ struct PublishedContent {
     std::int32_t block_height = 0;
 };
 
-// The whole check of a content set, with the site's duty roster for the block size.
-// Errors name the file and the rule, in Korean; nothing is written.
+// The whole check of a content set together with the site's duty roster, as a workstation
+// renders them today. Errors name the file and the rule (and the style key), in Korean;
+// nothing is written.
 Result<PublishedContent> check_content(const std::filesystem::path& site, const std::filesystem::path& image,
                                        const std::filesystem::path& text);
 // check_content, then the files, then current.json (updatedAt is the given UTC time text).
 Result<PublishedContent> publish_content(const std::filesystem::path& site, const std::filesystem::path& image,
                                          const std::filesystem::path& text, const std::string& updated_at);
 
+// The roster checked together with the image and text the site's current.json names (its
+// rows and style alone when the site has no content yet), then written.
 Status publish_duty(const std::filesystem::path& site, const std::filesystem::path& duty);
 
 }  // namespace veltrane::publish

@@ -74,6 +74,31 @@ nlohmann::ordered_json release_file_json(const ReleaseIdentity& identity, const 
     return file;
 }
 
+// The signature first, then the manifest; when the manifest cannot be written the old
+// signature goes back, so the site's pair still verifies (a new site loses its new signature).
+Status replace_signed_pair(const fs::path& folder, const std::string& manifest, const std::string& signature) {
+    const fs::path manifest_path = folder / "update.json";
+    const fs::path signature_path = folder / "update.json.sig";
+    std::error_code ec;
+    const bool had_signature = fs::exists(signature_path, ec);
+    auto old_signature = had_signature ? read_limited(signature_path, kSignatureLimit) : Result<Bytes>(Bytes());
+    if (!old_signature) return error_with("cannot read " + path_to_utf8(signature_path) + ": ", old_signature.error());
+    if (auto written = write_file_atomic(signature_path, bytes_of(signature)); !written) {
+        return error_with("cannot write " + path_to_utf8(signature_path) + ": ", written.error());
+    }
+    auto written = write_file_atomic(manifest_path, bytes_of(manifest));
+    if (written) return {};
+    Error failure = error_with("cannot write " + path_to_utf8(manifest_path) + ": ", written.error());
+    bool restored = false;
+    if (had_signature) restored = write_file_atomic(signature_path, *old_signature).ok();
+    else restored = fs::remove(signature_path, ec) || !ec;
+    if (!restored) {
+        failure.message += "; the old signature could not be put back, so " + path_to_utf8(signature_path) +
+                           " no longer matches the manifest: publish again";
+    }
+    return failure;
+}
+
 }  // namespace
 
 fs::path static_folder(const fs::path& site) { return site / "api" / "static" / "veltrane"; }
@@ -173,16 +198,14 @@ Result<PublishedRelease> publish_release(const ReleaseOptions& options, const Se
     std::error_code ec;
     fs::create_directories(folder, ec);
     if (ec) return error_with("cannot create " + path_to_utf8(folder) + ": ", file_system_error(ec));
-    const std::pair<fs::path, std::span<const std::uint8_t>> writes[] = {
-        {folder / kReleaseExecutableName, *executable},
-        {folder / kReleaseFontName, *font},
-        {release.folder / "update.json.sig", bytes_of(release.signature)},
-        {release.folder / "update.json", bytes_of(release.manifest)}};
-    for (const auto& [path, bytes] : writes) {
+    const std::pair<fs::path, std::span<const std::uint8_t>> files[] = {{folder / kReleaseExecutableName, *executable},
+                                                                        {folder / kReleaseFontName, *font}};
+    for (const auto& [path, bytes] : files) {
         if (auto written = write_file_atomic(path, bytes); !written) {
             return error_with("cannot write " + path_to_utf8(path) + ": ", written.error());
         }
     }
+    if (auto pair = replace_signed_pair(release.folder, release.manifest, release.signature); !pair) return pair.take_error();
     return release;
 }
 

@@ -13,6 +13,8 @@ constexpr std::uint64_t kHourMs = 3'600'000;
 constexpr std::uint64_t kDutyBoundariesMs[] = {7 * kHourMs, 17 * kHourMs, 31 * kHourMs};
 constexpr std::uint64_t kMaxDutyDelayMs = 300'000;
 constexpr std::uint64_t kPastBoundaryMs = 200;
+// More than the store's generations and the legacy pair.
+constexpr std::size_t kFailedRendersKept = 8;
 
 }  // namespace
 
@@ -71,6 +73,19 @@ ContentStamp content_stamp(const ContentPaths& paths, const DutyPeriod& period) 
 
 bool same_paths(const ContentPaths& a, const ContentPaths& b) {
     return a.image == b.image && a.text == b.text && a.duty == b.duty && a.font == b.font;
+}
+
+bool failed_before(const FailedRenders& failed, const ContentPaths& paths, const ContentStamp& stamp) {
+    for (const auto& [p, s] : failed.sets) {
+        if (same_paths(p, paths)) return s == stamp;
+    }
+    return false;
+}
+
+void remember_failure(FailedRenders& failed, const ContentPaths& paths, const ContentStamp& stamp) {
+    std::erase_if(failed.sets, [&](const auto& entry) { return same_paths(entry.first, paths); });
+    if (failed.sets.size() >= kFailedRendersKept) failed.sets.erase(failed.sets.begin());
+    failed.sets.emplace_back(paths, stamp);
 }
 
 bool holds_pixels(const RenderedContent& content) { return !content.image.pixels.empty(); }

@@ -1,7 +1,7 @@
 // The background service's decisions, apart from its window and system calls: when the
 // duty timer fires, which content sets it tries and how it notices that their files or the
 // duty period changed, what a settings change means for the background, which monitors get
-// content, and which background picture a presentation used.
+// content, which background picture a presentation used, and which content sets failed.
 #pragma once
 
 #include <array>
@@ -69,6 +69,14 @@ struct ContentStamp {
 ContentStamp content_stamp(const ContentPaths& paths, const DutyPeriod& period);
 
 bool same_paths(const ContentPaths& a, const ContentPaths& b);
+
+// Content sets that failed to render, with their stamps: a set is not decoded again until
+// one of its files or the duty period changes.
+struct FailedRenders {
+    std::vector<std::pair<ContentPaths, ContentStamp>> sets;
+};
+bool failed_before(const FailedRenders& failed, const ContentPaths& paths, const ContentStamp& stamp);
+void remember_failure(FailedRenders& failed, const ContentPaths& paths, const ContentStamp& stamp);
 
 // The background a presentation was made on; for Spotlight also the picture and its stamp,
 // so a new Spotlight picture presents again.

@@ -44,6 +44,7 @@ struct ServiceState {
     RenderedContent content;
     ContentPaths content_source;
     ContentStamp content_stamp;
+    FailedRenders failed_renders;
     std::vector<MonitorWindows> layer_windows;
     std::vector<MonitorRect> overlay_targets;
     Settings settings;
@@ -157,13 +158,25 @@ void refresh_monitors(ServiceState& s) {
     s.presentation_dirty = true;
 }
 
+// The shown generation is kept by pruning; a failed set waits for a change of its files.
+Result<RenderedContent> render_candidate(ServiceState& s, const ContentPaths& paths, const ContentStamp& stamp) {
+    auto rendered = render(paths);
+    if (!rendered) {
+        remember_failure(s.failed_renders, paths, stamp);
+        return rendered;
+    }
+    record_shown_generation(s.exe_folder, paths.image);
+    return rendered;
+}
+
 // Refresh step 2: the first set that is unchanged or renders wins.
 void refresh_content(ServiceState& s) {
     const DutyPeriod period = duty_period_at(local_time_now());
     for (const auto& paths : content_sets(s.exe_folder)) {
         const ContentStamp stamp = content_stamp(paths, period);
         if (same_paths(paths, s.content_source) && stamp == s.content_stamp) return;
-        auto rendered = render(paths);
+        if (failed_before(s.failed_renders, paths, stamp)) continue;
+        auto rendered = render_candidate(s, paths, stamp);
         if (!rendered) continue;
         s.content = std::move(*rendered);
         s.content_source = paths;
@@ -191,8 +204,10 @@ void refresh_settings(ServiceState& s) {
 void refresh_spotlight(ServiceState& s) {
     const bool spotlight = s.settings.background == BackgroundMode::Spotlight;
     set_spotlight_enabled(spotlight);
+    // Before this refresh composes: a worker placing a picture later sees the method of now.
+    set_spotlight_applies_now(s.settings.method == DisplayMethod::TopLevel);
     if (first_spotlight_prune()) (void)prune_spotlight_folder(s.exe_folder / kSpotlightFolder);
-    if (spotlight) (void)spotlight_tick(s.settings, s.transition.spotlight_on, s.exe_folder);
+    if (spotlight) (void)spotlight_tick(s.transition.spotlight_on, s.exe_folder);
 }
 
 // Refresh step 5.
@@ -237,7 +252,7 @@ void present_overlays(ServiceState& s, const std::vector<MonitorRect>& targets) 
         write_last_error(applied.error().message);
         return;
     }
-    write_last_error(problem ? problem : s.unrestored);
+    write_last_error(problem ? problem : s.unrestored ? s.unrestored : s.content.duty_error);
     if (targets.empty()) {
         destroy_layer_windows(s);
         return;
@@ -283,7 +298,7 @@ void present_composite(ServiceState& s) {
         write_last_error("바탕화면 합성 실패: " + composed.error().message);
         return;
     }
-    write_last_error(problem ? problem : s.unrestored);
+    write_last_error(problem ? problem : s.unrestored ? s.unrestored : s.content.duty_error);
     s.presentation_dirty = false;
     // The pictures are on disk now; pixels are rendered again when they are needed.
     drop_pixels(s.content);
@@ -421,7 +436,7 @@ Status render_first_content(ServiceState& s) {
     Status last = make_error("실행 파일 폴더를 찾지 못했습니다.");
     for (const auto& paths : content_sets(s.exe_folder)) {
         const ContentStamp stamp = content_stamp(paths, period);
-        auto rendered = render(paths);
+        auto rendered = render_candidate(s, paths, stamp);
         if (!rendered) {
             last = rendered.take_error();
             continue;
