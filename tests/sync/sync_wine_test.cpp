@@ -11,6 +11,7 @@
 #include "spotlight/spotlight_win.h"
 #include "support/child_process.h"
 #include "server_fixture.h"
+#include "image/png_writer.h"
 #include "support/test_paths.h"
 #include "sync/content_store.h"
 
@@ -24,11 +25,12 @@ namespace fs = std::filesystem;
 namespace {
 
 std::string sample_png() {
-    // 1x1 opaque red, 8-bit RGB.
-    return std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\0\x01\0\0\0\x01\x08\x02\0\0\0\x90wS\xde"
-                       "\0\0\0\x0cIDATx\x9c\x63\xf8\xcf\xc0\0\0\x03\x01\x01\0\xc9\xfe\x92\xef"
-                       "\0\0\0\0IEND\xae\x42\x60\x82",
-                       69);
+    // Wide enough for the text table the sync checks against it.
+    veltrane::testing::PngPicture picture;
+    picture.width = 400;
+    picture.height = 2;
+    picture.color_type = 2;  // RGB
+    return veltrane::testing::encode_png(picture);
 }
 
 void serve_content(const ContentServer& server) {
