@@ -109,8 +109,13 @@ protected:
     // Starts the set-up copy, answers its first question and returns the box that follows.
     HWND answer_first_question(UniqueHandle& process, const fs::path& exe, int answer, const std::string& question_start) {
         process = start(exe, L"");
-        HWND question = box_of(process);
-        if (!question) return nullptr;
+        // A fresh copy's first start under Wine can be slow on a loaded machine.
+        HWND question = box_of(process, kSettingsCaption, 60000);
+        if (!question) {
+            ADD_FAILURE() << "no first question; the set-up copy "
+                          << (WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT ? "still runs" : "has ended");
+            return nullptr;
+        }
         EXPECT_EQ(text_of(question).rfind(question_start, 0), 0u) << text_of(question);
         press(question, answer);
         return box_of(process, kSettingsCaption, 90000);
