@@ -68,11 +68,13 @@ TEST(Installer, TheCopyListNeedsTheExecutableAndTakesTheOtherFilesPresent) {
               "Veltrane_Desktop.exe\nVeltrane_Desktop.ttf\n\n로그인 자동 시작이 등록되었습니다.");
 }
 
-TEST(Installer, EmptyingKeepsOnlyTheSettingsAndTheWallpaperBackupInAnyLetterCaseThenTheFilesAreCopied) {
+TEST(Installer, EmptyingKeepsTheSettingsTheWallpaperBackupAndTheFilesToBeReplacedInAnyLetterCase) {
     ScratchDir source("install-source");
     ScratchDir target("install-target");
     write_raw(source / "Veltrane_Desktop.exe", "new program");
     write_raw(target / "Veltrane_Desktop.exe", "old program");
+    write_raw(target / "veltrane_desktop.TTF", "old font");
+    write_raw(target / "Veltrane_Desktop.png", "a chart the new set does not bring");
     write_raw(target / "VELTRANE_DESKTOP.WALLPAPER-BACKUP", "path=C:\\w.jpg\n");
     write_raw(target / "Veltrane_Desktop.sync-status", "x");
     write_raw(target / "veltrane_desktop.config", "autostart=0\n");
@@ -80,16 +82,17 @@ TEST(Installer, EmptyingKeepsOnlyTheSettingsAndTheWallpaperBackupInAnyLetterCase
     write_raw(target / "Update" / "staging" / "ready", "1");
     fs::create_directory(target / "Veltrane_Desktop.wallpaper-backup.d");  // a folder of that name goes
 
-    ASSERT_TRUE(empty_install_folder(target.path()).ok());
+    ASSERT_TRUE(empty_install_folder(target.path(), {"Veltrane_Desktop.exe", "Veltrane_Desktop.ttf"}).ok());
     std::vector<std::string> left;
     for (const auto& e : fs::directory_iterator(target.path())) left.push_back(path_to_utf8(e.path().filename()));
     std::sort(left.begin(), left.end());
-    EXPECT_EQ(left, (std::vector<std::string>{"VELTRANE_DESKTOP.WALLPAPER-BACKUP", "veltrane_desktop.config"}));
+    EXPECT_EQ(left, (std::vector<std::string>{"VELTRANE_DESKTOP.WALLPAPER-BACKUP", "Veltrane_Desktop.exe",
+                                              "veltrane_desktop.TTF", "veltrane_desktop.config"}));
 
     ASSERT_TRUE(copy_install_files(source.path(), target / "new", {"Veltrane_Desktop.exe"}).ok());
     EXPECT_EQ(testing::read_raw(target / "new" / "Veltrane_Desktop.exe"), "new program");
     // A missing folder is nothing to empty; copying a file onto itself is skipped.
-    EXPECT_TRUE(empty_install_folder(target / "missing").ok());
+    EXPECT_TRUE(empty_install_folder(target / "missing", {}).ok());
     EXPECT_TRUE(copy_install_files(target / "new", target / "new", {"Veltrane_Desktop.exe"}).ok());
     EXPECT_EQ(testing::read_raw(target / "new" / "Veltrane_Desktop.exe"), "new program");
 }

@@ -36,7 +36,11 @@ bool is_kept_file(std::string_view file_name) {
                        [&](const char* kept) { return equals_ignoring_ascii_case(file_name, kept); });
 }
 
-Status empty_install_folder(const fs::path& folder) {
+Status empty_install_folder(const fs::path& folder, const std::vector<std::string>& copied_names) {
+    const auto replaced_later = [&](const std::string& name) {
+        return std::any_of(copied_names.begin(), copied_names.end(),
+                           [&](const std::string& copied) { return equals_ignoring_ascii_case(name, copied); });
+    };
     std::error_code ec;
     if (!fs::exists(fs::status(folder, ec)) || ec) return {};
     fs::directory_iterator it(folder, ec);
@@ -49,7 +53,8 @@ Status empty_install_folder(const fs::path& folder) {
     }
     if (ec) return make_error(with_detail("설치 폴더 항목을 읽지 못했습니다.\n\n", folder, file_system_error(ec)));
     for (const auto& [entry, status] : entries) {
-        if (fs::is_regular_file(status) && is_kept_file(path_to_utf8(entry.filename()))) continue;
+        const std::string name = path_to_utf8(entry.filename());
+        if (fs::is_regular_file(status) && (is_kept_file(name) || replaced_later(name))) continue;
         if (auto removed = remove_tree(entry); !removed) {
             return make_error(with_detail("기존 설치 항목을 삭제하지 못했습니다.\n\n", entry, removed.error()));
         }

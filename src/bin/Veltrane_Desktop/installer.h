@@ -27,9 +27,10 @@ Result<std::vector<std::string>> install_copy_list(const std::filesystem::path& 
 
 bool is_kept_file(std::string_view file_name);
 
-// Deletes everything in the folder but the kept files; a folder whose metadata cannot be read
-// counts as missing.
-Status empty_install_folder(const std::filesystem::path& folder);
+// Deletes everything in the folder but the kept files and the files about to be copied over:
+// those are replaced one by one, so a set-up ended part-way still leaves a program that runs.
+// A folder whose metadata cannot be read counts as missing.
+Status empty_install_folder(const std::filesystem::path& folder, const std::vector<std::string>& copied_names);
 
 // Creates the folder, then copies each listed file atomically, skipping a file onto itself.
 Status copy_install_files(const std::filesystem::path& source, const std::filesystem::path& target,

@@ -24,7 +24,7 @@ Result<std::vector<std::string>> put_files_in_place(const fs::path& source, cons
     if (!names) return names.take_error();
     if (auto stopped = ipc::stop_running_instances(); !stopped) return stopped.take_error();
     if (auto restored = restore_original_wallpapers(target); !restored) return restored.take_error();
-    if (auto emptied = empty_install_folder(target); !emptied) return emptied.take_error();
+    if (auto emptied = empty_install_folder(target, *names); !emptied) return emptied.take_error();
     if (auto copied = copy_install_files(source, target, *names); !copied) return copied.take_error();
     const fs::path executable = target / kExecutableName;
     if (auto enabled = enable_autostart(executable); !enabled) return enabled.take_error();
