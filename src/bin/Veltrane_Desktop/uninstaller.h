@@ -15,7 +15,8 @@ std::filesystem::path removal_helper_path(const std::filesystem::path& temp_fold
 
 std::string removal_helper_question(const std::filesystem::path& install_folder);
 
-// The folder with everything in it; a folder that is already gone is no failure.
+// The folder with everything in it, and what an earlier removal set aside; a folder that is
+// already gone is no failure.
 Status delete_install_folder(const std::filesystem::path& folder);
 
 }  // namespace veltrane
