@@ -22,6 +22,9 @@ inline constexpr const wchar_t* kWallpaperRestoreName = L"Local\\Veltrane_Deskto
 // Exists while a user's stop of the service is under way, so the watchdog does not take the
 // service's end for a crash.
 inline constexpr const wchar_t* kStopRequestName = L"Local\\Veltrane_Desktop.StopRequest.v1";
+// Exists while an updater runs, so a service it starts does not take its work for one that
+// was ended part-way.
+inline constexpr const wchar_t* kUpdaterRunningName = L"Local\\Veltrane_Desktop.Updater";
 
 inline constexpr const wchar_t* kControllerClass = L"Veltrane_Desktop.Controller";
 inline constexpr const wchar_t* kSettingsClass = L"Veltrane_Desktop.Settings";

@@ -53,6 +53,12 @@ Result<StagedUpdate> verify_staged_update(const fs::path& install_folder) {
     return staged;
 }
 
+InterruptedApply interrupted_apply_action(const UpdateState& record, const BuildVersion& running, bool font_backup_exists) {
+    if (record.status != UpdateStatus::Applying) return InterruptedApply::Nothing;
+    if (record.staged_build == running) return InterruptedApply::RecordUpdated;
+    return font_backup_exists ? InterruptedApply::RestoreFontThenRecordFailed : InterruptedApply::RecordFailed;
+}
+
 std::string append_recovery_error(std::string error, const std::optional<std::string>& recovery) {
     if (recovery) error += "\n\n업데이트 복구 중 추가 오류:\n" + *recovery;
     return error;

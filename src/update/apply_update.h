@@ -11,6 +11,7 @@
 
 #include "file_util/result.h"
 #include "build_info/build_version.h"
+#include "update/update_state.h"
 
 namespace veltrane {
 
@@ -27,6 +28,13 @@ struct StagedUpdate {
 };
 
 enum class RestoreAction { Nothing, RemoveNew, RestorePrevious };
+
+// What a starting service does when the record still says "applying" and no updater runs:
+// the updater was ended part-way. The build that runs tells how far it got; a font backup
+// is only ever left by this apply, because the updater deletes both backups before it
+// replaces anything.
+enum class InterruptedApply { Nothing, RecordUpdated, RecordFailed, RestoreFontThenRecordFailed };
+InterruptedApply interrupted_apply_action(const UpdateState& record, const BuildVersion& running, bool font_backup_exists);
 
 // Ready marker, signature, manifest, a version newer than this build, and the staged files'
 // sizes and digests (the installed font's when none is staged).

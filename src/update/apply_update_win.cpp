@@ -66,6 +66,9 @@ RestoreAction action_for(bool existed) { return existed ? RestoreAction::Restore
 // again; the error text when the outcome is failed.
 std::optional<std::string> replace_and_start(const fs::path& dir, const StagedUpdate& staged,
                                              const AfterApplyStep& step_done) {
+    // Old backups go first, so a backup found after an ended updater is this apply's own.
+    DeleteFileW((dir / kFontBackupName).c_str());
+    DeleteFileW((dir / kExecutableBackupName).c_str());
     RestoreAction font_action = RestoreAction::Nothing;
     if (staged.font) {
         const auto replaced = replace_with_backup(*staged.font, dir / kInstalledFontName, dir / kFontBackupName);
@@ -202,9 +205,33 @@ bool wait_for_ready_event(HANDLE child, HANDLE event) {
     return false;
 }
 
+Status finish_interrupted_update(const fs::path& dir) {
+    if (win::UniqueHandle updater(OpenMutexW(SYNCHRONIZE, FALSE, ipc::kUpdaterRunningName)); updater) return {};
+    const UpdateState record = read_update_state(dir / kUpdateStateFile);
+    std::error_code ec;
+    switch (interrupted_apply_action(record, current_build_version(), fs::is_regular_file(dir / kFontBackupName, ec))) {
+    case InterruptedApply::Nothing:
+        return {};
+    case InterruptedApply::RecordUpdated:
+        (void)remove_tree(staging_folder(dir));
+        return set_update_status(dir, UpdateStatus::Updated);
+    case InterruptedApply::RestoreFontThenRecordFailed:
+        if (auto restored = replace_file(dir / kFontBackupName, dir / kInstalledFontName); !restored) {
+            (void)set_update_status(dir, UpdateStatus::Failed);
+            return make_error("중단된 업데이트의 이전 폰트 복원 실패: " + restored.error().message);
+        }
+        [[fallthrough]];
+    case InterruptedApply::RecordFailed:
+        return set_update_status(dir, UpdateStatus::Failed);
+    }
+    return {};
+}
+
 void apply_staged_update(const AfterApplyStep& after_step) {
     const auto folder = install_folder();
     if (!folder) return;
+    // Held for the whole run and released by Windows however the updater ends.
+    const win::UniqueHandle running(CreateMutexW(nullptr, TRUE, ipc::kUpdaterRunningName));
     const AfterApplyStep step_done = after_step ? after_step : [](int) {};
     try {
         // The error text is neither shown nor stored; the failed status is the outcome.

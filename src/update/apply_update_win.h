@@ -27,6 +27,10 @@ Status start_service_and_wait(const std::filesystem::path& executable, const std
 // True once the event is set within 60 seconds; false as soon as the child has ended.
 bool wait_for_ready_event(HANDLE child, HANDLE event);
 
+// At a service's start: an apply that an ended updater left part-way is finished (the new
+// build runs) or undone as far as the font (the previous build runs), and recorded.
+Status finish_interrupted_update(const std::filesystem::path& install_folder);
+
 // Called after each numbered step of applying; the updater-interrupted tests end the
 // process there. The program passes none.
 using AfterApplyStep = std::function<void(int step)>;

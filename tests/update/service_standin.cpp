@@ -4,7 +4,8 @@
 // window so that stopping every instance finds it, sets the service-ready event of its own
 // build and runs until shutdown. A line "<version> exit", "<version> never" or
 // "<version> stall" in standin-mode beside it makes that build end at once, never become
-// ready, or sleep two minutes before its window exists, as in a hung first sync.
+// ready, or sleep two minutes before its window exists, as in a hung first sync. Like the
+// service, it first finishes an apply that an ended updater left part-way.
 #include <windows.h>
 
 #include <cstring>
@@ -14,6 +15,7 @@
 #include "ipc/ipc.h"
 #include "settings/settings.h"
 #include "build_info/build_version.h"
+#include "update/apply_update.h"
 
 namespace {
 
@@ -45,6 +47,7 @@ int main(int argc, char** argv) {
     if (!folder) return 3;
     win::UniqueHandle singleton(CreateMutexW(nullptr, FALSE, ipc::kSingletonName));
     if (!singleton || GetLastError() == ERROR_ALREADY_EXISTS) return 0;
+    (void)finish_interrupted_update(*folder);
     const std::string how = mode(*folder);
     log_line(*folder, how == "exit" ? "exited" : "started");
     if (how == "exit") return 0;

@@ -58,6 +58,17 @@ struct FakeServer {
     }
 };
 
+TEST(StagedUpdate, AnApplyEndedPartWayIsFinishedOrItsFontPutBackByTheBuildThatRuns) {
+    UpdateState record;
+    record.status = UpdateStatus::Applying;
+    record.staged_build = kNewer;
+    EXPECT_EQ(interrupted_apply_action(record, kNewer, true), InterruptedApply::RecordUpdated);
+    EXPECT_EQ(interrupted_apply_action(record, kRunning, true), InterruptedApply::RestoreFontThenRecordFailed);
+    EXPECT_EQ(interrupted_apply_action(record, kRunning, false), InterruptedApply::RecordFailed);
+    record.status = UpdateStatus::Staged;
+    EXPECT_EQ(interrupted_apply_action(record, kRunning, true), InterruptedApply::Nothing);
+}
+
 }  // namespace
 
 TEST(UpdateCheck, StagesANewerReleaseWithReadyLast) {

@@ -20,6 +20,7 @@
 #include "sync/sync_run.h"
 #include "sync/sync_service.h"
 #include "build_info/build_version.h"
+#include "update/apply_update.h"
 #include "update/update_check.h"
 #include "wallpaper/compose_win.h"
 #include "wallpaper/desktop_wallpaper_win.h"
@@ -539,6 +540,11 @@ Status run_service() {
     std::optional<ipc::ChildProcess> watchdog;
     if (started_by_own_watchdog()) watchdog = ipc::open_parent_process();
     else if (!ipc::wait_for_watchdog_exit(kWatchdogExitWait)) write_last_error(kWatchdogStillRunning);
+    // Before anything reads the font: an updater ended between its two replacements left the
+    // new font beside this executable.
+    if (const auto folder = executable_folder()) {
+        if (auto finished = finish_interrupted_update(*folder); !finished) write_last_error(finished.error().message);
+    }
     // A damaged record must not keep the service from starting: it is reported, and the
     // content is shown all the same.
     std::optional<std::string> unrestored;
