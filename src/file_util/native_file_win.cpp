@@ -93,9 +93,10 @@ Result<std::uint64_t> File::size_from_metadata() {
 }
 
 Status move_replacing(const std::filesystem::path& source, const std::filesystem::path& target) {
-    if (!MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        return last_error();
-    }
+    const bool moved = win::retry_while_held([&] {
+        return MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+    });
+    if (!moved) return last_error();
     return {};
 }
 

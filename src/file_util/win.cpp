@@ -28,6 +28,22 @@ std::string system_message(DWORD code) {
     return from_wide(text);
 }
 
+bool retry_while_held(const std::function<bool()>& call, DWORD also_held) {
+    constexpr int kAttempts = 40;
+    constexpr DWORD kPauseMs = 50;
+    for (int attempt = 1;; ++attempt) {
+        if (call()) return true;
+        const DWORD code = GetLastError();
+        const bool held = code == ERROR_ACCESS_DENIED || code == ERROR_SHARING_VIOLATION ||
+                          (also_held != ERROR_SUCCESS && code == also_held);
+        if (!held || attempt == kAttempts) {
+            SetLastError(code);
+            return false;
+        }
+        Sleep(kPauseMs);
+    }
+}
+
 std::optional<std::wstring> environment_variable(const wchar_t* name) {
     const DWORD needed = GetEnvironmentVariableW(name, nullptr, 0);
     if (needed == 0) return std::nullopt;

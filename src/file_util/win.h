@@ -7,6 +7,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -20,6 +21,13 @@ std::string from_wide(std::wstring_view wide);
 
 // FormatMessageW text for a Win32 code, without the trailing line break.
 std::string system_message(DWORD code);
+
+// A file that a process held a moment ago (an ended program's image, a virus scanner, the
+// search indexer) refuses a rename with ERROR_ACCESS_DENIED or ERROR_SHARING_VIOLATION for a
+// short while. `call` (a Win32 call that reports through GetLastError) is repeated with short
+// sleeps for up to about 2 s while it fails with one of those or with `also_held`; any other
+// failure returns at once. The last error is the last call's.
+bool retry_while_held(const std::function<bool()>& call, DWORD also_held = ERROR_SUCCESS);
 
 // The variable's value; nothing when it is not set.
 std::optional<std::wstring> environment_variable(const wchar_t* name);

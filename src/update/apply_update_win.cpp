@@ -148,7 +148,14 @@ Result<bool> replace_with_backup(const fs::path& staged, const fs::path& target,
     const bool existed = fs::is_regular_file(target, ec);
     DeleteFileW(backup.c_str());
     if (existed) {
-        if (!ReplaceFileW(target.c_str(), staged.c_str(), backup.c_str(), REPLACEFILE_WRITE_THROUGH, nullptr, nullptr)) {
+        // ERROR_UNABLE_TO_REMOVE_REPLACED leaves both files under their names: a held target.
+        const bool replaced = win::retry_while_held(
+            [&] {
+                return ReplaceFileW(target.c_str(), staged.c_str(), backup.c_str(), REPLACEFILE_WRITE_THROUGH, nullptr,
+                                    nullptr) != FALSE;
+            },
+            ERROR_UNABLE_TO_REMOVE_REPLACED);
+        if (!replaced) {
             const std::string cause = last_error_text();
             // ERROR_UNABLE_TO_MOVE_REPLACEMENT_2: the old file already has the backup name and
             // the caller's rollback does not know it; put it back so the target never goes missing.

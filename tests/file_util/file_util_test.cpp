@@ -2,11 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <future>
 #include <thread>
 
 #include "file_util/worker.h"
 #include "support/test_paths.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 using namespace veltrane;
 using veltrane::testing::read_raw;
@@ -117,6 +122,26 @@ TEST(WriteFileAtomic, FailedRenameKeepsTheOldTargetAndRemovesTheTemporary) {
     EXPECT_TRUE(std::filesystem::is_directory(dir / "target" / "inside"));
     EXPECT_EQ(entries_in(dir.path()), 1u);
 }
+
+#ifdef _WIN32
+// A file a process held until a moment ago (an ended program's image, a virus scanner's
+// look) refuses a rename for a short while; the replacement waits that out.
+TEST(Replacing, WaitsOutAShortLivedHandleOnTheTarget) {
+    ScratchDir dir("held");
+    write_raw(dir / "target", "old");
+    write_raw(dir / "source", "new");
+    HANDLE held = CreateFileW((dir / "target").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    std::thread closer([held] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        CloseHandle(held);
+    });
+    const auto r = replace_file(dir / "source", dir / "target");
+    closer.join();
+    EXPECT_TRUE(r.ok()) << r.error().message;
+    EXPECT_EQ(read_raw(dir / "target"), "new");
+}
+#endif
 
 TEST(WriteFileAtomic, ConcurrentWritersNeverTearTheTarget) {
     ScratchDir dir("race");
