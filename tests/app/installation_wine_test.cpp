@@ -140,6 +140,7 @@ protected:
         EXPECT_FALSE(run_value());
         EXPECT_FALSE(fs::exists(shortcut()));
         EXPECT_FALSE(fs::exists(install));
+        EXPECT_FALSE(fs::exists(fs::path(install) += ".removing"));
         EXPECT_TRUE(user_wallpaper_back()) << wallpaper();
     }
 };
@@ -252,6 +253,9 @@ TEST_F(Installation, ReinstallKeepsSettingsAndTheWallpaperBackupThenTheSettingsW
                                     "\n\n서비스를 종료하고 원래 바탕화면을 복원한 뒤, 자동 시작과 설치 파일을 모두 삭제합니다.");
     EXPECT_EQ(default_button_of(confirm), IDNO);
     const DWORD window_pid = GetProcessId(window_process.get());
+    // A copy that an ended helper could not delete goes with this removal.
+    const fs::path old_copy = fs::path(environment(L"TEMP")) / "Veltrane_Desktop-uninstall-4242.exe";
+    write_raw(old_copy, "MZ");
     press(confirm, IDYES);
     EXPECT_TRUE(ended_cleanly(window_process));  // its window was destroyed
     HWND result = find_box(0, kSettingsCaption, 60000);
@@ -263,6 +267,7 @@ TEST_F(Installation, ReinstallKeepsSettingsAndTheWallpaperBackupThenTheSettingsW
     press(result, IDOK);
     EXPECT_TRUE(ended_cleanly(helper));
     expect_removed();
+    EXPECT_FALSE(fs::exists(old_copy));
     const fs::path copy = fs::path(environment(L"TEMP")) / ("Veltrane_Desktop-uninstall-" + std::to_string(window_pid) + ".exe");
     std::printf("helper copy: %s\n", fs::exists(copy) ? "left for deletion at the next restart" : "deleted at once");
 }

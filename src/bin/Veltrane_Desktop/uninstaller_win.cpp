@@ -25,6 +25,19 @@ std::optional<fs::path> temp_folder() {
     return fs::path(std::wstring(buffer.data(), n));
 }
 
+// Copies left by helpers that were ended before they could delete themselves; one still
+// running cannot be deleted and stays.
+void delete_old_helper_copies(const fs::path& temp) {
+    WIN32_FIND_DATAW found;
+    const std::wstring pattern = (temp / "Veltrane_Desktop-uninstall-*.exe").wstring();
+    HANDLE find = FindFirstFileW(pattern.c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE) return;
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) DeleteFileW((temp / found.cFileName).c_str());
+    } while (FindNextFileW(find, &found));
+    FindClose(find);
+}
+
 }  // namespace
 
 Result<Unrestored> remove_installation(const fs::path& install_folder) {
@@ -58,6 +71,7 @@ void launch_removal_helper(HWND settings_window) {
         message_box("삭제 도우미를 준비하지 못했습니다.\n\n" + win::system_message(GetLastError()), kErrorIcon);
         return;
     }
+    delete_old_helper_copies(*temp);
     const fs::path helper = removal_helper_path(*temp, GetCurrentProcessId());
     if (auto copied = copy_file_atomic(*exe, helper); !copied) {
         message_box("삭제 도우미 복사 실패: " + copied.error().message, kErrorIcon);
