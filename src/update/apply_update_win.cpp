@@ -130,7 +130,8 @@ std::optional<std::string> apply_in(const fs::path& dir, const AfterApplyStep& s
     step_done(3);
     if (auto stopped = ipc::stop_running_instances(); !stopped) return stopped.error().message;
     step_done(4);
-    if (auto restored = restore_original_wallpapers(dir); !restored) {
+    // A damaged record is moved aside: it must not keep the workstation from ever updating.
+    if (auto restored = restore_original_wallpapers_over_damage(dir); !restored) {
         return restart_previous_service(dir, "업데이트 전 바탕화면 복원 실패: " + restored.error().message);
     }
     step_done(5);

@@ -97,6 +97,14 @@ bool monitor_present(std::span<const WallpaperMonitor> monitors, const std::stri
                        [&](const WallpaperMonitor& m) { return m.device_path == device_path; });
 }
 
+// A file that cannot be opened or read (held, access denied) is not damaged: that failure
+// passes, the bytes do not.
+bool record_damaged(const fs::path& state) {
+    auto text = read_text_limited(state, kOriginalStateLimit);
+    if (!text) return text.error().os_code == 0;
+    return !parse_original_state(*text);
+}
+
 }  // namespace
 
 std::optional<std::string> restorable_path(const OriginalEntry& entry) {
@@ -171,6 +179,19 @@ Result<RestoreOutcome> restore_from_record(const fs::path& install_folder, const
     if (!*complete) return RestoreOutcome::RestoredPartly;
     if (auto removed = remove_tree(paths.folder); !removed) return removed.take_error();
     return RestoreOutcome::Restored;
+}
+
+Result<std::optional<std::string>> restore_over_damaged_record(const fs::path& install_folder,
+                                                               const OpenDesktopWallpaper& open,
+                                                               const ListGdiMonitors& gdi_monitors) {
+    auto restored = restore_from_record(install_folder, open, gdi_monitors);
+    if (restored) return std::optional<std::string>();
+    const CompositePaths paths = composite_paths(install_folder);
+    if (install_folder.empty() || !record_damaged(paths.state)) return restored.take_error();
+    if (auto moved = replace_file(paths.state, paths.folder / kDamagedStateFile); !moved) {
+        return make_error(restored.error().message + " " + moved.error().message);
+    }
+    return std::optional<std::string>(restored.error().message);
 }
 
 }  // namespace veltrane

@@ -21,6 +21,8 @@ inline constexpr const char* kBrokenStateMessage = "바탕화면 백업 상태�
 inline constexpr const char* kRestoredMessage = "이전 바탕화면으로 되돌렸습니다.";
 inline constexpr const char* kNothingToRestoreMessage = "되돌릴 바탕화면 기록이 없습니다.";
 inline constexpr const char* kRestoreFailedMessage = "합성 이전 바탕화면으로 되돌리지 못했습니다.";
+// Where a damaged record is moved aside, inside the folder a complete restore deletes.
+inline constexpr const char* kDamagedStateFile = "original.state.damaged";
 
 // The record in force after making sure every current monitor has an entry (and, in the
 // original mode, that a wallpaper the user picked since is backed up). Written when changed.
@@ -48,5 +50,13 @@ using ListGdiMonitors = std::function<std::vector<MonitorEntry>()>;
 // when every monitor was restored. An invalid record fails and stays in place.
 Result<RestoreOutcome> restore_from_record(const std::filesystem::path& install_folder,
                                            const OpenDesktopWallpaper& open, const ListGdiMonitors& gdi_monitors);
+
+// The restore before the program's files are replaced (reinstall, update), which a damaged
+// record must not stop: a record that is too large, not UTF-8 or invalid is moved aside, so it
+// never blocks again, and the result names what could not be given back. A readable record is
+// restored as above, and its failures stay errors.
+Result<std::optional<std::string>> restore_over_damaged_record(const std::filesystem::path& install_folder,
+                                                               const OpenDesktopWallpaper& open,
+                                                               const ListGdiMonitors& gdi_monitors);
 
 }  // namespace veltrane

@@ -5,12 +5,25 @@
 #include "wallpaper/desktop_wallpaper_win.h"
 
 namespace veltrane {
+namespace {
+
+// Bounded: window threads and the start-up restore too.
+auto restore_lock() {
+    return ipc::acquire_named_lock(ipc::kWallpaperRestoreName, static_cast<DWORD>(ipc::kRestoreLockWait.count()));
+}
+
+}  // namespace
 
 Result<RestoreOutcome> restore_original_wallpapers(const std::filesystem::path& install_folder) {
-    // Bounded: window threads and the start-up call this.
-    auto lock = ipc::acquire_named_lock(ipc::kWallpaperRestoreName, static_cast<DWORD>(ipc::kRestoreLockWait.count()));
+    auto lock = restore_lock();
     if (!lock) return lock.take_error();
     return restore_from_record(install_folder, open_desktop_wallpaper, list_monitors);
+}
+
+Result<std::optional<std::string>> restore_original_wallpapers_over_damage(const std::filesystem::path& install_folder) {
+    auto lock = restore_lock();
+    if (!lock) return lock.take_error();
+    return restore_over_damaged_record(install_folder, open_desktop_wallpaper, list_monitors);
 }
 
 }  // namespace veltrane

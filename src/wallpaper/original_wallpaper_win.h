@@ -3,6 +3,8 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
+#include <string>
 
 #include "file_util/result.h"
 #include "wallpaper/original_wallpaper.h"
@@ -10,5 +12,9 @@
 namespace veltrane {
 
 Result<RestoreOutcome> restore_original_wallpapers(const std::filesystem::path& install_folder);
+
+// For reinstall and update: a damaged record is moved aside instead of stopping them, and
+// the result names what could not be given back (restore_over_damaged_record).
+Result<std::optional<std::string>> restore_original_wallpapers_over_damage(const std::filesystem::path& install_folder);
 
 }  // namespace veltrane

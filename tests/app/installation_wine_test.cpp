@@ -297,6 +297,10 @@ TEST_F(Installation, AMissingExecutableStopsNothingAFailedCopyKeepsSettingsAndAS
     settings.method = DisplayMethod::TopLevel;
     ASSERT_TRUE(write_settings(settings, install / kSettingsFileName).ok());
     const std::string settings_bytes = read_raw(install / kSettingsFileName);
+    // A damaged wallpaper record does not stop the reinstall; its last box names it.
+    ASSERT_TRUE(ipc::stop_running_instances().ok());
+    fs::create_directories(composite_paths(install).folder);
+    write_raw(composite_paths(install).state, "monitor=zz|\n");
     {
         UniqueHandle locked(CreateFileW((download / "Veltrane_Desktop.png").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                                         FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -304,6 +308,8 @@ TEST_F(Installation, AMissingExecutableStopsNothingAFailedCopyKeepsSettingsAndAS
         failed = answer_first_question(installer, download / "Veltrane_Desktop.exe", IDYES, "벨트레인이 이미 설치되어 있습니다.");
         ASSERT_NE(failed, nullptr);
         EXPECT_EQ(text_of(failed).rfind("설치에 실패했습니다.", 0), 0u) << text_of(failed);
+        EXPECT_TRUE(text_of(failed).ends_with("\n\n복원하지 못한 바탕화면 설정:\n바탕화면 백업 상태가 손상되었습니다."))
+            << text_of(failed);
         press(failed, IDOK);
         EXPECT_TRUE(ended_cleanly(installer));
     }

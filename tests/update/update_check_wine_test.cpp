@@ -13,6 +13,7 @@
 #include "settings/settings.h"
 #include "update/apply_update.h"
 #include "update/update_check.h"
+#include "wallpaper/original_wallpaper.h"
 
 using namespace veltrane;
 using veltrane::testing::Child;
@@ -105,8 +106,14 @@ struct Installation {
 TEST(ApplyUpdate, ReplacesExecutableAndFontAndStartsTheNewService) {
     vt::ContentServer server;
     Installation install("");
+    // A damaged wallpaper record is moved aside instead of keeping the workstation from updating.
+    const CompositePaths composite = composite_paths(install.folder);
+    fs::create_directories(composite.folder);
+    vt::write_raw(composite.state, "monitor=zz|\n");
     const UpdateState record = install.check_and_apply();
     EXPECT_EQ(record.status, UpdateStatus::Updated);
+    EXPECT_FALSE(fs::exists(composite.state));
+    EXPECT_EQ(vt::read_raw(composite.folder / kDamagedStateFile), "monitor=zz|\n");
     EXPECT_EQ(record.staged_build, kNewer);
     EXPECT_TRUE(install.file("Veltrane_Desktop.exe") == install.new_exe);
     EXPECT_TRUE(install.file("Veltrane_Desktop.previous.exe") == install.old_exe);

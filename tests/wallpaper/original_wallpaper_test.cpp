@@ -258,5 +258,34 @@ TEST_F(OriginalWallpaper, RestoreWithoutAValidRecordOpensNothing) {
     EXPECT_TRUE(fs::exists(paths.state));
 }
 
+TEST_F(OriginalWallpaper, BeforeFilesAreReplacedADamagedRecordIsMovedAsideAndNamed) {
+    const OpenDesktopWallpaper open = [this]() -> Result<std::unique_ptr<DesktopWallpaper>> {
+        ++opened;
+        return std::unique_ptr<DesktopWallpaper>(std::make_unique<HandedOut>(desktop));
+    };
+    const auto over_damage = [&] { return restore_over_damaged_record(install, open, [] { return std::vector<MonitorEntry>{}; }); };
+    const fs::path aside = paths.folder / kDamagedStateFile;
+    for (const std::string& damaged : {std::string("monitor=zz|\n"), std::string("position=\xff\n"),
+                                      std::string(kOriginalStateLimit + 1, '\n')}) {
+        fs::create_directories(paths.folder);
+        write_raw(paths.state, damaged);
+        const auto named = over_damage();
+        ASSERT_TRUE(named.ok()) << named.error().message;
+        EXPECT_EQ(named->value_or("nothing named"), kBrokenStateMessage);
+        EXPECT_FALSE(fs::exists(paths.state));
+        EXPECT_TRUE(read_raw(aside) == damaged);
+        EXPECT_EQ(over_damage().value(), std::nullopt);
+    }
+    EXPECT_EQ(opened, 0);
+
+    // A readable record that cannot be put back is still a failure, and stays.
+    ASSERT_TRUE(record().ok());
+    desktop.failures["monitor_device_path_count"] = "E_FAIL";
+    const auto failed = over_damage();
+    ASSERT_FALSE(failed.ok());
+    EXPECT_EQ(failed.error().message, "E_FAIL");
+    EXPECT_TRUE(fs::exists(paths.state));
+}
+
 }  // namespace
 }  // namespace veltrane

@@ -18,12 +18,16 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Steps up to the shortcut; the error text is shown after "설치에 실패했습니다.".
-Result<std::vector<std::string>> put_files_in_place(const fs::path& source, const fs::path& target) {
+// Steps up to the shortcut; the error text is shown after "설치에 실패했습니다.". A damaged
+// wallpaper record does not stop them: it lands in `unrestored`.
+Result<std::vector<std::string>> put_files_in_place(const fs::path& source, const fs::path& target,
+                                                    Unrestored& unrestored) {
     auto names = install_copy_list(source);
     if (!names) return names.take_error();
     if (auto stopped = ipc::stop_running_instances(); !stopped) return stopped.take_error();
-    if (auto restored = restore_original_wallpapers(target); !restored) return restored.take_error();
+    auto restored = restore_original_wallpapers_over_damage(target);
+    if (!restored) return restored.take_error();
+    if (*restored) unrestored.push_back(**restored);
     if (auto emptied = empty_install_folder(target, *names); !emptied) return emptied.take_error();
     if (auto copied = copy_install_files(source, target, *names); !copied) return copied.take_error();
     const fs::path executable = target / kExecutableName;
@@ -35,21 +39,26 @@ Result<std::vector<std::string>> put_files_in_place(const fs::path& source, cons
 }  // namespace
 
 void install_program(const fs::path& source, const fs::path& target) {
-    auto names = put_files_in_place(source, target);
+    Unrestored unrestored;
+    // Whichever box ends the installation names what could not be given back.
+    const auto report = [&](const std::string& text, unsigned icon) {
+        message_box(text + unrestored_text(unrestored), icon == kInfoIcon && !unrestored.empty() ? kWarningIcon : icon);
+    };
+    auto names = put_files_in_place(source, target, unrestored);
     if (!names) {
-        message_box(install_failure_text(names.error().message), kErrorIcon);
+        report(install_failure_text(names.error().message), kErrorIcon);
         return;
     }
     const fs::path executable = target / kExecutableName;
     if (auto started = start_service_and_wait(executable, target); !started) {
-        message_box(service_unconfirmed_text(started.error().message), kErrorIcon);
+        report(service_unconfirmed_text(started.error().message), kErrorIcon);
         return;
     }
     if (auto settings = ipc::start_program(executable, L"", 0, target); !settings) {
-        message_box(service_unconfirmed_text("설정 창을 열지 못했습니다.\n\n" + settings.error().message), kErrorIcon);
+        report(service_unconfirmed_text("설정 창을 열지 못했습니다.\n\n" + settings.error().message), kErrorIcon);
         return;
     }
-    message_box(install_success_text(target, *names), kInfoIcon);
+    report(install_success_text(target, *names), kInfoIcon);
 }
 
 }  // namespace veltrane

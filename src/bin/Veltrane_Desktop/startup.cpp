@@ -4,6 +4,14 @@
 #include "settings/settings.h"
 
 namespace veltrane {
+
+std::string unrestored_text(const Unrestored& unrestored) {
+    std::string text;
+    if (!unrestored.empty()) text = "\n\n복원하지 못한 바탕화면 설정:";
+    for (const auto& item : unrestored) text += "\n" + item;
+    return text;
+}
+
 namespace {
 
 std::string install_question(const std::string& folder) {
@@ -25,10 +33,7 @@ void report_removal(const Platform& p, const Result<Unrestored>& result) {
         p.message_box("삭제에 실패했습니다.\n\n" + result.error().message, kErrorIcon);
         return;
     }
-    std::string text = "삭제가 완료되었습니다.";
-    if (!result->empty()) text += "\n\n복원하지 못한 바탕화면 설정:";
-    for (const auto& item : *result) text += "\n" + item;
-    p.message_box(text, result->empty() ? kInfoIcon : kWarningIcon);
+    p.message_box("삭제가 완료되었습니다." + unrestored_text(*result), result->empty() ? kInfoIcon : kWarningIcon);
 }
 
 void remove_after_confirmation(const Platform& p, const std::filesystem::path& install) {

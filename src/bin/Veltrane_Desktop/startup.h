@@ -25,8 +25,12 @@ inline constexpr int kYes = 6;
 inline constexpr int kNo = 7;
 inline constexpr int kCancel = 2;
 
-// What a completed removal could not give back, each a message; empty when nothing was left.
+// What a completed removal or reinstall could not give back, each a message; empty when
+// nothing was left.
 using Unrestored = std::vector<std::string>;
+
+// The paragraph that names them at the end of the last box; empty when there are none.
+std::string unrestored_text(const Unrestored& unrestored);
 
 struct Platform {
     // Owner-less message box with the caption "벨트레인 설정"; returns the button pressed.
