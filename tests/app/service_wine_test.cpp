@@ -52,6 +52,30 @@ std::vector<HWND> layer_windows() {
     return found;
 }
 
+// Started suspended, with the COM-refusing DLL queued as an APC on its main thread: it loads
+// there before the program's own code runs.
+UniqueHandle start_with_com_refused(const fs::path& exe, const std::wstring& arguments) {
+    std::wstring command = L"\"" + exe.wstring() + L"\" " + arguments;
+    const std::wstring dll = unix_file(VELTRANE_COM_REFUSING_DLL).wstring();
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr, &si, &pi)) return {};
+    UniqueHandle process(pi.hProcess), thread(pi.hThread);
+    const SIZE_T bytes = (dll.size() + 1) * sizeof(wchar_t);
+    void* remote = VirtualAllocEx(process.get(), nullptr, bytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    // LoadLibraryW takes one pointer-sized argument, as an APC does; void (*)() bridges the types.
+    const auto load = reinterpret_cast<PAPCFUNC>(
+        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "LoadLibraryW")));
+    if (!remote || !WriteProcessMemory(process.get(), remote, dll.c_str(), bytes, nullptr) ||
+        !QueueUserAPC(load, thread.get(), reinterpret_cast<ULONG_PTR>(remote))) {
+        TerminateProcess(process.get(), 9);
+        return {};
+    }
+    ResumeThread(thread.get());
+    return process;
+}
+
 class Service : public ::testing::Test {
 protected:
     ScratchDir scratch{"service"};
@@ -99,10 +123,10 @@ protected:
     // The installed copy, as every role but the installer runs.
     UniqueHandle start(const std::wstring& arguments) { return testing::start(install / "Veltrane_Desktop.exe", arguments); }
     // Waits for the ready event, as the installer does.
-    UniqueHandle start_service() {
+    UniqueHandle start_service(bool com_refused = false) {
         const std::wstring name = ipc::service_ready_event_name(current_build_version());
         UniqueHandle ready(CreateEventW(nullptr, TRUE, FALSE, name.c_str()));
-        UniqueHandle process = start(L"--run");
+        UniqueHandle process = com_refused ? start_with_com_refused(install / "Veltrane_Desktop.exe", L"--run") : start(L"--run");
         EXPECT_EQ(WaitForSingleObject(ready.get(), 30000), WAIT_OBJECT_0);
         return process;
     }
@@ -284,6 +308,22 @@ TEST_F(Service, OverlayModeShowsLayerWindowsOnEnabledMonitorsOnly) {
     EXPECT_TRUE(wait_until([] { return layer_windows().empty(); }));
     ASSERT_TRUE(ipc::stop_running_instances().ok());
     EXPECT_TRUE(user_wallpaper_back());
+}
+
+// Overlays need no COM: a service whose COM start-up fails still shows them, and a
+// composition reports its own failure.
+TEST_F(Service, StartsInOverlayModeWhenComRefusesToStart) {
+    write_config(DisplayMethod::TopLevel, BackgroundMode::Original);
+    UniqueHandle refused(CreateEventW(nullptr, TRUE, FALSE, L"VeltraneTestComRefused"));
+    ASSERT_TRUE(start_service(true));
+    EXPECT_EQ(WaitForSingleObject(refused.get(), 0), WAIT_OBJECT_0);
+    EXPECT_TRUE(wait_until([] { return layer_windows().size() == 2; }));
+    ASSERT_TRUE(ipc::stop_running_instances().ok());
+
+    write_config(DisplayMethod::Composite, BackgroundMode::Original);
+    ASSERT_TRUE(start_service(true));
+    EXPECT_NE(read_raw(last_error()).find("COM 초기화 실패: HRESULT(0x8007000E)"), std::string::npos);
+    ASSERT_TRUE(ipc::stop_running_instances().ok());
 }
 
 // Wine keeps a process's own reading of the wallpaper setting: another process's change
