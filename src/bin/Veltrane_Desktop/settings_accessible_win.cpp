@@ -80,20 +80,10 @@ public:
     HRESULT STDMETHODCALLTYPE get_accValue(VARIANT, BSTR* value) override { return nothing(value); }
     HRESULT STDMETHODCALLTYPE get_accDescription(VARIANT, BSTR* text) override { return nothing(text); }
     HRESULT STDMETHODCALLTYPE get_accRole(VARIANT child, VARIANT* role) override {
-        if (!role) return E_POINTER;
-        AccessibleDescription d;
-        if (const HRESULT hr = describe(child, d); hr != S_OK) return hr;
-        role->vt = VT_I4;
-        role->lVal = d.role;
-        return S_OK;
+        return number_out(child, &AccessibleDescription::role, role);
     }
     HRESULT STDMETHODCALLTYPE get_accState(VARIANT child, VARIANT* state) override {
-        if (!state) return E_POINTER;
-        AccessibleDescription d;
-        if (const HRESULT hr = describe(child, d); hr != S_OK) return hr;
-        state->vt = VT_I4;
-        state->lVal = d.state;
-        return S_OK;
+        return number_out(child, &AccessibleDescription::state, state);
     }
     HRESULT STDMETHODCALLTYPE get_accHelp(VARIANT, BSTR* help) override { return nothing(help); }
     HRESULT STDMETHODCALLTYPE get_accHelpTopic(BSTR* file, VARIANT, LONG* topic) override {
@@ -164,6 +154,14 @@ private:
         if (!is_self(child)) return E_INVALIDARG;
         if (!IsWindow(control_)) return CO_E_OBJNOTCONNECTED;
         d = describe_(control_);
+        return S_OK;
+    }
+    HRESULT number_out(const VARIANT& child, long AccessibleDescription::*field, VARIANT* out) const {
+        if (!out) return E_POINTER;
+        AccessibleDescription d;
+        if (const HRESULT hr = describe(child, d); hr != S_OK) return hr;
+        out->vt = VT_I4;
+        out->lVal = d.*field;
         return S_OK;
     }
 
