@@ -104,13 +104,6 @@ void remove_quietly(const std::filesystem::path& path) { DeleteFileW(path.c_str(
 
 namespace {
 
-struct FindHandle {
-    HANDLE h;
-    ~FindHandle() {
-        if (h != INVALID_HANDLE_VALUE) FindClose(h);
-    }
-};
-
 struct Entry {
     std::wstring path;
     DWORD attributes;
@@ -120,7 +113,7 @@ struct Entry {
 Result<std::vector<Entry>> list_folder(const std::wstring& folder) {
     std::vector<Entry> entries;
     WIN32_FIND_DATAW data;
-    FindHandle find{FindFirstFileExW((folder + L"\\*").c_str(), FindExInfoBasic, &data, FindExSearchNameMatch, nullptr, 0)};
+    win::UniqueFind find{FindFirstFileExW((folder + L"\\*").c_str(), FindExInfoBasic, &data, FindExSearchNameMatch, nullptr, 0)};
     if (find.h == INVALID_HANDLE_VALUE) {
         const DWORD code = GetLastError();
         if (code == ERROR_FILE_NOT_FOUND) return entries;

@@ -62,6 +62,17 @@ private:
     HANDLE h_ = nullptr;
 };
 
+// Owns a FindFirstFile search; INVALID_HANDLE_VALUE when the search found nothing or failed.
+struct UniqueFind {
+    HANDLE h;
+    explicit UniqueFind(HANDLE handle) : h(handle) {}
+    UniqueFind(const UniqueFind&) = delete;
+    UniqueFind& operator=(const UniqueFind&) = delete;
+    ~UniqueFind() {
+        if (h != INVALID_HANDLE_VALUE) FindClose(h);
+    }
+};
+
 struct KeyCloser {
     void operator()(HKEY key) const { RegCloseKey(key); }
 };

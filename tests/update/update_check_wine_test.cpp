@@ -139,16 +139,21 @@ TEST(ApplyUpdate, ANewServiceThatEndsAtOnceIsRolledBack) {
               "20261019.230507.0 started\n");
 }
 
-TEST(ApplyUpdate, ANewServiceThatNeverBecomesReadyIsStoppedAndRolledBack) {
-    vt::ContentServer server;
-    Installation install("20261020.101010.0 never\n");
+// The update ends rolled back, with the old executable and font in place and the
+// stand-ins' log as given.
+void expect_rolled_back(Installation& install, const char* log) {
     const UpdateState record = install.check_and_apply();
     EXPECT_EQ(record.status, UpdateStatus::RolledBack);
     EXPECT_TRUE(install.file("Veltrane_Desktop.exe") == install.old_exe);
     EXPECT_EQ(install.file("Veltrane_Desktop.ttf"), "old font");
-    EXPECT_EQ(install.file("standin.log"),
-              "20261019.230507.0 started\n20261019.230507.0 stopped\n20261020.101010.0 started\n"
-              "20261020.101010.0 stopped\n20261019.230507.0 started\n");
+    EXPECT_EQ(install.file("standin.log"), log);
+}
+
+TEST(ApplyUpdate, ANewServiceThatNeverBecomesReadyIsStoppedAndRolledBack) {
+    vt::ContentServer server;
+    Installation install("20261020.101010.0 never\n");
+    expect_rolled_back(install, "20261019.230507.0 started\n20261019.230507.0 stopped\n20261020.101010.0 started\n"
+                                "20261020.101010.0 stopped\n20261019.230507.0 started\n");
 }
 
 // A new build that hangs before its window exists (a start-up box, a first sync that never
@@ -156,12 +161,7 @@ TEST(ApplyUpdate, ANewServiceThatNeverBecomesReadyIsStoppedAndRolledBack) {
 TEST(ApplyUpdate, ANewServiceThatStallsBeforeItsWindowIsEndedAndRolledBack) {
     vt::ContentServer server;
     Installation install("20261020.101010.0 stall\n");
-    const UpdateState record = install.check_and_apply();
-    EXPECT_EQ(record.status, UpdateStatus::RolledBack);
-    EXPECT_TRUE(install.file("Veltrane_Desktop.exe") == install.old_exe);
-    EXPECT_EQ(install.file("Veltrane_Desktop.ttf"), "old font");
-    EXPECT_EQ(install.file("standin.log"),
-              "20261019.230507.0 started\n20261019.230507.0 stopped\n20261020.101010.0 started\n"
-              "20261019.230507.0 started\n");
+    expect_rolled_back(install, "20261019.230507.0 started\n20261019.230507.0 stopped\n20261020.101010.0 started\n"
+                                "20261019.230507.0 started\n");
     EXPECT_TRUE(ipc::is_service_running());
 }

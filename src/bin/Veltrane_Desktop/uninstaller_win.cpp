@@ -4,6 +4,7 @@
 
 #include "autostart_win.h"
 #include "file_util/file_util.h"
+#include "file_util/win.h"
 #include "ipc/ipc.h"
 #include "ipc/process_win.h"
 #include "platform_win.h"
@@ -29,13 +30,16 @@ std::optional<fs::path> temp_folder() {
 // running cannot be deleted and stays.
 void delete_old_helper_copies(const fs::path& temp) {
     WIN32_FIND_DATAW found;
-    const std::wstring pattern = (temp / "Veltrane_Desktop-uninstall-*.exe").wstring();
-    HANDLE find = FindFirstFileW(pattern.c_str(), &found);
-    if (find == INVALID_HANDLE_VALUE) return;
-    do {
-        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) DeleteFileW((temp / found.cFileName).c_str());
-    } while (FindNextFileW(find, &found));
-    FindClose(find);
+    std::vector<fs::path> copies;
+    {
+        const win::UniqueFind find{FindFirstFileW((temp / "Veltrane_Desktop-uninstall-*.exe").c_str(), &found)};
+        if (find.h == INVALID_HANDLE_VALUE) return;
+        do {
+            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) copies.push_back(temp / found.cFileName);
+        } while (FindNextFileW(find.h, &found));
+    }
+    // Deleted once the search is closed, as every delete here runs outside an enumeration.
+    for (const auto& copy : copies) DeleteFileW(copy.c_str());
 }
 
 }  // namespace
