@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""The repository's nginx site on loopback, serving what veltrane-publish wrote.
+"""The repository's nginx site on loopback, serving what veltrane-publish wrote; the fleet report
+on the log it writes.
 
     nginx_site_test.py PUBLISH_TOOL STATE_FOLDER PORT
 """
@@ -43,10 +44,14 @@ def publish(*args):
     return subprocess.run([tool, *args], capture_output=True).returncode
 
 
-def get(path, method="GET"):
+def fleet(log):
+    return subprocess.run([tool, "fleet", "--log", log], capture_output=True, text=True)
+
+
+def get(path, method="GET", headers={}):
     context = ssl.create_default_context(cafile=os.path.join(state, "nginx", "tls", "test-ca.pem"))
     connection = http.client.HTTPSConnection("localhost", port, context=context, timeout=10)
-    connection.request(method, path)
+    connection.request(method, path, headers=headers)
     response = connection.getresponse()
     body = response.read()
     connection.close()
@@ -102,8 +107,23 @@ try:
     now = json.loads(get("/api/veltrane/current")[1])
     check(now["imageEtag"] != tag and get("/api/veltrane/image?etag=" + now["imageEtag"])[1] == second_png, "second set")
     check(get("/api/veltrane/image?etag=" + tag)[:2] == (200, first_png), "earlier set kept")
+
+    # The fleet report reads the site's own log, also a sync in absolute form (as WinHTTP sends
+    # it through a proxy tunnel), whatever format nginx.conf sets for the host's other sites.
+    agent = {"User-Agent": "Veltrane_Desktop/20261208.71500.0"}
+    check(get("https://localhost:%d/api/veltrane/current" % port, headers=agent)[0] == 200, "sync in absolute form")
+    report = fleet(os.path.join(state, "nginx", "access.log"))
+    check(report.returncode == 0 and "\n127.0.0.1  last sync 20" in report.stdout and
+          "build 20261208.71500.0" in report.stdout and "skipped" not in report.stdout,
+          "fleet report: " + report.stdout)
 finally:
     subprocess.run([control, "stop", os.path.join(state, "nginx")])
+
+# A log with no line in the site's format (here nginx.org's main format) is an error.
+other = write("main.log", b'10.0.0.1 - - [08/Dec/2026:09:30:00 +0900] "GET /api/veltrane/current HTTP/1.1" 200 42 '
+                          b'"-" "Veltrane_Desktop/20261208.71500.0" "-"\n')
+report = fleet(other)
+check(report.returncode == 1 and "skipped: 1\n  main.log:1: 10.0.0.1 - - [" in report.stdout, "no readable line")
 
 for failure in failures:
     print("FAILED:", failure)

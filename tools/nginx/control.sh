@@ -3,7 +3,8 @@
 # a private prefix, with the test CA's server certificate; never the system's nginx service.
 #   control.sh start|stop STATE_FOLDER PORT SITE_FOLDER [TLS_FOLDER]
 # TLS_FOLDER (default STATE_FOLDER/tls) is made by tools/content-server/tls.sh; the Wine
-# tests pass the build's, whose CA the prefix trusts.
+# tests pass the build's, whose CA the prefix trusts. The site's access log is
+# STATE_FOLDER/access.log.
 # Start returns once the site serves with that certificate, or fails at once and says why.
 set -Eeuo pipefail
 trap 'echo "nginx control.sh: failed at line $LINENO: $BASH_COMMAND" >&2' ERR
@@ -37,15 +38,22 @@ start)
     # The site file exactly as deployed, bound to this prefix's port, folder and certificate.
     sed -e "s|listen 443 ssl;|listen 127.0.0.1:$port ssl;|" -e '/listen \[::\]:443 ssl;/d' \
         -e "s|/srv/veltrane/site|$site|" -e "s|/etc/ssl/veltrane/|$tls/|" \
+        -e "s|/var/log/nginx/veltrane-access.log|$state/access.log|" \
         "$here/veltrane-site.conf" >"$state/veltrane-site.conf"
-    grep -q "127.0.0.1:$port" "$state/veltrane-site.conf" && grep -q "root $site;" "$state/veltrane-site.conf"
+    grep -q "127.0.0.1:$port" "$state/veltrane-site.conf" && grep -q "root $site;" "$state/veltrane-site.conf" &&
+        grep -q "access_log $state/access.log veltrane;" "$state/veltrane-site.conf"
     cat >"$state/nginx.conf" <<CONF
 pid $state/nginx.pid;
 error_log $state/error.log;
 worker_processes 1;
 events { worker_connections 64; }
 http {
-    access_log $state/access.log;
+    # A host's own format for its other sites (nginx.org's packages set this one); the
+    # site's log must not follow it.
+    log_format main '\$remote_addr - \$remote_user [\$time_local] "\$request" '
+                    '\$status \$body_bytes_sent "\$http_referer" '
+                    '"\$http_user_agent" "\$http_x_forwarded_for"';
+    access_log $state/host-access.log main;
     client_body_temp_path $state/temp/body;
     proxy_temp_path $state/temp/proxy;
     fastcgi_temp_path $state/temp/fastcgi;

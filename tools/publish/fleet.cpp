@@ -1,7 +1,6 @@
 #include "fleet.h"
 
 #include <algorithm>
-#include <array>
 #include <cstdio>
 
 namespace veltrane::publish {
@@ -31,29 +30,52 @@ std::int64_t days_from_civil(std::int64_t y, int m, int d) {
     return era * 146097 + doe - 719468;
 }
 
-// "08/Dec/2026:14:20:01 +0900" as seconds since 1970 UTC.
-std::optional<std::int64_t> parse_local_time(std::string_view t) {
-    static constexpr std::array<std::string_view, 12> kMonths = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                                                 "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-    if (t.size() != 26 || t[2] != '/' || t[6] != '/' || t[11] != ':' || t[14] != ':' || t[17] != ':' || t[20] != ' ' ||
-        (t[21] != '+' && t[21] != '-')) {
+// "2026-12-08T14:20:01+09:00" ($time_iso8601) as seconds since 1970 UTC.
+std::optional<std::int64_t> parse_iso_time(std::string_view t) {
+    if (t.size() != 25 || t[4] != '-' || t[7] != '-' || t[10] != 'T' || t[13] != ':' || t[16] != ':' ||
+        (t[19] != '+' && t[19] != '-') || t[22] != ':') {
         return std::nullopt;
     }
-    const auto month = std::find(kMonths.begin(), kMonths.end(), t.substr(3, 3));
-    const std::string_view day = t.substr(0, 2), year = t.substr(7, 4), hour = t.substr(12, 2), minute = t.substr(15, 2),
-                           second = t.substr(18, 2), zone = t.substr(22, 4);
-    if (month == kMonths.end() || !digits(day) || !digits(year) || !digits(hour) || !digits(minute) ||
-        !digits(second) || !digits(zone)) {
+    const std::string_view year = t.substr(0, 4), month = t.substr(5, 2), day = t.substr(8, 2), hour = t.substr(11, 2),
+                           minute = t.substr(14, 2), second = t.substr(17, 2), zone_hour = t.substr(20, 2),
+                           zone_minute = t.substr(23, 2);
+    for (const std::string_view field : {year, month, day, hour, minute, second, zone_hour, zone_minute}) {
+        if (!digits(field)) return std::nullopt;
+    }
+    if (number(month) < 1 || number(month) > 12 || number(day) < 1 || number(day) > 31 || number(hour) > 23 ||
+        number(minute) > 59 || number(second) > 60 || number(zone_hour) > 23 || number(zone_minute) > 59) {
         return std::nullopt;
     }
-    const int m = static_cast<int>(month - kMonths.begin()) + 1;
-    if (number(day) < 1 || number(day) > 31 || number(hour) > 23 || number(minute) > 59 || number(second) > 60) {
-        return std::nullopt;
+    const std::int64_t offset = (number(zone_hour) * 60 + number(zone_minute)) * 60;
+    const std::int64_t local = days_from_civil(number(year), number(month), number(day)) * 86400 +
+                               number(hour) * 3600 + number(minute) * 60 + number(second);
+    return t[19] == '+' ? local - offset : local + offset;
+}
+
+// The path of "GET /path?query HTTP/1.1". Through some proxies the target comes in absolute
+// form, "GET https://host/path HTTP/1.1": the scheme and authority are no part of the path.
+// A malformed request line (status 400) gives an empty path.
+std::string path_of_request(std::string_view request) {
+    const std::size_t space = request.find(' ');
+    if (space == std::string_view::npos) return {};
+    std::string_view target = request.substr(space + 1);
+    target = target.substr(0, target.find(' '));
+    const std::size_t scheme_end = target.find("://");
+    if (!target.empty() && target[0] != '/' && scheme_end != std::string_view::npos) {
+        target = target.substr(std::min(target.find_first_of("/?", scheme_end + 3), target.size()));
     }
-    const std::int64_t offset = (number(zone.substr(0, 2)) * 60 + number(zone.substr(2))) * 60;
-    const std::int64_t local = days_from_civil(number(year), m, number(day)) * 86400 + number(hour) * 3600 +
-                               number(minute) * 60 + number(second);
-    return t[21] == '+' ? local - offset : local + offset;
+    return std::string(target.substr(0, target.find('?')));
+}
+
+// A line as it may be shown: bounded, and without control characters.
+std::string printable(std::string_view line) {
+    constexpr std::size_t kShown = 200;
+    std::string out(line.substr(0, kShown));
+    for (char& c : out) {
+        if (c < 0x20 || c > 0x7e) c = '?';
+    }
+    if (line.size() > kShown) out += "...";
+    return out;
 }
 
 // The text up to `end` from `at`, moving `at` past the end mark.
@@ -86,41 +108,50 @@ std::string utc_text(std::int64_t t) {
 
 std::string when(const std::optional<std::int64_t>& t) { return t ? utc_text(*t) : "never"; }
 
-void later(std::optional<std::int64_t>& slot, std::int64_t t) {
-    if (!slot || t > *slot) slot = t;
+void later(std::optional<std::int64_t>& slot, const std::optional<std::int64_t>& t) {
+    if (t && (!slot || *t > *slot)) slot = t;
+}
+
+void merge(Workstation& into, const Workstation& from) {
+    if (into.build.empty() || from.build_time >= into.build_time) {
+        into.build = from.build;
+        into.build_time = from.build_time;
+    }
+    later(into.last_sync, from.last_sync);
+    later(into.last_update_check, from.last_update_check);
 }
 
 }  // namespace
 
 std::optional<AccessLine> parse_access_line(std::string_view line) {
-    // $remote_addr - $remote_user [$time_local] "$request" $status $body_bytes_sent
-    // "$http_referer" "$http_user_agent"; nginx writes a quote inside a field as \x22.
+    // The site file's log_format:
+    //   $remote_addr [$time_iso8601] "$request" $status $body_bytes_sent "$http_user_agent"
+    //   "$http_x_veltrane_install"
+    // nginx writes a quote inside a field as \x22, so a quote always ends a field.
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     std::size_t at = 0;
-    const auto address = take_until(line, at, " ");
-    if (!address || address->empty() || !take_until(line, at, " [")) return std::nullopt;
+    const auto address = take_until(line, at, " [");
+    if (!address || address->empty() || address->find(' ') != std::string_view::npos) return std::nullopt;
     const auto time_text = take_until(line, at, "] \"");
     const auto request = take_until(line, at, "\" ");
     const auto status = take_until(line, at, " ");
     if (!time_text || !request || !status || !digits(*status) || status->size() != 3) return std::nullopt;
     const auto bytes = take_until(line, at, " \"");
-    const auto referer = take_until(line, at, "\" \"");
-    const auto agent = take_until(line, at, "\"");
-    if (!bytes || !referer || !agent || at != line.size()) return std::nullopt;
-    const auto time = parse_local_time(*time_text);
+    const auto agent = take_until(line, at, "\" \"");
+    // The installation's identity, not reported yet: "-" when absent.
+    const auto install = take_until(line, at, "\"");
+    if (!bytes || !digits(*bytes) || !agent || !install || at != line.size()) return std::nullopt;
+    for (const std::string_view quoted : {*request, *agent, *install}) {
+        if (quoted.find('"') != std::string_view::npos) return std::nullopt;
+    }
+    const auto time = parse_iso_time(*time_text);
     if (!time) return std::nullopt;
     AccessLine out;
     out.address = std::string(*address);
     out.time = *time;
+    out.path = path_of_request(*request);
     out.status = number(*status);
     out.user_agent = std::string(*agent);
-    // "GET /path?query HTTP/1.1"; a malformed request line (status 400) keeps an empty path.
-    const std::size_t space = request->find(' ');
-    if (space != std::string_view::npos) {
-        std::string_view target = request->substr(space + 1);
-        target = target.substr(0, target.find(' '));
-        out.path = std::string(target.substr(0, target.find('?')));
-    }
     return out;
 }
 
@@ -132,22 +163,36 @@ std::optional<std::string> build_of_user_agent(std::string_view agent) {
     return std::string(rest.substr(1));
 }
 
-void add_access_line(Fleet& fleet, std::string_view line) {
-    if (line.empty() || (line.size() == 1 && line[0] == '\r')) return;
+void add_access_line(Fleet& fleet, std::string_view line, std::string_view where) {
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (line.empty()) return;
     const auto parsed = parse_access_line(line);
     if (!parsed) {
         ++fleet.skipped_lines;
+        if (fleet.skipped_examples.size() < kSkippedExamples) {
+            fleet.skipped_examples.push_back((where.empty() ? "" : std::string(where) + ": ") + printable(line));
+        }
         return;
     }
+    ++fleet.read_lines;
     const auto build = build_of_user_agent(parsed->user_agent);
     if (!build) return;
-    Workstation& w = fleet.workstations[parsed->address];
-    if (w.build.empty() || parsed->time >= w.build_time) {
-        w.build = *build;
-        w.build_time = parsed->time;
+    Workstation seen;
+    seen.build = *build;
+    seen.build_time = parsed->time;
+    if (parsed->path == kSyncPath && parsed->status == 200) seen.last_sync = parsed->time;
+    if (parsed->path == kUpdateCheckPath) seen.last_update_check = parsed->time;
+    merge(fleet.workstations[parsed->address], seen);
+}
+
+void add_fleet(Fleet& into, const Fleet& from) {
+    for (const auto& [address, w] : from.workstations) merge(into.workstations[address], w);
+    into.read_lines += from.read_lines;
+    into.skipped_lines += from.skipped_lines;
+    for (const std::string& example : from.skipped_examples) {
+        if (into.skipped_examples.size() < kSkippedExamples) into.skipped_examples.push_back(example);
     }
-    if (parsed->path == kSyncPath && parsed->status == 200) later(w.last_sync, parsed->time);
-    if (parsed->path == kUpdateCheckPath) later(w.last_update_check, parsed->time);
+    into.warnings.insert(into.warnings.end(), from.warnings.begin(), from.warnings.end());
 }
 
 std::string fleet_report(const Fleet& fleet, std::int64_t now, std::int64_t stale_hours) {
@@ -166,7 +211,9 @@ std::string fleet_report(const Fleet& fleet, std::int64_t now, std::int64_t stal
     for (const auto& [build, count] : builds) out += "  " + build + "  " + std::to_string(count) + "\n";
     out += "last sync older than " + std::to_string(stale_hours) + " h:\n" + (stale.empty() ? "  none\n" : stale);
     if (fleet.skipped_lines) {
-        out += "lines not in nginx's combined format, skipped: " + std::to_string(fleet.skipped_lines) + "\n";
+        out += "lines not in the log format of veltrane-site.conf, skipped: " + std::to_string(fleet.skipped_lines) +
+               "\n";
+        for (const std::string& example : fleet.skipped_examples) out += "  " + example + "\n";
     }
     return out;
 }

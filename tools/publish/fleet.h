@@ -1,8 +1,8 @@
-// The fleet report for hospital IT: from the content server's nginx access logs (the default
-// combined format), per workstation address the last content sync, the build it runs and its
-// last update check; the number of workstations per build; the workstations whose last sync
-// is older than a limit. Parsing and the report are portable; reading the logs (plain and
-// gzip-compressed, rotated) is in fleet_log.cpp.
+// The fleet report for hospital IT: from the access log that the site file
+// (tools/nginx/veltrane-site.conf) declares in its own format, per workstation address the
+// last content sync, the build it runs and its last update check; the number of workstations
+// per build; the workstations whose last sync is older than a limit. Parsing and the report
+// are portable; reading the logs (plain and gzip-compressed, rotated) is in fleet_log.cpp.
 #pragma once
 
 #include <cstdint>
@@ -17,11 +17,11 @@
 
 namespace veltrane::publish {
 
-// One request line of the combined format; time in seconds since 1970 UTC.
+// One line of the site's log format; time in seconds since 1970 UTC.
 struct AccessLine {
     std::string address;
     std::int64_t time = 0;
-    std::string path;  // without the query
+    std::string path;  // without scheme and authority (absolute form) and without the query
     int status = 0;
     std::string user_agent;
 };
@@ -41,16 +41,27 @@ struct Workstation {
 
 struct Fleet {
     std::map<std::string, Workstation> workstations;  // by address
-    std::uint64_t skipped_lines = 0;                   // not in the combined format
+    std::uint64_t read_lines = 0;                      // in the site's log format
+    std::uint64_t skipped_lines = 0;                   // not in it
+    std::vector<std::string> skipped_examples;         // the first few, "FILE:LINE: text"
+    std::vector<std::string> warnings;                 // rotated files left out, and why
 };
 
-// Lines of programs other than this one are ignored; the order of lines does not matter.
-void add_access_line(Fleet& fleet, std::string_view line);
+constexpr std::size_t kSkippedExamples = 5;
+
+// Lines of programs other than this one are read but left out; the order of lines does not
+// matter. A line not in the site's log format is counted as skipped, the first few kept as
+// examples with `where` ("FILE:LINE") before them.
+void add_access_line(Fleet& fleet, std::string_view line, std::string_view where = {});
+
+// Adds what another part of the log held.
+void add_fleet(Fleet& into, const Fleet& from);
 
 std::string fleet_report(const Fleet& fleet, std::int64_t now, std::int64_t stale_hours);
 
-// The log and its rotated files beside it (LOG.1, LOG.2.gz, ...), plain or gzip-compressed.
-// The log itself must be readable; so must every rotated file found.
+// The log and its rotated files beside it (LOG.1, LOG.2.gz, LOG-20261207, LOG-20261207.gz),
+// plain or gzip-compressed. The log itself must be readable; a rotated file that is not (a
+// damaged or half-written .gz) is left out whole, with a warning naming it.
 Result<Fleet> read_fleet(const std::filesystem::path& log);
 
 }  // namespace veltrane::publish

@@ -185,7 +185,12 @@ int fleet(const Arguments& a) {
     }
     const auto read = read_fleet(utf8_to_path(*log));
     if (!read) return fail(read.error().message);
+    for (const std::string& warning : read->warnings) std::fprintf(stderr, "veltrane-publish: %s\n", warning.c_str());
     std::fputs(fleet_report(*read, static_cast<std::int64_t>(std::time(nullptr)), stale_hours).c_str(), stdout);
+    if (read->read_lines == 0 && read->skipped_lines > 0) {
+        return fail("no line of " + *log + " is in the log format of veltrane-site.conf; is it the access_log "
+                    "that the site file declares?");
+    }
     return 0;
 }
 
