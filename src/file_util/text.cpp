@@ -1,5 +1,8 @@
 #include "file_util/text.h"
 
+#include <algorithm>
+#include <vector>
+
 namespace veltrane {
 namespace {
 
@@ -59,6 +62,31 @@ void append_utf8(std::string& out, char32_t c) {
         out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
         out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
     }
+}
+
+// Lexical normal form: the root (leading separators, as a marker), then the names with "."
+// dropped and ".." taking back the name before it.
+std::vector<std::string> path_components(std::string_view path) {
+    std::vector<std::string> parts;
+    const std::size_t root_end = std::min(path.find_first_not_of("\\/"), path.size());
+    parts.emplace_back(root_end, '/');
+    std::size_t start = root_end;
+    while (start < path.size()) {
+        std::size_t end = path.find_first_of("\\/", start);
+        if (end == std::string_view::npos) end = path.size();
+        const std::string_view name = path.substr(start, end - start);
+        if (name == "..") {
+            if (parts.size() > 1 && parts.back() != "..") {
+                parts.pop_back();
+            } else if (root_end == 0) {
+                parts.emplace_back(name);  // a relative path may climb; a rooted one stops at the root
+            }
+        } else if (!name.empty() && name != ".") {
+            parts.emplace_back(name);
+        }
+        start = end + 1;
+    }
+    return parts;
 }
 
 }  // namespace
@@ -149,6 +177,14 @@ std::string ascii_lower(std::string_view text) {
 
 bool equals_ignoring_ascii_case(std::string_view a, std::string_view b) {
     return a.size() == b.size() && ascii_lower(a) == ascii_lower(b);
+}
+
+bool path_is_inside(std::string_view path, const std::filesystem::path& folder) {
+    const auto inner = path_components(path);
+    const auto outer = path_components(path_to_utf8(folder));
+    if (inner.size() <= outer.size()) return false;
+    return std::equal(outer.begin(), outer.end(), inner.begin(),
+                      [](const std::string& a, const std::string& b) { return equals_ignoring_ascii_case(a, b); });
 }
 
 }  // namespace veltrane

@@ -27,4 +27,8 @@ std::filesystem::path utf8_to_path(std::string_view text);
 std::string ascii_lower(std::string_view text);
 bool equals_ignoring_ascii_case(std::string_view a, std::string_view b);
 
+// Whether a path lies inside the folder (after lexical normalisation, ASCII case ignored,
+// as Windows compares names); the folder itself does not count.
+bool path_is_inside(std::string_view path, const std::filesystem::path& folder);
+
 }  // namespace veltrane

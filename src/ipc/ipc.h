@@ -25,6 +25,8 @@ inline constexpr const wchar_t* kStopRequestName = L"Local\\Veltrane_Desktop.Sto
 // Exists while an updater runs, so a service it starts does not take its work for one that
 // was ended part-way.
 inline constexpr const wchar_t* kUpdaterRunningName = L"Local\\Veltrane_Desktop.Updater";
+// Held by a set-up or a removal for its whole run, so two of them never overlap.
+inline constexpr const wchar_t* kSetupName = L"Local\\Veltrane_Desktop.Setup";
 
 inline constexpr const wchar_t* kControllerClass = L"Veltrane_Desktop.Controller";
 inline constexpr const wchar_t* kSettingsClass = L"Veltrane_Desktop.Settings";
@@ -39,6 +41,11 @@ inline constexpr std::chrono::milliseconds kStopDeadline{15000};
 inline constexpr std::chrono::milliseconds kTerminateWait{5000};
 // How long a window thread or a start-up waits for the wallpaper restore lock.
 inline constexpr std::chrono::milliseconds kRestoreLockWait{30000};
+// How long a sync run or an update check waits for the other to finish; the next attempt
+// comes with the retry schedule.
+inline constexpr std::chrono::milliseconds kContentLockWait{60000};
+// How long a set-up or removal waits for another one, or for an updater, to finish.
+inline constexpr std::chrono::milliseconds kSetupWait{60000};
 
 // The service-ready event of one build, so a starter only hears a service of its own build.
 std::wstring service_ready_event_name(const BuildVersion& version);

@@ -75,10 +75,8 @@ DWORD session_of(DWORD process_id) {
 // The processes of this session running the installed executable, found among all processes
 // by name and then by the image path read from the opened handle, so a reused id is never
 // taken for one of ours.
-void add_program_processes(std::vector<DWORD>& ids) {
-    const auto folder = install_folder();
-    if (!folder) return;
-    const std::wstring program = (*folder / kExecutableName).wstring();
+void add_processes_of(const std::filesystem::path& file, std::vector<DWORD>& ids) {
+    const std::wstring program = file.wstring();
     const std::wstring name = std::filesystem::path(program).filename().wstring();
     win::UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     if (!snapshot) return;
@@ -91,6 +89,17 @@ void add_program_processes(std::vector<DWORD>& ids) {
         const auto image = process ? image_path(process.get()) : std::nullopt;
         if (image && same_text_ignoring_case(*image, program)) ids.push_back(entry.th32ProcessID);
     }
+}
+
+void add_program_processes(std::vector<DWORD>& ids) {
+    if (const auto folder = install_folder()) add_processes_of(*folder / kExecutableName, ids);
+}
+
+bool updater_runs(const std::filesystem::path& updater_program) {
+    if (win::UniqueHandle running(OpenMutexW(SYNCHRONIZE, FALSE, kUpdaterRunningName)); running) return true;
+    std::vector<DWORD> ids;
+    add_processes_of(updater_program, ids);
+    return !ids.empty();
 }
 
 // The caller's own process is never waited for or terminated: a settings window that stops
@@ -163,10 +172,29 @@ Result<NamedLock> acquire_named_lock(const wchar_t* name, DWORD timeout) {
     return Error{"복원 잠금 대기 실패: " + code_text(f.wait_result), f.wait_result == WAIT_FAILED ? f.code : 0};
 }
 
-Result<NamedLock> acquire_content_lock() {
-    auto taken = take_mutex(kContentSyncName);
+Result<NamedLock> acquire_setup_lock(const std::filesystem::path& updater_program, std::chrono::milliseconds wait) {
+    const auto until = std::chrono::steady_clock::now() + wait;
+    auto taken = take_mutex(kSetupName, static_cast<DWORD>(wait.count()));
+    if (auto* f = std::get_if<LockFailure>(&taken)) {
+        if (!f->creating && f->wait_result == WAIT_TIMEOUT) return make_error(kOtherSetupMessage);
+        return Error{"설치 잠금을 얻지 못했습니다. (Win32 오류 " + code_text(f->code) + ")", f->code};
+    }
+    while (updater_runs(updater_program)) {
+        const DWORD budget = wait_budget(until, std::chrono::steady_clock::now());
+        if (budget == 0) return make_error(kUpdatingMessage);
+        Sleep(std::min<DWORD>(budget, 250));
+    }
+    return NamedLock(std::move(std::get<win::UniqueHandle>(taken)));
+}
+
+Result<NamedLock> acquire_content_lock(std::chrono::milliseconds wait) {
+    auto taken = take_mutex(kContentSyncName, static_cast<DWORD>(wait.count()));
     if (auto* mutex = std::get_if<win::UniqueHandle>(&taken)) return NamedLock(std::move(*mutex));
     const auto& f = std::get<LockFailure>(taken);
+    if (!f.creating && f.wait_result == WAIT_TIMEOUT) {
+        return make_error("다른 동기화나 업데이트 확인이 끝나지 않아 " + std::to_string(wait.count() / 1000) +
+                          "초 안에 콘텐츠 작업 잠금을 얻지 못했습니다. 나중에 다시 시도합니다.");
+    }
     const char* prefix = f.creating ? "콘텐츠 작업 잠금 생성 실패: Win32 오류 " : "콘텐츠 작업 잠금 대기 실패: Win32 오류 ";
     return Error{prefix + code_text(f.code), f.code};
 }

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <string>
 
@@ -47,9 +48,19 @@ private:
 // acquired. Its texts are the restore lock's.
 Result<NamedLock> acquire_named_lock(const wchar_t* name, DWORD timeout = INFINITE);
 
-// The content work lock that content sync and the update check share, taken the same way,
-// with texts of its own that carry the system error code.
-Result<NamedLock> acquire_content_lock();
+inline constexpr const char* kOtherSetupMessage =
+    "다른 벨트레인 설치 또는 삭제가 진행 중입니다. 끝난 뒤 다시 시도해 주세요.";
+inline constexpr const char* kUpdatingMessage = "벨트레인 업데이트를 적용하는 중입니다. 잠시 후 다시 시도해 주세요.";
+
+// The set-up lock, once no updater runs: an updater is never ended mid-apply (that tears the
+// program), so a set-up or removal waits for it. `updater_program` is the installed
+// updater's file, which runs before its own mutex exists. Up to `wait` for both.
+Result<NamedLock> acquire_setup_lock(const std::filesystem::path& updater_program,
+                                     std::chrono::milliseconds wait = kSetupWait);
+
+// The content work lock that content sync and the update check share, taken the same way
+// up to `wait`, with texts of its own that carry the system error code.
+Result<NamedLock> acquire_content_lock(std::chrono::milliseconds wait = kContentLockWait);
 
 // True once no watchdog holds its mutex, false when one still does after `timeout`; an error
 // counts as ended, the caller proceeds.

@@ -66,9 +66,6 @@ RestoreAction action_for(bool existed) { return existed ? RestoreAction::Restore
 // again; the error text when the outcome is failed.
 std::optional<std::string> replace_and_start(const fs::path& dir, const StagedUpdate& staged,
                                              const AfterApplyStep& step_done) {
-    // Old backups go first, so a backup found after an ended updater is this apply's own.
-    DeleteFileW((dir / kFontBackupName).c_str());
-    DeleteFileW((dir / kExecutableBackupName).c_str());
     RestoreAction font_action = RestoreAction::Nothing;
     if (staged.font) {
         const auto replaced = replace_with_backup(*staged.font, dir / kInstalledFontName, dir / kFontBackupName);
@@ -120,9 +117,24 @@ std::optional<std::string> replace_and_start(const fs::path& dir, const StagedUp
     return std::nullopt;
 }
 
+// The backups an earlier update kept. Gone before "applying" is recorded, so a backup found
+// after an ended updater is always this apply's own, never an older build's font.
+Status delete_old_backups(const fs::path& dir) {
+    for (const char* name : {kFontBackupName, kExecutableBackupName}) {
+        const fs::path backup = dir / name;
+        if (DeleteFileW(backup.c_str())) continue;
+        const DWORD code = GetLastError();
+        if (code != ERROR_FILE_NOT_FOUND && code != ERROR_PATH_NOT_FOUND) {
+            return make_error("이전 백업 삭제 실패: " + path_to_utf8(backup) + ": " + win::system_message(code));
+        }
+    }
+    return {};
+}
+
 std::optional<std::string> apply_in(const fs::path& dir, const AfterApplyStep& step_done) {
     auto staged = verify_staged_update(dir);
     if (!staged) return staged.error().message;
+    if (auto deleted = delete_old_backups(dir); !deleted) return deleted.error().message;
     step_done(2);
     if (auto recorded = set_update_status(dir, UpdateStatus::Applying, staged->version); !recorded) {
         return recorded.error().message;

@@ -248,7 +248,7 @@ Status apply_wallpapers(DesktopWallpaper& desktop, std::span<const WallpaperMoni
         const std::string file = path_to_utf8(published / monitor_file_name(i));
         if (auto set = desktop.set_wallpaper(monitors[i].device_path, file); !set) {
             const auto put_back = put_back_wallpapers(desktop, state, monitors);
-            if (put_back && *put_back) remove_quietly(published);
+            if (put_back && put_back->empty()) remove_quietly(published);
             return set;
         }
         for (auto& entry : state.monitors) {

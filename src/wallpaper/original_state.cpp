@@ -69,31 +69,6 @@ bool usable_extension(std::string_view extension) {
     });
 }
 
-// Lexical normal form: the root (leading separators, as a marker), then the names with "."
-// dropped and ".." taking back the name before it.
-std::vector<std::string> path_components(std::string_view path) {
-    std::vector<std::string> parts;
-    const std::size_t root_end = std::min(path.find_first_not_of("\\/"), path.size());
-    parts.emplace_back(root_end, '/');
-    std::size_t start = root_end;
-    while (start < path.size()) {
-        std::size_t end = path.find_first_of("\\/", start);
-        if (end == std::string_view::npos) end = path.size();
-        const std::string_view name = path.substr(start, end - start);
-        if (name == "..") {
-            if (parts.size() > 1 && parts.back() != "..") {
-                parts.pop_back();
-            } else if (root_end == 0) {
-                parts.emplace_back(name);  // a relative path may climb; a rooted one stops at the root
-            }
-        } else if (!name.empty() && name != ".") {
-            parts.emplace_back(name);
-        }
-        start = end + 1;
-    }
-    return parts;
-}
-
 }  // namespace
 
 std::string hex_encode(std::string_view bytes) {
@@ -171,14 +146,6 @@ std::string backup_copy_name(std::size_t index, std::string_view wallpaper_path)
 CompositePaths composite_paths(const std::filesystem::path& install_folder) {
     const std::filesystem::path folder = install_folder / kCompositeFolder;
     return {folder, folder / kOriginalStateFile, folder / kBackupFolder, folder / kCompositeContentFolder};
-}
-
-bool path_is_inside(std::string_view path, const std::filesystem::path& folder) {
-    const auto inner = path_components(path);
-    const auto outer = path_components(path_to_utf8(folder));
-    if (inner.size() <= outer.size()) return false;
-    return std::equal(outer.begin(), outer.end(), inner.begin(),
-                      [](const std::string& a, const std::string& b) { return equals_ignoring_ascii_case(a, b); });
 }
 
 }  // namespace veltrane

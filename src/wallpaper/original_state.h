@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "file_util/result.h"
+#include "file_util/text.h"
 
 namespace veltrane {
 
@@ -59,9 +60,5 @@ struct CompositePaths {
     std::filesystem::path content;
 };
 CompositePaths composite_paths(const std::filesystem::path& install_folder);
-
-// Whether a path lies inside the folder (after lexical normalisation, ASCII case ignored,
-// as Windows compares names); the folder itself does not count.
-bool path_is_inside(std::string_view path, const std::filesystem::path& folder);
 
 }  // namespace veltrane

@@ -145,28 +145,34 @@ Result<OriginalState> record_original_wallpapers(DesktopWallpaper& desktop, std:
     return std::move(state);
 }
 
-Result<bool> put_back_wallpapers(DesktopWallpaper& desktop, const OriginalState& state,
-                                 std::span<const WallpaperMonitor> monitors) {
-    bool complete = true;
+Result<std::vector<std::string>> put_back_wallpapers(DesktopWallpaper& desktop, const OriginalState& state,
+                                                     std::span<const WallpaperMonitor> monitors) {
+    std::vector<std::string> missed;
     for (const auto& entry : state.monitors) {
         const auto path = monitor_present(monitors, entry.device_path) ? restorable_path(entry) : std::nullopt;
         if (!path) {
-            complete = false;
+            missed.push_back(entry.device_path);
             continue;
         }
         if (auto set = desktop.set_wallpaper(entry.device_path, *path); !set) return set.take_error();
     }
     if (auto set = desktop.set_position(state.position); !set) return set.take_error();
     if (auto set = desktop.set_background_color(state.color); !set) return set.take_error();
-    return complete;
+    return missed;
 }
 
-Result<RestoreOutcome> restore_from_record(const fs::path& install_folder, const OpenDesktopWallpaper& open,
-                                           const ListGdiMonitors& gdi_monitors) {
+std::vector<std::string> missed_monitor_notes(const std::vector<std::string>& missed) {
+    std::vector<std::string> notes;
+    for (const auto& device_path : missed) notes.push_back("연결되지 않은 모니터 " + device_path);
+    return notes;
+}
+
+Result<RestoreReport> restore_from_record(const fs::path& install_folder, const OpenDesktopWallpaper& open,
+                                          const ListGdiMonitors& gdi_monitors) {
     if (install_folder.empty()) return make_error(kStatePathMessage);
     const CompositePaths paths = composite_paths(install_folder);
     std::error_code ec;
-    if (!fs::exists(paths.state, ec) && !ec) return RestoreOutcome::NothingToRestore;
+    if (!fs::exists(paths.state, ec) && !ec) return RestoreReport{};
     const auto state = read_original_state(paths.state);
     if (!state) return make_error(kBrokenStateMessage);
     auto desktop = open();
@@ -174,24 +180,24 @@ Result<RestoreOutcome> restore_from_record(const fs::path& install_folder, const
     const std::vector<MonitorEntry> gdi = gdi_monitors();
     auto monitors = list_wallpaper_monitors(**desktop, gdi);
     if (!monitors) return monitors.take_error();
-    auto complete = put_back_wallpapers(**desktop, *state, *monitors);
-    if (!complete) return complete.take_error();
-    if (!*complete) return RestoreOutcome::RestoredPartly;
+    auto missed = put_back_wallpapers(**desktop, *state, *monitors);
+    if (!missed) return missed.take_error();
+    if (!missed->empty()) return RestoreReport{RestoreOutcome::RestoredPartly, std::move(*missed)};
     if (auto removed = remove_tree(paths.folder); !removed) return removed.take_error();
-    return RestoreOutcome::Restored;
+    return RestoreReport{RestoreOutcome::Restored, {}};
 }
 
-Result<std::optional<std::string>> restore_over_damaged_record(const fs::path& install_folder,
-                                                               const OpenDesktopWallpaper& open,
-                                                               const ListGdiMonitors& gdi_monitors) {
+Result<std::vector<std::string>> restore_over_damaged_record(const fs::path& install_folder,
+                                                             const OpenDesktopWallpaper& open,
+                                                             const ListGdiMonitors& gdi_monitors) {
     auto restored = restore_from_record(install_folder, open, gdi_monitors);
-    if (restored) return std::optional<std::string>();
+    if (restored) return missed_monitor_notes(restored->missed);
     const CompositePaths paths = composite_paths(install_folder);
     if (install_folder.empty() || !record_damaged(paths.state)) return restored.take_error();
     if (auto moved = replace_file(paths.state, paths.folder / kDamagedStateFile); !moved) {
         return make_error(restored.error().message + " " + moved.error().message);
     }
-    return std::optional<std::string>(restored.error().message);
+    return std::vector<std::string>{restored.error().message};
 }
 
 }  // namespace veltrane

@@ -8,6 +8,8 @@
 #include <memory>
 #include <optional>
 #include <span>
+#include <string>
+#include <vector>
 
 #include "file_util/result.h"
 #include "settings/settings.h"
@@ -36,11 +38,20 @@ Result<OriginalState> record_original_wallpapers(DesktopWallpaper& desktop,
 std::optional<std::string> restorable_path(const OriginalEntry& entry);
 
 // Sets every recorded wallpaper that can be set (the file, else its backup, else an empty
-// path when there never was one), then position and colour. True when every entry was set.
-Result<bool> put_back_wallpapers(DesktopWallpaper& desktop, const OriginalState& state,
-                                 std::span<const WallpaperMonitor> monitors);
+// path when there never was one), then position and colour. The device paths of the entries
+// that could not be set (monitor not connected, files gone); empty when every one was.
+Result<std::vector<std::string>> put_back_wallpapers(DesktopWallpaper& desktop, const OriginalState& state,
+                                                     std::span<const WallpaperMonitor> monitors);
 
 enum class RestoreOutcome { NothingToRestore, Restored, RestoredPartly };
+
+struct RestoreReport {
+    RestoreOutcome outcome = RestoreOutcome::NothingToRestore;
+    std::vector<std::string> missed;  // device paths, when restored partly
+};
+
+// "연결되지 않은 모니터 " + the device path, one per monitor that kept the program's picture.
+std::vector<std::string> missed_monitor_notes(const std::vector<std::string>& missed);
 
 // Opens the interface only when there is a record to restore.
 using OpenDesktopWallpaper = std::function<Result<std::unique_ptr<DesktopWallpaper>>()>;
@@ -48,14 +59,15 @@ using ListGdiMonitors = std::function<std::vector<MonitorEntry>()>;
 
 // The restore without its lock: read the record, put it back, and remove WallpaperComposite
 // when every monitor was restored. An invalid record fails and stays in place.
-Result<RestoreOutcome> restore_from_record(const std::filesystem::path& install_folder,
+Result<RestoreReport> restore_from_record(const std::filesystem::path& install_folder,
                                            const OpenDesktopWallpaper& open, const ListGdiMonitors& gdi_monitors);
 
-// The restore before the program's files are replaced (reinstall, update), which a damaged
-// record must not stop: a record that is too large, not UTF-8 or invalid is moved aside, so it
-// never blocks again, and the result names what could not be given back. A readable record is
-// restored as above, and its failures stay errors.
-Result<std::optional<std::string>> restore_over_damaged_record(const std::filesystem::path& install_folder,
+// The restore before the program's files are replaced or deleted (reinstall, update,
+// removal), which a damaged record must not stop: a record that is too large, not UTF-8 or
+// invalid is moved aside, so it never blocks again. A readable record is restored as above,
+// and its failures stay errors. The notes name what could not be given back: the damaged
+// record, and every monitor that was not connected.
+Result<std::vector<std::string>> restore_over_damaged_record(const std::filesystem::path& install_folder,
                                                                const OpenDesktopWallpaper& open,
                                                                const ListGdiMonitors& gdi_monitors);
 

@@ -14,13 +14,13 @@ auto restore_lock() {
 
 }  // namespace
 
-Result<RestoreOutcome> restore_original_wallpapers(const std::filesystem::path& install_folder) {
+Result<RestoreReport> restore_original_wallpapers(const std::filesystem::path& install_folder) {
     auto lock = restore_lock();
     if (!lock) return lock.take_error();
     return restore_from_record(install_folder, open_desktop_wallpaper, list_monitors);
 }
 
-Result<std::optional<std::string>> restore_original_wallpapers_over_damage(const std::filesystem::path& install_folder) {
+Result<std::vector<std::string>> restore_original_wallpapers_over_damage(const std::filesystem::path& install_folder) {
     auto lock = restore_lock();
     if (!lock) return lock.take_error();
     return restore_over_damaged_record(install_folder, open_desktop_wallpaper, list_monitors);

@@ -11,10 +11,10 @@
 
 namespace veltrane {
 
-Result<RestoreOutcome> restore_original_wallpapers(const std::filesystem::path& install_folder);
+Result<RestoreReport> restore_original_wallpapers(const std::filesystem::path& install_folder);
 
-// For reinstall and update: a damaged record is moved aside instead of stopping them, and
-// the result names what could not be given back (restore_over_damaged_record).
-Result<std::optional<std::string>> restore_original_wallpapers_over_damage(const std::filesystem::path& install_folder);
+// For reinstall, update and removal: a damaged record is moved aside instead of stopping
+// them, and the notes name what could not be given back (restore_over_damaged_record).
+Result<std::vector<std::string>> restore_original_wallpapers_over_damage(const std::filesystem::path& install_folder);
 
 }  // namespace veltrane

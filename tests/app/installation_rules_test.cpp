@@ -81,13 +81,22 @@ TEST(Installer, EmptyingKeepsTheSettingsTheWallpaperBackupAndTheFilesToBeReplace
     fs::create_directories(target / "Update" / "staging");
     write_raw(target / "Update" / "staging" / "ready", "1");
     fs::create_directory(target / "Veltrane_Desktop.wallpaper-backup.d");  // a folder of that name goes
+    // A record that a restore could not finish stays with its backup copies; without one the
+    // folder goes.
+    fs::create_directories(target / "WallpaperComposite" / "Backup");
+    write_raw(target / "WallpaperComposite" / "original.state", "version=1\n");
+    write_raw(target / "WallpaperComposite" / "Backup" / "monitor-1.jpg", "user picture");
 
     ASSERT_TRUE(empty_install_folder(target.path(), {"Veltrane_Desktop.exe", "Veltrane_Desktop.ttf"}).ok());
     std::vector<std::string> left;
     for (const auto& e : fs::directory_iterator(target.path())) left.push_back(path_to_utf8(e.path().filename()));
     std::sort(left.begin(), left.end());
     EXPECT_EQ(left, (std::vector<std::string>{"VELTRANE_DESKTOP.WALLPAPER-BACKUP", "Veltrane_Desktop.exe",
-                                              "veltrane_desktop.TTF", "veltrane_desktop.config"}));
+                                              "WallpaperComposite", "veltrane_desktop.TTF", "veltrane_desktop.config"}));
+    EXPECT_EQ(testing::read_raw(target / "WallpaperComposite" / "Backup" / "monitor-1.jpg"), "user picture");
+    fs::create_directories(target / "other" / "WallpaperComposite" / "Content");
+    ASSERT_TRUE(empty_install_folder(target / "other", {}).ok());
+    EXPECT_TRUE(fs::is_empty(target / "other"));
 
     ASSERT_TRUE(copy_install_files(source.path(), target / "new", {"Veltrane_Desktop.exe"}).ok());
     EXPECT_EQ(testing::read_raw(target / "new" / "Veltrane_Desktop.exe"), "new program");

@@ -183,13 +183,31 @@ TEST_F(Installation, FirstInstallInAProfileWithABlankAndHangulThenRemovalFromThe
     press(done, IDOK);
     EXPECT_TRUE(ended_cleanly(installer));
 
-    // Damaged records do not stop the removal; it names what it could not give back.
+    // A restore that cannot run now fails the removal and keeps the whole installation with
+    // its records; the next removal names what no retry can give back: a monitor that is not
+    // connected and a damaged record.
     ASSERT_TRUE(ipc::stop_running_instances().ok());
+    const OriginalState recorded{4, 0, {{monitor, path_to_utf8(user_wallpaper), "", std::nullopt},
+                                        {"\\\\?\\DISPLAY#GONE#1", "", "", std::nullopt}}};
     fs::create_directories(composite_paths(install).folder);
-    write_raw(composite_paths(install).state, "monitor=zz|\n");
+    ASSERT_TRUE(write_original_state(composite_paths(install).state, recorded).ok());
+    StandinState composed_state;
+    composed_state.wallpapers = {{monitor, path_to_utf8(download / "Veltrane_Desktop.png")}};
+    write_standin_state(composed_state);
+    {
+        const UniqueHandle restore_lock(CreateMutexW(nullptr, FALSE, ipc::kWallpaperRestoreName));
+        ASSERT_EQ(WaitForSingleObject(restore_lock.get(), 0), WAIT_OBJECT_0);
+        const std::string failed = remove_through_setup_question(download / "Veltrane_Desktop.exe");
+        EXPECT_EQ(failed.rfind("삭제에 실패했습니다.\n\n", 0), 0u) << failed;
+        EXPECT_EQ(read_raw(installed_exe()), read_raw(download / "Veltrane_Desktop.exe"));
+        EXPECT_EQ(read_original_state(composite_paths(install).state), recorded);
+        EXPECT_EQ(run_value(), quoted_run(installed_exe()));
+        EXPECT_TRUE(fs::exists(shortcut()));
+        ReleaseMutex(restore_lock.get());
+    }
     write_raw(install / "Veltrane_Desktop.wallpaper-backup", "path=\xff\n");
     const std::string removed = remove_through_setup_question(download / "Veltrane_Desktop.exe");
-    EXPECT_EQ(removed.rfind("삭제가 완료되었습니다.\n\n복원하지 못한 바탕화면 설정:\n바탕화면 백업 상태가 손상되었습니다.\n"
+    EXPECT_EQ(removed.rfind("삭제가 완료되었습니다.\n\n복원하지 못한 바탕화면 설정:\n연결되지 않은 모니터 \\\\?\\DISPLAY#GONE#1\n"
                             "바탕화면 백업 읽기 실패: ", 0), 0u) << removed;
     std::printf("removal box: %s\n", removed.c_str());
     expect_removed();

@@ -13,7 +13,7 @@ int wmain(int argc, wchar_t** argv) {
         std::fprintf(stderr, "%s\n", result.error().message.c_str());
         return 3;
     }
-    switch (*result) {
+    switch (result->outcome) {
         case veltrane::RestoreOutcome::Restored: return 0;
         case veltrane::RestoreOutcome::RestoredPartly: return 1;
         case veltrane::RestoreOutcome::NothingToRestore: return 2;

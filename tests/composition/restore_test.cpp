@@ -50,7 +50,7 @@ TEST_F(Restore, PutsEverythingBackAndRemovesTheRecord) {
     write_standin_state(changed);
     const auto result = restore_original_wallpapers(install);
     ASSERT_TRUE(result.ok()) << result.error().message;
-    EXPECT_EQ(*result, RestoreOutcome::Restored);
+    EXPECT_EQ(result->outcome, RestoreOutcome::Restored);
     EXPECT_EQ(standin_wallpaper(kLeftMonitor), path_to_utf8(user_wallpaper));
     EXPECT_EQ(standin_wallpaper(kRightMonitor), "");
     const StandinState state = read_standin_state();
@@ -60,7 +60,7 @@ TEST_F(Restore, PutsEverythingBackAndRemovesTheRecord) {
 
     const auto again = restore_original_wallpapers(install);
     ASSERT_TRUE(again.ok());
-    EXPECT_EQ(*again, RestoreOutcome::NothingToRestore);
+    EXPECT_EQ(again->outcome, RestoreOutcome::NothingToRestore);
 }
 
 TEST_F(Restore, DeletedWallpaperComesBackFromItsBackup) {
@@ -68,7 +68,7 @@ TEST_F(Restore, DeletedWallpaperComesBackFromItsBackup) {
     write_standin_state(read_standin_state());  // a fresh call log
     const auto result = restore_original_wallpapers(install);
     ASSERT_TRUE(result.ok()) << result.error().message;
-    EXPECT_EQ(*result, RestoreOutcome::Restored);
+    EXPECT_EQ(result->outcome, RestoreOutcome::Restored);
     const auto set = calls_of("SetWallpaper");
     ASSERT_FALSE(set.empty());
     EXPECT_NE(set[0].find("monitor-0.img"), std::string::npos) << set[0];
@@ -78,7 +78,7 @@ TEST_F(Restore, UnpluggedMonitorLeavesAPartialRestoreUntilItReturns) {
     rewrite_desktop({kLeft});
     const auto partly = restore_original_wallpapers(install);
     ASSERT_TRUE(partly.ok()) << partly.error().message;
-    EXPECT_EQ(*partly, RestoreOutcome::RestoredPartly);
+    EXPECT_EQ(partly->outcome, RestoreOutcome::RestoredPartly);
     EXPECT_EQ(standin_wallpaper(kLeftMonitor), path_to_utf8(user_wallpaper));
     EXPECT_EQ(read_standin_state().position, 3);
     EXPECT_TRUE(fs::exists(composite() / "original.state"));
@@ -86,7 +86,7 @@ TEST_F(Restore, UnpluggedMonitorLeavesAPartialRestoreUntilItReturns) {
     rewrite_desktop({kLeft, kRight});
     const auto complete = restore_original_wallpapers(install);
     ASSERT_TRUE(complete.ok());
-    EXPECT_EQ(*complete, RestoreOutcome::Restored);
+    EXPECT_EQ(complete->outcome, RestoreOutcome::Restored);
     EXPECT_EQ(standin_wallpaper(kRightMonitor), "");
     EXPECT_FALSE(fs::exists(composite()));
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <atomic>
 #include <thread>
 
 #include "settings/settings.h"
@@ -221,6 +222,22 @@ TEST(Errors, ANameTakenByAnotherKindOfObjectGivesTheTexts) {
     auto content = ipc::acquire_content_lock();
     ASSERT_FALSE(content.ok());
     EXPECT_EQ(content.error().message, "콘텐츠 작업 잠금 생성 실패: Win32 오류 6");
+}
+
+TEST(NamedLock, TheContentLockIsWaitedForWithinItsBoundAndSaysSo) {
+    std::atomic<bool> held{false}, release{false};
+    std::thread holder([&] {
+        auto lock = ipc::acquire_content_lock();
+        held = lock.ok();
+        while (!release) Sleep(10);
+    });
+    while (!held) Sleep(10);
+    const auto waited = ipc::acquire_content_lock(std::chrono::milliseconds(1000));
+    release = true;
+    holder.join();
+    ASSERT_FALSE(waited.ok());
+    EXPECT_EQ(waited.error().message, "다른 동기화나 업데이트 확인이 끝나지 않아 1초 안에 콘텐츠 작업 잠금을 얻지 못했습니다. "
+                                      "나중에 다시 시도합니다.");
 }
 
 TEST(NamedLock, AnAbandonedLockIsAcquiredAndReleasedForTheNext) {

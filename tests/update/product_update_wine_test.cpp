@@ -324,6 +324,9 @@ protected:
         install_product();
         write_raw(install / kInstalledExecutableName, old_exe);
         write_raw(install / kInstalledFontName, "old font");
+        // An earlier update's backups, which no ended apply may take for its own.
+        write_raw(install / kFontBackupName, "older font");
+        write_raw(install / kExecutableBackupName, "older program");
         builds = {{old_exe, "old font"}, {new_exe, "new font"}};
         fs::copy_file(test_program("update_child.exe"), install / "update_child.exe");
         ASSERT_EQ(check_and_stage(install, real_check_inputs(kOld)).kind, CheckOutcome::Staged);

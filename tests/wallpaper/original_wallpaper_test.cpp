@@ -43,7 +43,7 @@ protected:
     Result<OriginalState> record(BackgroundMode mode = BackgroundMode::Original) {
         return record_original_wallpapers(desktop, desktop.listed(), mode, install);
     }
-    Result<RestoreOutcome> restore() {
+    Result<RestoreReport> restore() {
         const OpenDesktopWallpaper open = [this]() -> Result<std::unique_ptr<DesktopWallpaper>> {
             ++opened;
             return std::unique_ptr<DesktopWallpaper>(std::make_unique<HandedOut>(desktop));
@@ -188,13 +188,13 @@ TEST_F(OriginalWallpaper, RestoreUsesTheBackupOfADeletedWallpaperAndRemovesTheFo
     desktop.color = 0;
     const auto restored = restore();
     ASSERT_TRUE(restored.ok()) << restored.error().message;
-    EXPECT_EQ(*restored, RestoreOutcome::Restored);
+    EXPECT_EQ(restored->outcome, RestoreOutcome::Restored);
     EXPECT_EQ(desktop.monitors[0].wallpaper, backup(0, "jpg"));
     EXPECT_EQ(desktop.monitors[1].wallpaper, "");
     EXPECT_EQ(desktop.current_position, 4);
     EXPECT_EQ(desktop.color, 0x00332211u);
     EXPECT_FALSE(fs::exists(paths.folder));
-    EXPECT_EQ(restore().value(), RestoreOutcome::NothingToRestore);
+    EXPECT_EQ(restore().value().outcome, RestoreOutcome::NothingToRestore);
     EXPECT_EQ(opened, 1);
 }
 
@@ -205,9 +205,9 @@ TEST_F(OriginalWallpaper, PutBackSetsEveryRestorableEntryThenPositionAndColour) 
     state->monitors.push_back({"mon-c", path_to_utf8(holiday), backup(7, "jpg"), std::nullopt});
     desktop.monitors.push_back({"mon-c", {-1280, 0, 0, 1024}, ""});
     desktop.log.clear();
-    const auto complete = put_back_wallpapers(desktop, *state, desktop.listed());
-    ASSERT_TRUE(complete.ok());
-    EXPECT_FALSE(*complete);  // mon-c has neither its file nor a backup
+    const auto missed = put_back_wallpapers(desktop, *state, desktop.listed());
+    ASSERT_TRUE(missed.ok());
+    EXPECT_EQ(*missed, std::vector<std::string>{"mon-c"});  // neither its file nor a backup
     EXPECT_EQ(desktop.log, (std::vector<std::string>{"wallpaper mon-a", "wallpaper mon-b", "wallpaper mon-c",
                                                      "set_wallpaper mon-a " + backup(0, "jpg"), "set_wallpaper mon-b ",
                                                      "set_position 4", "set_background_color 3351057"}));
@@ -227,7 +227,7 @@ TEST_F(OriginalWallpaper, PartialRestoreKeepsTheRecordUntilTheMonitorReturns) {
     desktop.monitors.pop_back();
     const auto partly = restore();
     ASSERT_TRUE(partly.ok());
-    EXPECT_EQ(*partly, RestoreOutcome::RestoredPartly);
+    EXPECT_EQ(partly->outcome, RestoreOutcome::RestoredPartly);
     EXPECT_EQ(desktop.log, (std::vector<std::string>{"wallpaper mon-a", "set_wallpaper mon-a " + path_to_utf8(holiday),
                                                      "set_position 4", "set_background_color 3351057"}));
     EXPECT_TRUE(fs::exists(paths.state));
@@ -236,12 +236,12 @@ TEST_F(OriginalWallpaper, PartialRestoreKeepsTheRecordUntilTheMonitorReturns) {
     desktop.monitors.push_back(unplugged);
     const auto complete = restore();
     ASSERT_TRUE(complete.ok());
-    EXPECT_EQ(*complete, RestoreOutcome::Restored);
+    EXPECT_EQ(complete->outcome, RestoreOutcome::Restored);
     EXPECT_FALSE(fs::exists(paths.folder));
 }
 
 TEST_F(OriginalWallpaper, RestoreWithoutAValidRecordOpensNothing) {
-    EXPECT_EQ(restore().value(), RestoreOutcome::NothingToRestore);
+    EXPECT_EQ(restore().value().outcome, RestoreOutcome::NothingToRestore);
     fs::create_directories(paths.folder);
     write_raw(paths.state, "version=1\nposition=3\nmonitor=00|00|00|00|00\ncolor=0\n");
     const auto broken = restore();
@@ -271,15 +271,22 @@ TEST_F(OriginalWallpaper, BeforeFilesAreReplacedADamagedRecordIsMovedAsideAndNam
         write_raw(paths.state, damaged);
         const auto named = over_damage();
         ASSERT_TRUE(named.ok()) << named.error().message;
-        EXPECT_EQ(named->value_or("nothing named"), kBrokenStateMessage);
+        EXPECT_EQ(*named, std::vector<std::string>{kBrokenStateMessage});
         EXPECT_FALSE(fs::exists(paths.state));
         EXPECT_TRUE(read_raw(aside) == damaged);
-        EXPECT_EQ(over_damage().value(), std::nullopt);
+        EXPECT_TRUE(over_damage().value().empty());
     }
     EXPECT_EQ(opened, 0);
 
-    // A readable record that cannot be put back is still a failure, and stays.
+    // A monitor that is not connected is named, and its record stays for its return.
     ASSERT_TRUE(record().ok());
+    const auto unplugged = desktop.monitors[1];
+    desktop.monitors.pop_back();
+    EXPECT_EQ(over_damage().value(), std::vector<std::string>{"연결되지 않은 모니터 " + unplugged.device_path});
+    EXPECT_TRUE(fs::exists(paths.state));
+    desktop.monitors.push_back(unplugged);
+
+    // A readable record that cannot be put back is still a failure, and stays.
     desktop.failures["monitor_device_path_count"] = "E_FAIL";
     const auto failed = over_damage();
     ASSERT_FALSE(failed.ok());

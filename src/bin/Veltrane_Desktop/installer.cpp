@@ -4,6 +4,7 @@
 
 #include "file_util/file_util.h"
 #include "file_util/text.h"
+#include "wallpaper/original_state.h"
 
 namespace veltrane {
 namespace {
@@ -17,6 +18,13 @@ std::string with_detail(const char* prefix, const fs::path& path, const Error& e
 bool is_regular(const fs::path& path) {
     std::error_code ec;
     return fs::is_regular_file(path, ec);
+}
+
+// A restore that could not reach every monitor keeps its record and backup copies, so the
+// next service gives that monitor its wallpaper back when it returns.
+bool holds_wallpaper_record(const fs::path& entry) {
+    return equals_ignoring_ascii_case(path_to_utf8(entry.filename()), kCompositeFolder) &&
+           is_regular(composite_paths(entry.parent_path()).state);
 }
 
 }  // namespace
@@ -55,6 +63,7 @@ Status empty_install_folder(const fs::path& folder, const std::vector<std::strin
     for (const auto& [entry, status] : entries) {
         const std::string name = path_to_utf8(entry.filename());
         if (fs::is_regular_file(status) && (is_kept_file(name) || replaced_later(name))) continue;
+        if (fs::is_directory(status) && holds_wallpaper_record(entry)) continue;
         if (auto removed = remove_tree(entry); !removed) {
             return make_error(with_detail("기존 설치 항목을 삭제하지 못했습니다.\n\n", entry, removed.error()));
         }

@@ -10,6 +10,7 @@
 #include "platform_win.h"
 #include "settings/settings.h"
 #include "update/apply_update.h"
+#include "update/update_check.h"
 #include "startup.h"
 #include "wallpaper/original_wallpaper_win.h"
 
@@ -19,7 +20,8 @@ namespace {
 namespace fs = std::filesystem;
 
 // Steps up to the shortcut; the error text is shown after "설치에 실패했습니다.". A damaged
-// wallpaper record does not stop them: it lands in `unrestored`.
+// wallpaper record does not stop them, nor a monitor that is not connected (its record stays
+// for the next service): both land in `unrestored`.
 Result<std::vector<std::string>> put_files_in_place(const fs::path& source, const fs::path& target,
                                                     Unrestored& unrestored) {
     auto names = install_copy_list(source);
@@ -27,7 +29,7 @@ Result<std::vector<std::string>> put_files_in_place(const fs::path& source, cons
     if (auto stopped = ipc::stop_running_instances(); !stopped) return stopped.take_error();
     auto restored = restore_original_wallpapers_over_damage(target);
     if (!restored) return restored.take_error();
-    if (*restored) unrestored.push_back(**restored);
+    unrestored.insert(unrestored.end(), restored->begin(), restored->end());
     if (auto emptied = empty_install_folder(target, *names); !emptied) return emptied.take_error();
     if (auto copied = copy_install_files(source, target, *names); !copied) return copied.take_error();
     const fs::path executable = target / kExecutableName;
@@ -44,13 +46,21 @@ void install_program(const fs::path& source, const fs::path& target) {
     const auto report = [&](const std::string& text, unsigned icon) {
         message_box(text + unrestored_text(unrestored), icon == kInfoIcon && !unrestored.empty() ? kWarningIcon : icon);
     };
+    auto lock = ipc::acquire_setup_lock(target / kUpdateFolder / kUpdaterName);
+    if (!lock) {
+        report(install_failure_text(lock.error().message), kErrorIcon);
+        return;
+    }
     auto names = put_files_in_place(source, target, unrestored);
     if (!names) {
+        lock->release();
         report(install_failure_text(names.error().message), kErrorIcon);
         return;
     }
     const fs::path executable = target / kExecutableName;
-    if (auto started = start_service_and_wait(executable, target); !started) {
+    auto started = start_service_and_wait(executable, target);
+    lock->release();
+    if (!started) {
         report(service_unconfirmed_text(started.error().message), kErrorIcon);
         return;
     }

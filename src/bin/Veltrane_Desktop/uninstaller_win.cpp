@@ -12,6 +12,7 @@
 #include "spotlight/spotlight_win.h"
 #include "startup.h"
 #include "uninstaller.h"
+#include "update/update_check.h"
 #include "wallpaper/original_wallpaper_win.h"
 
 namespace veltrane {
@@ -44,18 +45,27 @@ void delete_old_helper_copies(const fs::path& temp) {
 
 }  // namespace
 
+// The wallpapers go back before autostart and the shortcut go: a restore that fails ends the
+// removal with the program whole, its records kept, and the next logon starts it again.
 Result<Unrestored> remove_installation(const fs::path& install_folder) {
+    auto lock = ipc::acquire_setup_lock(install_folder / kUpdateFolder / kUpdaterName);
+    if (!lock) return lock.take_error();
     if (auto stopped = ipc::stop_running_instances(); !stopped) return stopped.take_error();
+    auto unrestored = restore_original_wallpapers_over_damage(install_folder);
+    if (!unrestored) return unrestored.take_error();
+    if (auto restored = restore_wallpaper_backup(install_folder); !restored) {
+        // Bytes that are not a record cannot be put back by any retry; a refused read or
+        // write can.
+        if (restored.error().os_code != 0) return restored.take_error();
+        unrestored->push_back(restored.error().message);
+    }
     if (auto disabled = disable_autostart(); !disabled) return disabled.take_error();
     if (const auto shortcut = start_menu_shortcut_path()) {
         std::error_code ignored;
         fs::remove(*shortcut, ignored);
     }
-    Unrestored unrestored;
-    if (auto restored = restore_original_wallpapers(install_folder); !restored) unrestored.push_back(restored.error().message);
-    if (auto restored = restore_wallpaper_backup(install_folder); !restored) unrestored.push_back(restored.error().message);
     if (auto deleted = delete_install_folder(install_folder); !deleted) return deleted.take_error();
-    return unrestored;
+    return std::move(*unrestored);
 }
 
 void launch_removal_helper(HWND settings_window) {

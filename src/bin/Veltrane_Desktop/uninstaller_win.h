@@ -13,8 +13,9 @@
 
 namespace veltrane {
 
-// Stops at the first failure and returns its text; a wallpaper that cannot be given back (a
-// damaged record) does not stop it and is named in the result.
+// Stops at the first failure and returns its text; a wallpaper that no retry could give back
+// (a damaged record, a monitor that is not connected) does not stop it and is named in the
+// result.
 Result<Unrestored> remove_installation(const std::filesystem::path& install_folder);
 
 // Asks, copies the program to the temporary folder, starts the copy with "--uninstall-helper"
