@@ -28,6 +28,7 @@ constexpr const char* kBlackColor = "0 0 0";
 constexpr UINT kWallpaperPathUnits = 32768;
 constexpr UINT kUpdateAndBroadcast = SPIF_UPDATEINIFILE | SPIF_SENDWININICHANGE;
 constexpr std::size_t kMaxRegistryUnits = std::size_t{1} << 31;
+constexpr UINT kAnnounceWait = 1000;  // per window that does not answer
 
 using win::UniqueKey;
 
@@ -75,10 +76,8 @@ Result<std::wstring> current_wallpaper() {
 }
 
 // Setting the wallpaper: the Win32 code of a failure.
-std::optional<DWORD> set_wallpaper(const std::wstring& path) {
-    if (SystemParametersInfoW(SPI_SETDESKWALLPAPER, 0, const_cast<wchar_t*>(path.c_str()), kUpdateAndBroadcast)) {
-        return std::nullopt;
-    }
+std::optional<DWORD> set_wallpaper(const std::wstring& path, UINT flags = kUpdateAndBroadcast) {
+    if (SystemParametersInfoW(SPI_SETDESKWALLPAPER, 0, const_cast<wchar_t*>(path.c_str()), flags)) return std::nullopt;
     return GetLastError();
 }
 
@@ -89,11 +88,18 @@ bool is_record_file(const fs::path& path) {
 
 }  // namespace
 
-Status set_wallpaper_image(const fs::path& image) {
+Status set_wallpaper_image(const fs::path& image, bool announce) {
     if (auto s = write_registry_string(kDesktopKey, kStyleValue, "10"); !s) return s;
     if (auto s = write_registry_string(kDesktopKey, kTileValue, "0"); !s) return s;
-    if (auto code = set_wallpaper(image.wstring())) return system_error_of(*code);
+    if (auto code = set_wallpaper(image.wstring(), announce ? kUpdateAndBroadcast : SPIF_UPDATEINIFILE)) {
+        return system_error_of(*code);
+    }
     return {};
+}
+
+void announce_wallpaper_change() {
+    SendMessageTimeoutW(HWND_BROADCAST, WM_SETTINGCHANGE, SPI_SETDESKWALLPAPER, 0, SMTO_ABORTIFHUNG, kAnnounceWait,
+                        nullptr);
 }
 
 Status save_wallpaper_backup(const std::optional<fs::path>& exe_folder) {
@@ -102,6 +108,9 @@ Status save_wallpaper_backup(const std::optional<fs::path>& exe_folder) {
     if (is_record_file(record)) return {};
     auto path = current_wallpaper();
     if (!path) return win32_error(kReadWallpaperMessage, path.error().os_code);
+    // The program's own picture is gone once a restore finishes; recorded as the user's, it
+    // would be put back as a missing file.
+    if (path_is_inside(win::from_wide(*path), *exe_folder)) return make_error(kOwnPictureMessage);
     const std::string text = format_wallpaper_backup(win::from_wide(*path), read_registry_string(kDesktopKey, kStyleValue),
                                                      read_registry_string(kDesktopKey, kTileValue),
                                                      read_registry_string(kColorsKey, kBackgroundValue));
@@ -127,10 +136,13 @@ Status apply_spotlight_background(const std::optional<fs::path>& exe_folder) {
     if (!image) return {};
     auto path = current_wallpaper();
     if (path && equals_ignoring_ascii_case(win::from_wide(*path), path_to_utf8(*image))) return {};
-    auto lock = take_wallpaper_change_lock();
-    if (!lock) return make_error(kChangeLockMessage);
-    if (auto saved = save_wallpaper_backup(exe_folder); !saved) return saved;
-    if (auto set = set_wallpaper_image(*image); !set) return prefixed(kSpotlightApplyMessage, set.error());
+    {
+        auto lock = take_wallpaper_change_lock();
+        if (!lock) return make_error(kChangeLockMessage);
+        if (auto saved = save_wallpaper_backup(exe_folder); !saved) return saved;
+        if (auto set = set_wallpaper_image(*image, false); !set) return prefixed(kSpotlightApplyMessage, set.error());
+    }
+    announce_wallpaper_change();
     return {};
 }
 

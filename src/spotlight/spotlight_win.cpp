@@ -62,7 +62,8 @@ void place(const fs::path& exe_folder, const std::string& url, const fs::path& t
         remove_quietly(target);
         return;
     }
-    if (spotlight_applies_now() && (!save_wallpaper_backup(exe_folder) || !set_wallpaper_image(target))) {
+    const bool applies = spotlight_applies_now();
+    if (applies && (!save_wallpaper_backup(exe_folder) || !set_wallpaper_image(target, false))) {
         remove_quietly(target);
         return;
     }
@@ -73,6 +74,7 @@ void place(const fs::path& exe_folder, const std::string& url, const fs::path& t
     (void)write_file_atomic(exe_folder / kSpotlightStatusFile,
                             std::string_view(format_spotlight_status(now.value_or(0), url, target)));
     lock.reset();
+    if (applies) announce_wallpaper_change();
     (void)prune_spotlight_folder(exe_folder / kSpotlightFolder);
 }
 

@@ -25,8 +25,13 @@ bool spotlight_tick(bool just_became_spotlight,
 // the wallpaper only when spotlight_applies_now() holds as it is placed.
 void fetch_spotlight(const std::optional<std::filesystem::path>& exe_folder = executable_folder());
 
-// Style "10" (fill), no tiling, then the picture as the desktop wallpaper.
-Status set_wallpaper_image(const std::filesystem::path& image);
+// Style "10" (fill), no tiling, then the picture as the desktop wallpaper; `announce` false
+// leaves telling the other windows to announce_wallpaper_change().
+Status set_wallpaper_image(const std::filesystem::path& image, bool announce = true);
+
+// Tells every top-level window that the wallpaper changed. Never under the wallpaper-change
+// lock: the service's own window answers by refreshing, which takes that lock.
+void announce_wallpaper_change();
 
 // Records the user's wallpaper settings once; an existing record stays in force.
 Status save_wallpaper_backup(const std::optional<std::filesystem::path>& exe_folder = executable_folder());

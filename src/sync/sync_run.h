@@ -46,7 +46,8 @@ struct SyncInputs {
 bool sync_content_into(const std::filesystem::path& exe_folder, const SyncInputs& inputs);
 
 // The whole run: the content work lock, the executable folder, the real network and clock.
-bool run_content_sync();
+// True when it published; an error only when the lock could not be taken in time.
+Result<bool> run_content_sync();
 
 // True if any content set is there to render, or if the executable folder is unknown.
 bool has_content();

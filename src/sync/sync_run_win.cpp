@@ -21,11 +21,9 @@ std::optional<Uint128> utc_nanoseconds_now() {
 
 }  // namespace
 
-bool run_content_sync() {
-    // The lock's error texts name the failure for callers that show it; a run only reports
-    // whether it published.
+Result<bool> run_content_sync() {
     auto lock = ipc::acquire_content_lock();
-    if (!lock) return false;
+    if (!lock) return lock.take_error();
     const auto folder = executable_folder();
     if (!folder) return false;
     SyncInputs in;

@@ -18,7 +18,7 @@ std::uint32_t g_no_content_starts = 0;  // window thread only
 // Runs on the worker: the run, then (on success) the record marked as succeeded.
 void sync_worker(std::optional<fs::path> retry_folder) {
     // The flag clears last, so whoever waits for the worker also sees its record.
-    if (run_content_sync() && retry_folder) {
+    if (const auto published = run_content_sync(); published && *published && retry_folder) {
         SyncRetry record = read_sync_retry(*retry_folder);
         record.succeeded = true;
         (void)write_sync_retry(*retry_folder, record);

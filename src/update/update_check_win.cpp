@@ -57,7 +57,7 @@ void record_failed(const fs::path& record_path) {
 }
 
 void check_under_lock(const fs::path& record_path) {
-    auto lock = ipc::acquire_named_lock(ipc::kContentSyncName);
+    auto lock = ipc::acquire_content_lock();
     CheckOutcome outcome;
     if (!lock) {
         outcome.error = lock.error().message;

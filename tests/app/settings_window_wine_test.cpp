@@ -413,21 +413,29 @@ TEST(SettingsWindow, InstalledCopyOpensTheLaidOutWindowAndSavesTheChosenSettings
     click(child(window, 101));
     EXPECT_EQ(answer_to_click(process, save), "설정을 저장하고 적용했습니다.");
     EXPECT_TRUE(wait_until([] { return FindWindowW(ipc::kLayerClass, nullptr) != nullptr; }));
-    click(child(window, 8));
-    EXPECT_TRUE(wait_for_text(child(window, 8), L"서비스 실행"));
-    EXPECT_FALSE(ipc::is_service_running());
-    EXPECT_EQ(FindWindowW(ipc::kLayerClass, nullptr), nullptr);
+    // Closed during "중지 중…": the window stays until the stop is done, and the stop stays.
+    click(child(window, 8), 0);
+    EXPECT_TRUE(wait_for_text(child(window, 8), L"중지 중…", 2000));
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(ended_cleanly(process, 45000));
+    const auto stopped = [] {
+        return !ipc::is_service_running() && !watchdog_alive() && FindWindowW(ipc::kLayerClass, nullptr) == nullptr;
+    };
+    EXPECT_TRUE(stopped());
+    EXPECT_FALSE(wait_until([&] { return !stopped(); }, 30000));
 
     // "삭제" confirmed: the removal helper closes every settings window and removes everything.
+    win::UniqueHandle other = start(exe, L"");
+    ASSERT_NE(settings_window_of(GetProcessId(other.get())), nullptr);
     win::UniqueHandle second = start(exe, L"");
     HWND second_window = settings_window_of(GetProcessId(second.get()));
     ASSERT_NE(second_window, nullptr);
-    click(child(second_window, 10));  // it opened over the first one
+    click(child(second_window, 10));  // it opened over the other one
     HWND confirm = box_of(second);
     ASSERT_NE(confirm, nullptr);
     EXPECT_EQ(text_of(confirm).rfind("정말로 삭제하시겠습니까?", 0), 0u);
     press(confirm, IDYES);
-    EXPECT_TRUE(ended_cleanly(process));
+    EXPECT_TRUE(ended_cleanly(other));
     EXPECT_TRUE(ended_cleanly(second));
     HWND result = find_box(0, kSettingsCaption, 60000);
     ASSERT_NE(result, nullptr);

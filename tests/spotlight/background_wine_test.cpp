@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
 #include <functional>
 
 #include "composition/composition_fixture.h"
@@ -95,6 +97,15 @@ TEST_F(Background, BlackIsAppliedOnceAndTheBackupGivesTheUserSettingsBackOnce) {
     EXPECT_EQ(system_wallpaper(), "");
     ASSERT_TRUE(restore_wallpaper_backup(folder).ok());
     EXPECT_EQ(system_wallpaper(), path_to_utf8(b));
+
+    // The program's own picture (a restore that failed left it) is never the user's.
+    const fs::path own = folder / "WallpaperComposite" / "Content" / "g-1" / "monitor-0.png";
+    fs::create_directories(own.parent_path());
+    write_png_file(own, 16, 9, kGreen);
+    set_system_wallpaper(own);
+    EXPECT_EQ(apply_black_background(folder).error().message, kOwnPictureMessage);
+    EXPECT_FALSE(fs::exists(backup));
+    EXPECT_EQ(system_wallpaper(), path_to_utf8(own));
 }
 
 TEST_F(Background, ARestoreSetsOnlyWhatTheBackupHolds) {
@@ -121,7 +132,34 @@ TEST_F(Background, ASpotlightPictureIsDownloadedAppliedAndComposedOn) {
     // The picture shown last time goes to the end of the list.
     write_raw(status, "applied_at=1\nasset_url=" + image_url("old.jpg") + "\npath=x\n");
 
-    fetch_spotlight(folder);
+    // A window that refreshes on the change, as the service's does, answers throughout.
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = [](HWND w, UINT m, WPARAM wp, LPARAM lp) -> LRESULT {
+        if (m == WM_SETTINGCHANGE) (void)take_wallpaper_change_lock();
+        return DefWindowProcW(w, m, wp, lp);
+    };
+    wc.lpszClassName = L"Veltrane_Desktop.Test.Refreshing";
+    RegisterClassW(&wc);
+    HWND window = CreateWindowW(wc.lpszClassName, L"", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    std::atomic<bool> done{false};
+    std::atomic<int> unanswered{0};
+    std::thread worker([&] { fetch_spotlight(folder); done = true; });
+    std::thread pinger([&] {
+        DWORD_PTR answer = 0;
+        while (!done) {
+            if (!SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &answer)) ++unanswered;
+            Sleep(20);
+        }
+    });
+    while (!done) {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+    }
+    worker.join();
+    pinger.join();
+    DestroyWindow(window);
+    EXPECT_EQ(unanswered, 0);
     EXPECT_FALSE(spotlight_in_progress());
     const auto image = latest_spotlight_image(folder);
     ASSERT_TRUE(image);

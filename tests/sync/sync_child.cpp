@@ -11,7 +11,10 @@
 #include "sync/sync_service.h"
 
 int main(int argc, char** argv) {
-    if (argc >= 2 && std::strcmp(argv[1], "run") == 0) return veltrane::run_content_sync() ? 0 : 1;
+    if (argc >= 2 && std::strcmp(argv[1], "run") == 0) {
+        const auto published = veltrane::run_content_sync();
+        return published && *published ? 0 : 1;
+    }
     if (argc >= 3 && std::strcmp(argv[1], "ticks") == 0) {
         for (int i = 0, n = std::atoi(argv[2]); i < n; ++i) {
             veltrane::sync_schedule_tick(false);

@@ -552,7 +552,10 @@ Status run_service() {
         unrestored = "바탕화면 복원 실패: " + reset.error().message;
         write_last_error(unrestored);
     }
-    if (!has_content()) (void)run_content_sync();
+    if (!has_content()) {
+        // Started without it all the same: the sync ticks try again.
+        if (auto synced = run_content_sync(); !synced) write_last_error(synced.error().message);
+    }
     // The window thread keeps one apartment for its life, so each refresh's look at the
     // desktop-wallpaper object does not set COM up and tear it down again. Without it the
     // overlays still work, and a composition reports its own COM failure.

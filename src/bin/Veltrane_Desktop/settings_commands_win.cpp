@@ -1,8 +1,12 @@
 #include <windows.h>
 
+#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <optional>
+#include <utility>
 #include <string>
 #include <system_error>
 
@@ -90,14 +94,15 @@ void command_update(WindowState& s) {
     SetTimer(s.window, kUpdateTimer, 500, nullptr);
 }
 
-// Applied here only while no service runs; the first error is kept.
+// Applied here only while no service runs; the first error is kept. The composition goes
+// first, so black or Spotlight back up the user's wallpaper and not the program's picture.
 Status apply_background_here(BackgroundMode mode, const fs::path& folder, bool& no_spotlight_image) {
+    if (auto restored = restore_original_wallpapers(folder); !restored) return restored.take_error();
     if (mode == BackgroundMode::Spotlight) {
         no_spotlight_image = !latest_spotlight_image(folder);
         return no_spotlight_image ? Status{} : apply_spotlight_background(folder);
     }
     if (mode == BackgroundMode::Black) return apply_black_background(folder);
-    if (auto restored = restore_original_wallpapers(folder); !restored) return restored.take_error();
     return restore_wallpaper_backup(folder);
 }
 
@@ -207,18 +212,39 @@ Status start_service() {
 }
 
 
+// The worker's outcome, handed to the window thread by kServiceDone; a message that finds
+// none here did not come from the worker and is ignored.
+std::atomic<bool> g_service_work{false};
+std::mutex g_outcome_mutex;
+std::optional<Status> g_outcome;
+
+void hand_over(HWND window, Status outcome) {
+    {
+        const std::lock_guard<std::mutex> guard(g_outcome_mutex);
+        g_outcome = std::move(outcome);
+    }
+    PostMessageW(window, kServiceDone, 0, 0);
+}
+
 // A start waits up to a minute and a stop several seconds: both run on a worker so that the
 // window keeps answering; the outcome comes back as kServiceDone.
 void command_service(WindowState& s) {
+    if (!claim_worker(g_service_work)) return;
     const bool stopping = ipc::is_service_running();
     HWND window = s.window;
-    std::function<void()> work = [window, stopping] {
-        auto outcome = std::make_unique<Status>(stopping ? stop_service() : start_service());
-        if (PostMessageW(window, kServiceDone, 0, reinterpret_cast<LPARAM>(outcome.get()))) (void)outcome.release();
+    auto work = [window, stopping] {
+        Status outcome;
+        try {
+            outcome = stopping ? stop_service() : start_service();
+        } catch (...) {
+            outcome = make_error("서비스 작업 중 오류가 발생했습니다.");
+        }
+        hand_over(window, std::move(outcome));
+        g_service_work.store(false);
     };
     s.service_busy = true;
     show_service_busy(s, stopping);
-    if (!start_detached_thread(work)) {
+    if (!start_claimed_worker(g_service_work, work)) {
         s.service_busy = false;
         EnableWindow(s.service_button, TRUE);
         s.service = ServiceState::Unknown;
@@ -236,8 +262,18 @@ void show_service_busy(WindowState& s, bool stopping) {
     InvalidateRect(s.service_button, nullptr, TRUE);
 }
 
+std::optional<Status> take_service_outcome() {
+    const std::lock_guard<std::mutex> guard(g_outcome_mutex);
+    return std::exchange(g_outcome, std::nullopt);
+}
+
 void service_done(WindowState& s, const Status& outcome) {
     s.service_busy = false;
+    // Closed while the worker ran: the start or stop the user asked for is done, now it goes.
+    if (s.close_when_done) {
+        DestroyWindow(s.window);
+        return;
+    }
     EnableWindow(s.service_button, TRUE);
     s.service = ServiceState::Unknown;
     refresh_service_state(s);

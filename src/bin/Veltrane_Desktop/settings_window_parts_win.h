@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -20,7 +21,7 @@ namespace veltrane::settings_window {
 namespace ui = settings_ui;
 
 constexpr UINT_PTR kSyncTimer = 1, kServiceTimer = 2, kUpdateTimer = 3;
-// Posted by the service worker when it ends; lParam owns its Status.
+// Posted by the service worker when it ends; its outcome waits in take_service_outcome().
 constexpr UINT kServiceDone = WM_APP + 1;
 
 struct GdiDeleter {
@@ -35,6 +36,7 @@ struct WindowState {
     ui::Choices current, saved;
     ui::ServiceState service = ui::ServiceState::Unknown;
     bool service_busy = false;  // a start or stop runs on the worker
+    bool close_when_done = false;  // closed while it ran: destroyed once it ends
     HWND focus = nullptr;       // the focused control while the window is inactive
     unsigned dpi = 96;
     std::wstring face;
@@ -64,6 +66,8 @@ ui::Choices current_choices(const WindowState& s);
 void update_save(WindowState& s);
 void refresh_service_state(WindowState& s);
 void show_service_busy(WindowState& s, bool stopping);
+// The worker's outcome, once; nothing for a kServiceDone that it did not post.
+std::optional<Status> take_service_outcome();
 void service_done(WindowState& s, const Status& outcome);
 void command(WindowState& s, int id);
 void timer(WindowState& s, UINT_PTR id);

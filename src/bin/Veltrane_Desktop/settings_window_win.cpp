@@ -591,11 +591,16 @@ LRESULT CALLBACK settings_procedure(HWND window, UINT message, WPARAM w, LPARAM 
     switch (message) {
         case WM_COMMAND: command(*s, LOWORD(w)); return 0;
         case WM_TIMER: timer(*s, w); return 0;
-        case kServiceDone: {
-            const std::unique_ptr<Status> outcome(reinterpret_cast<Status*>(l));
-            service_done(*s, *outcome);
+        case kServiceDone:
+            if (auto outcome = take_service_outcome()) service_done(*s, *outcome);
             return 0;
-        }
+        case WM_CLOSE:
+            // A start or stop the user asked for is carried out: a stop whose window went
+            // with it would leave the watchdog no sign of the request.
+            if (!s->service_busy) return DefWindowProcW(window, message, w, l);
+            s->close_when_done = true;
+            set_text(s->service_text, "서비스 작업이 끝나면 창을 닫습니다.");
+            return 0;
         case WM_ACTIVATE:
             // Keeps the focused control across deactivation (a message box, another window).
             if (LOWORD(w) == WA_INACTIVE) {
