@@ -153,9 +153,13 @@ Result<PublishedContent> check_content(const fs::path& site, const fs::path& ima
     auto duty = site_duty(site);
     if (!duty) return duty.take_error();
     const SiteFile image_file{image, std::move(*image_bytes)}, text_file{text, std::move(*text_bytes)};
-    auto block = check_block(image_file, text_file, *duty);
-    if (!block) return block.take_error();
     PublishedContent out;
+    auto block = check_block(image_file, text_file, *duty);
+    if (!block && *duty && check_block(image_file, text_file, std::nullopt)) {
+        out.roster_warning = block.error().message;
+        block = check_block(image_file, text_file, std::nullopt);
+    }
+    if (!block) return block.take_error();
     out.image_tag = encode_hex(sha256(image_file.bytes));
     out.text_tag = encode_hex(sha256(text_file.bytes));
     out.block_width = block->width;

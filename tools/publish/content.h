@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "file_util/result.h"
@@ -24,11 +25,15 @@ struct PublishedContent {
     std::string text_tag;
     std::int32_t block_width = 0;
     std::int32_t block_height = 0;
+    // The site's roster does not fit this content: workstations show the chart without the
+    // duty box until a roster that fits is published. The refusal, naming the roster.
+    std::optional<std::string> roster_warning;
 };
 
 // The whole check of a content set together with the site's duty roster, as a workstation
 // renders them today. Errors name the file and the rule (and the style key), in Korean;
-// nothing is written.
+// nothing is written. A roster already on the site that does not fit is a warning, as a
+// workstation drops only its box.
 Result<PublishedContent> check_content(const std::filesystem::path& site, const std::filesystem::path& image,
                                        const std::filesystem::path& text);
 // check_content, then the files, then current.json (updatedAt is the given UTC time text).

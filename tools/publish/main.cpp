@@ -156,6 +156,10 @@ int content(const Arguments& a) {
     const auto checked = check_content(utf8_to_path(*site), utf8_to_path(*image), utf8_to_path(*text));
     if (!checked) return fail(checked.error().message);
     std::fputs(preview::block_size_report(checked->block_width, checked->block_height).c_str(), stdout);
+    if (checked->roster_warning) {
+        std::fprintf(stderr, "경고: 사이트의 당직표가 이 콘텐츠에 맞지 않아 당직 박스 없이 표시됩니다.\n%s\n",
+                     checked->roster_warning->c_str());
+    }
     const auto published = publish_content(utf8_to_path(*site), utf8_to_path(*image), utf8_to_path(*text), utc_now());
     if (!published) return fail(published.error().message);
     std::printf("imageEtag %s\ntextEtag %s\n", published->image_tag.c_str(), published->text_tag.c_str());
