@@ -413,10 +413,16 @@ TEST(SettingsWindow, InstalledCopyOpensTheLaidOutWindowAndSavesTheChosenSettings
     click(child(window, 101));
     EXPECT_EQ(answer_to_click(process, save), "설정을 저장하고 적용했습니다.");
     EXPECT_TRUE(wait_until([] { return FindWindowW(ipc::kLayerClass, nullptr) != nullptr; }));
-    // Closed during "중지 중…": the window stays until the stop is done, and the stop stays.
+    // Closed during "중지 중…" (held there by the restore lock the stopping service waits for):
+    // the window stays until the stop is done, and the stop stays.
+    const win::UniqueHandle restore_lock(CreateMutexW(nullptr, FALSE, ipc::kWallpaperRestoreName));
+    ASSERT_EQ(WaitForSingleObject(restore_lock.get(), 0), WAIT_OBJECT_0);
     click(child(window, 8), 0);
-    EXPECT_TRUE(wait_for_text(child(window, 8), L"중지 중…", 2000));
+    EXPECT_TRUE(wait_for_text(child(window, 8), L"중지 중…", 10000));
     PostMessageW(window, WM_CLOSE, 0, 0);
+    Sleep(1000);
+    EXPECT_TRUE(IsWindow(window));
+    ReleaseMutex(restore_lock.get());
     EXPECT_TRUE(ended_cleanly(process, 45000));
     const auto stopped = [] {
         return !ipc::is_service_running() && !watchdog_alive() && FindWindowW(ipc::kLayerClass, nullptr) == nullptr;
