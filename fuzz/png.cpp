@@ -1,5 +1,6 @@
 // PNG files: the publish check on downloaded bytes and the renderer's loader on the same
-// bytes as a file. A loaded layer has exactly width * height * 4 bytes.
+// bytes as a file. A loaded layer has exactly width * height * 4 bytes, and what the check
+// passes the loader loads at the same size.
 #include <unistd.h>
 
 #include <filesystem>
@@ -21,13 +22,17 @@ std::filesystem::path scratch_file() {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    (void)png_decodes({data, size});
+    const auto checked = png_decoded_size({data, size});
     const auto path = scratch_file();
     {
         std::ofstream out(path, std::ios::binary | std::ios::trunc);
         out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
     }
     const auto layer = load_png_bgra(path);
+    if (checked) {
+        fuzz::check(layer && layer->width == checked->width && layer->height == checked->height,
+                    "the publish check passed a picture the renderer does not load as checked");
+    }
     if (layer) {
         fuzz::check(layer->width >= 1 && layer->height >= 1, "an empty layer");
         fuzz::check(layer->pixels.size() == std::size_t(layer->width) * std::size_t(layer->height) * 4,
