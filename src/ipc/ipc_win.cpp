@@ -179,12 +179,14 @@ Result<NamedLock> acquire_setup_lock(const std::filesystem::path& updater_progra
         if (!f->creating && f->wait_result == WAIT_TIMEOUT) return make_error(kOtherSetupMessage);
         return Error{"설치 잠금을 얻지 못했습니다. (Win32 오류 " + code_text(f->code) + ")", f->code};
     }
+    // Owned from here, so a failure below releases it instead of leaving it abandoned.
+    NamedLock lock(std::move(std::get<win::UniqueHandle>(taken)));
     while (updater_runs(updater_program)) {
         const DWORD budget = wait_budget(until, std::chrono::steady_clock::now());
         if (budget == 0) return make_error(kUpdatingMessage);
         Sleep(std::min<DWORD>(budget, 250));
     }
-    return NamedLock(std::move(std::get<win::UniqueHandle>(taken)));
+    return lock;
 }
 
 Result<NamedLock> acquire_content_lock(std::chrono::milliseconds wait) {
