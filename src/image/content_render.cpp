@@ -77,7 +77,7 @@ void drop_duty(RenderedContent& out, const std::string& message) {
     out.duty.reset();
     out.duty_gap = 10;
     out.duty_alpha = 230;
-    out.duty_error = "당직 박스를 표시하지 못했습니다: " + message;
+    out.duty_error = kDutyBoxDropped + message;
 }
 
 }  // namespace

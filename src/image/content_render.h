@@ -18,6 +18,8 @@
 namespace veltrane {
 
 inline constexpr char kFallbackFontFamily[] = "Malgun Gothic";
+// Begins every reason a duty box is not shown while the chart is.
+inline constexpr char kDutyBoxDropped[] = "당직 박스를 표시하지 못했습니다: ";
 
 struct ContentPaths {
     std::filesystem::path image;  // Veltrane_Desktop.png

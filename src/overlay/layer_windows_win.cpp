@@ -7,6 +7,7 @@
 #include <limits>
 #include <optional>
 
+#include "image/content_block.h"
 #include "ipc/ipc.h"
 #include "overlay/gdi_win.h"
 
@@ -87,10 +88,11 @@ int clamp_int(std::int64_t value) {
                                                      std::numeric_limits<int>::max()));
 }
 
-Result<MonitorWindows> create_windows(const Layers& layers, HINSTANCE instance) {
+// The duty box gets no window on a monitor its gap pushes the block off.
+Result<MonitorWindows> create_windows(const Layers& layers, const BlockPlacement& block, HINSTANCE instance) {
     MonitorWindows windows;
     for (int i : {kImage, kText, kDuty}) {
-        if (!layers[i].pixels) continue;
+        if (!layers[i].pixels || (i == kDuty && !block.duty_top)) continue;
         HWND window = CreateWindowExW(kLayerExStyle, ipc::kLayerClass, nullptr, kLayerStyle, 0, 0, 0, 0, nullptr,
                                       nullptr, instance, nullptr);
         if (!window) return make_error(layers[i].window_message);
@@ -104,26 +106,18 @@ bool place(const UniqueWindow& window, const TextLayer& layer, std::int64_t x, s
                         SWP_NOACTIVATE);
 }
 
-// Duty box on top, then the image, then the text box, centred on the monitor as one block.
-bool place_windows(MonitorWindows& windows, const RenderedContent& content, const MonitorRect& monitor) {
-    const std::int64_t x = monitor.left + (std::int64_t{monitor.right} - monitor.left - content.image.width) / 2;
-    std::int64_t y = monitor.top + (std::int64_t{monitor.bottom} - monitor.top - content.total_height) / 2;
-    if (content.duty) {
-        if (!place(windows.duty, *content.duty, x, y)) return false;
-        y += std::int64_t{content.duty->height} + content.duty_gap;
-    }
-    if (!place(windows.image, content.image, x, y)) return false;
-    if (content.text) {
-        const std::int64_t text_y = y + content.image.height + content.text_gap;
-        if (!place(windows.text, *content.text, x, text_y)) return false;
-    }
-    return true;
+bool place_windows(MonitorWindows& windows, const RenderedContent& content, const BlockPlacement& block,
+                   const MonitorRect& monitor) {
+    const std::int64_t x = monitor.left + block.left;
+    if (windows.duty && !place(windows.duty, *content.duty, x, monitor.top + *block.duty_top)) return false;
+    if (!place(windows.image, content.image, x, monitor.top + block.image_top)) return false;
+    return !windows.text || place(windows.text, *content.text, x, monitor.top + *block.text_top);
 }
 
 bool update_windows(MonitorWindows& windows, const Layers& layers) {
     for (int i : {kImage, kText, kDuty}) {
         const Layer& layer = layers[i];
-        if (!layer.pixels) continue;
+        if (!layer.pixels || !window_of(windows, i)) continue;
         SIZE size{layer.pixels->width, layer.pixels->height};
         POINT source{0, 0};
         BLENDFUNCTION blend{AC_SRC_OVER, 0, layer.alpha, AC_SRC_ALPHA};
@@ -176,10 +170,13 @@ Result<std::vector<MonitorWindows>> show_overlays(const RenderedContent& content
     // Every early return below destroys the windows of all monitors made so far.
     std::vector<MonitorWindows> shown;
     shown.reserve(monitors.size());
+    const BlockStack block = block_stack(content);
     for (const MonitorRect& monitor : monitors) {
-        auto windows = create_windows(layers, instance);
+        const BlockPlacement placement = place_block(block, clamp_int(std::int64_t{monitor.right} - monitor.left),
+                                                     clamp_int(std::int64_t{monitor.bottom} - monitor.top));
+        auto windows = create_windows(layers, placement, instance);
         if (!windows) return windows.take_error();
-        if (!place_windows(*windows, content, monitor)) return make_error(kPlaceMessage);
+        if (!place_windows(*windows, content, placement, monitor)) return make_error(kPlaceMessage);
         if (!update_windows(*windows, layers)) return make_error(kShowMessage);
         shown.push_back(std::move(*windows));
         if (!show_windows(shown.back())) return make_error(kShowMessage);

@@ -46,7 +46,8 @@ private:
 
 }  // namespace win
 
-// One monitor's windows; text and duty are empty when the content has no such layer.
+// One monitor's windows; text and duty are empty when the content has no such layer, duty
+// also where its gap would push the block off the monitor.
 struct MonitorWindows {
     win::UniqueWindow image;
     win::UniqueWindow text;

@@ -11,6 +11,7 @@
 #include "file_util/file_util.h"
 #include "file_util/generation.h"
 #include "file_util/text.h"
+#include "image/content_block.h"
 #include "wallpaper/desktop_wallpaper_win.h"
 #include "wallpaper/gdiplus_win.h"
 #include "wallpaper/original_state.h"
@@ -143,17 +144,14 @@ bool shows_content(const Settings& settings, const WallpaperMonitor& monitor) {
 }
 
 Status draw_content(GpGraphics* graphics, const Composition& c, std::int32_t w, std::int32_t h) {
-    const RenderedContent& content = c.content;
-    auto [x, y] = content_block_origin(w, h, content.image.width, content.total_height);
-    if (c.layers.duty) {
-        if (!draw_layer(graphics, c.layers.duty->layer(), x, y)) return make_error(kDutyDrawMessage);
-        y = clamp32(std::int64_t{y} + content.duty->height + content.duty_gap);
-    }
-    if (!draw_layer(graphics, c.layers.image.layer(), x, y)) return make_error(kImageDrawMessage);
-    if (c.layers.text) {
-        const std::int32_t text_y = clamp32(std::int64_t{y} + content.image.height + content.text_gap);
-        if (!draw_layer(graphics, c.layers.text->layer(), x, text_y)) return make_error(kTextDrawMessage);
-    }
+    const BlockPlacement place = place_block(block_stack(c.content), w, h);
+    const std::int32_t x = clamp32(place.left);
+    if (c.layers.duty && place.duty_top && !draw_layer(graphics, c.layers.duty->layer(), x, clamp32(*place.duty_top)))
+        return make_error(kDutyDrawMessage);
+    if (!draw_layer(graphics, c.layers.image.layer(), x, clamp32(place.image_top)))
+        return make_error(kImageDrawMessage);
+    if (c.layers.text && place.text_top && !draw_layer(graphics, c.layers.text->layer(), x, clamp32(*place.text_top)))
+        return make_error(kTextDrawMessage);
     return {};
 }
 

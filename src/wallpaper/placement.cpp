@@ -95,12 +95,6 @@ std::optional<WallpaperPlacement> place_wallpaper(std::uint32_t iw, std::uint32_
     }
 }
 
-BlockOrigin content_block_origin(std::int32_t monitor_width, std::int32_t monitor_height, std::int32_t block_width,
-                                 std::int32_t block_height) {
-    return {clamp32((std::int64_t{monitor_width} - block_width) / 2),
-            clamp32((std::int64_t{monitor_height} - block_height) / 2)};
-}
-
 Result<AlphaLayer> apply_alpha(const TextLayer& layer, std::uint8_t alpha) {
     AlphaLayer result;
     result.source_ = &layer;

@@ -1,6 +1,6 @@
-// Where pictures go on a monitor's bitmap: the six wallpaper positions for a wallpaper
-// file, the content block's origin, and the layer opacity. Pure arithmetic, so every
-// case is tested on the host; the GDI+ side only draws what this decides.
+// Where pictures go on a monitor's bitmap: the six wallpaper positions for a wallpaper file
+// and the layer opacity (image/content_block.h places the content block). Pure arithmetic,
+// so every case is tested on the host; the GDI+ side only draws what this decides.
 #pragma once
 
 #include <cstdint>
@@ -31,14 +31,6 @@ struct WallpaperPlacement {
 // grid that covers nothing).
 std::optional<WallpaperPlacement> place_wallpaper(std::uint32_t iw, std::uint32_t ih, std::int32_t position,
                                                   const MonitorRect& m, const MonitorRect& v);
-
-struct BlockOrigin {
-    std::int32_t x = 0, y = 0;
-    friend bool operator==(const BlockOrigin&, const BlockOrigin&) = default;
-};
-// Centred with division truncating toward zero; negative when the block is larger.
-BlockOrigin content_block_origin(std::int32_t monitor_width, std::int32_t monitor_height,
-                                 std::int32_t block_width, std::int32_t block_height);
 
 // A layer with an opacity applied: the layer itself at 255, else an owned copy.
 class AlphaLayer {

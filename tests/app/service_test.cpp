@@ -86,6 +86,30 @@ TEST(ContentSets, AFailedSetWaitsForAChangeOfItsFiles) {
     EXPECT_LE(failed.sets.size(), 8u);
 }
 
+TEST(LastError, NamesTheRosterAndTheGapsOnTheTargetMonitorsAlsoAfterThePixelsAreDropped) {
+    RenderedContent content;
+    content.image = TextLayer{Bytes(400 * 300 * 4), 400, 300};
+    content.duty = TextLayer{Bytes(400 * 80 * 4), 400, 80};
+    content.duty_gap = 1500;
+    const std::vector<MonitorRect> targets{{0, 0, 1920, 1080}, {1920, -100, 3840, 3900}};
+    const std::string pushed_off = "당직 박스를 표시하지 못했습니다: box_gap 값이 너무 큽니다(1500). "
+                                   "이 간격 때문에 표시 블록이 높이 1080픽셀인 모니터를 벗어납니다.";
+    EXPECT_EQ(content_problem(content, targets), pushed_off);
+    drop_pixels(content);
+    EXPECT_FALSE(holds_pixels(content));
+    EXPECT_EQ(content_problem(content, targets), pushed_off);
+    EXPECT_FALSE(content_problem(content, {targets[1]}));
+
+    content.duty.reset();
+    content.duty_error = "당직 박스를 표시하지 못했습니다: 표시할 텍스트 항목이 없습니다.";
+    content.text = TextLayer{{}, 400, 100};
+    content.text_gap = 1500;
+    EXPECT_EQ(content_problem(content, {}), content.duty_error);
+    EXPECT_EQ(content_problem(content, targets),
+              *content.duty_error + "\n항생제표 텍스트의 box_gap 값이 너무 큽니다(1500). "
+                                    "이 간격 때문에 표시 블록이 높이 1080픽셀인 모니터를 벗어납니다.");
+}
+
 TEST(Watchdog, ThreeRestartsPerTenMinutesThenANewWindow) {
     const auto t0 = std::chrono::steady_clock::time_point{} + 1h;
     RestartBudget budget{t0, 0};

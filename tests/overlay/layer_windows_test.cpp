@@ -141,6 +141,21 @@ TEST_F(LayerWindows, MakesOnlyTheWindowsOfExistingLayers) {
     EXPECT_EQ(layer_windows_of_thread(), 0);
 }
 
+TEST_F(LayerWindows, NoDutyWindowOnAMonitorItsGapPushesTheBlockOff) {
+    RenderedContent content = full_content();
+    content.duty_gap = 1000;  // a block of 1180 pixels
+    auto shown = show_overlays(content, {{0, 0, 1920, 1080}, {1920, 0, 3840, 1200}}, instance());
+    ASSERT_TRUE(shown.ok()) << shown.error().message;
+    const MonitorWindows& small = (*shown)[0];
+    EXPECT_FALSE(small.duty);
+    expect_rect(small.image, 860, 465, 200, 100);
+    expect_rect(small.text, 860, 465 + 110, 200, 40);
+    const MonitorWindows& tall = (*shown)[1];
+    expect_rect(tall.duty, 1920 + 860, 10, 200, 30);
+    expect_rect(tall.image, 1920 + 860, 10 + 1030, 200, 100);
+    EXPECT_EQ(layer_windows_of_thread(), 5);
+}
+
 // Lets this many layer windows be made, then refuses the next ones.
 int creations_left = 0;
 LRESULT CALLBACK refuse_creation(int code, WPARAM wparam, LPARAM lparam) {

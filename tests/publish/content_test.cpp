@@ -114,7 +114,7 @@ TEST(PublishContent, ChecksTheRosterTogetherWithTheSitesImageAndText) {
     vt::write_raw(dir / "tall.txt", "A\n---\nrow_height=100000\n");
     vt::write_raw(dir / "off.txt", "김\n---\nbox_gap=100000\n");
     vt::write_raw(dir / "padded.txt", "김\n---\npadding_x=100\n");
-    const auto refusal = [](const Status& s) { return s ? std::string("published") : s.error().message; };
+    const auto refusal = [](const auto& s) { return s ? std::string("published") : s.error().message; };
 
     // Before any content only the roster's own rules apply.
     EXPECT_NE(refusal(publish_duty(site, dir / "off.txt")).find("box_gap 값이 너무 큽니다(100000)"), std::string::npos);
@@ -139,4 +139,30 @@ TEST(PublishContent, ChecksTheRosterTogetherWithTheSitesImageAndText) {
     EXPECT_NE(tall.error().message.find("tall.txt: 텍스트 박스가 너무 큽니다(5000×100040 픽셀)"), std::string::npos);
     ASSERT_TRUE(publish_content(site, dir / "wide.png", dir / "ok.txt", "2026-12-08T09:00:00Z"));
     EXPECT_NE(refusal(publish_duty(site, dir / "tall.txt")).find("256MiB"), std::string::npos);
+}
+
+TEST(PublishContent, WarnsAboutAGapThatPushesTheBlockOffACommonMonitorAndPublishes) {
+    vt::ScratchDir dir("publish-gap");
+    const fs::path site = dir / "site";
+    vt::write_raw(dir / "a.png", rgba_png(400, 300));
+    vt::write_raw(dir / "a.txt", "A\n");
+    vt::write_raw(dir / "far.txt", "A\n---\nbox_gap=1500\n");
+    vt::write_raw(dir / "duty.txt", "김\n---\nbox_gap=1500\n");
+    ASSERT_TRUE(publish_content(site, dir / "a.png", dir / "a.txt", "2026-12-08T08:00:00Z"));
+
+    // 300 + 10 + 100 + 1500 + 100: the duty box goes where it does not fit.
+    const auto duty = publish_duty(site, dir / "duty.txt");
+    ASSERT_TRUE(duty) << duty.error().message;
+    EXPECT_EQ(*duty, std::vector<std::string>{(dir / "duty.txt").string() +
+                                              ": box_gap 값이 너무 큽니다(1500). 이 간격 때문에 표시 블록이 높이 1080, "
+                                              "1440픽셀인 모니터를 벗어납니다. 그 모니터에서는 당직 박스 없이 표시됩니다."});
+    EXPECT_EQ(vt::read_raw(site / "duty.txt"), vt::read_raw(dir / "duty.txt"));
+
+    const auto content = publish_content(site, dir / "a.png", dir / "far.txt", "2026-12-08T09:00:00Z");
+    ASSERT_TRUE(content) << content.error().message;
+    // Where the roster's box stays, the text's own gap still pushes the block off.
+    ASSERT_EQ(content->gap_warnings.size(), 2u);
+    EXPECT_EQ(content->gap_warnings[0].rfind((site / "duty.txt").string() + ": box_gap 값이 너무 큽니다(1500).", 0), 0u);
+    EXPECT_EQ(content->gap_warnings[1].rfind((dir / "far.txt").string() + ": box_gap 값이 너무 큽니다(1500).", 0), 0u);
+    EXPECT_NE(content->gap_warnings[1].find("높이 1080, 1440, 2160픽셀"), std::string::npos);
 }

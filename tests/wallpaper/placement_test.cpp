@@ -86,12 +86,6 @@ TEST(Placement, HostileSizesSaturateInsteadOfOverflowing) {
     EXPECT_EQ(tiles->rows, 2);
 }
 
-TEST(Placement, ContentBlockIsCentredAndMayStartOffTheMonitor) {
-    EXPECT_EQ(content_block_origin(1920, 1080, 400, 700), (BlockOrigin{760, 190}));
-    EXPECT_EQ(content_block_origin(1920, 1080, 401, 1301), (BlockOrigin{759, -110}));
-    EXPECT_EQ(content_block_origin(1, 1, kMax, kMax), (BlockOrigin{-1073741823, -1073741823}));
-}
-
 TEST(Placement, AlphaScalesEveryChannelWithRounding) {
     const TextLayer layer{{255, 100, 1, 0, 254, 128, 2, 200}, 2, 1};
     auto same = apply_alpha(layer, 255);

@@ -2,6 +2,10 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdint>
+#include <limits>
+
+#include "image/content_block.h"
 
 namespace veltrane::preview {
 namespace {
@@ -18,6 +22,12 @@ std::uint8_t mix(std::uint32_t src, std::uint32_t dst, std::uint32_t src_alpha, 
     const std::uint32_t s = (src * alpha + 127) / 255;
     const std::uint32_t coverage = (src_alpha * alpha + 127) / 255;
     return static_cast<std::uint8_t>(std::min<std::uint32_t>(255, s + (dst * (255 - coverage) + 127) / 255));
+}
+
+// blend cuts what lies off the canvas, so a clamped position still misses it.
+std::int32_t at(std::int64_t v) {
+    using Limits = std::numeric_limits<std::int32_t>;
+    return static_cast<std::int32_t>(std::clamp<std::int64_t>(v, Limits::min(), Limits::max()));
 }
 
 std::optional<std::int32_t> parse_side(std::string_view text) {
@@ -57,15 +67,11 @@ void blend(Canvas& canvas, const TextLayer& layer, std::int32_t x, std::int32_t 
 }
 
 void compose_block(Canvas& canvas, const RenderedContent& content) {
-    const std::int32_t x = (canvas.width - content.image.width) / 2;
-    std::int64_t y = (std::int64_t{canvas.height} - content.total_height) / 2;
-    if (content.duty) {
-        blend(canvas, *content.duty, x, static_cast<std::int32_t>(y), content.duty_alpha);
-        y += content.duty->height + content.duty_gap;
-    }
-    blend(canvas, content.image, x, static_cast<std::int32_t>(y), content.image_alpha);
-    y += content.image.height;
-    if (content.text) blend(canvas, *content.text, x, static_cast<std::int32_t>(y + content.text_gap), content.text_alpha);
+    const BlockPlacement place = place_block(block_stack(content), canvas.width, canvas.height);
+    const std::int32_t x = at(place.left);
+    if (content.duty && place.duty_top) blend(canvas, *content.duty, x, at(*place.duty_top), content.duty_alpha);
+    blend(canvas, content.image, x, at(place.image_top), content.image_alpha);
+    if (content.text && place.text_top) blend(canvas, *content.text, x, at(*place.text_top), content.text_alpha);
 }
 
 std::optional<std::uint32_t> parse_rgb(std::string_view text) {

@@ -23,7 +23,7 @@ Canvas make_canvas(std::int32_t width, std::int32_t height, std::uint32_t rgb_co
 // Blends one premultiplied BGRA layer at (x, y) with an extra opacity; parts outside are cut.
 void blend(Canvas& canvas, const TextLayer& layer, std::int32_t x, std::int32_t y, std::uint8_t alpha);
 
-// The block centred on the canvas.
+// The block centred on the canvas, as a monitor of the canvas's size shows it.
 void compose_block(Canvas& canvas, const RenderedContent& content);
 
 // "RRGGBB" (an optional "#") as 0xRRGGBB; "WIDTHxHEIGHT" with both sides 1 to 16384.

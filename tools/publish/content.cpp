@@ -4,11 +4,13 @@
 
 #include <optional>
 #include <system_error>
+#include <vector>
 
 #include "compose.h"
 #include "file_util/file_util.h"
 #include "file_util/local_time.h"
 #include "file_util/text.h"
+#include "image/content_block.h"
 #include "image/content_text.h"
 #include "image/png_image.h"
 #include "overlay/content_check.h"
@@ -66,24 +68,49 @@ struct SiteFile {
     Bytes bytes;
 };
 
+// A stacked block's size, and the warnings about its gaps.
+struct CheckedBlock {
+    Size size;
+    std::vector<std::string> gap_warnings;
+};
+
+// Full HD, QHD and 4K.
+constexpr std::int32_t kMonitorHeights[] = {1080, 1440, 2160};
+
+std::vector<std::string> gap_warnings(const BlockStack& block, const fs::path& text,
+                                      const std::optional<SiteFile>& duty) {
+    const GapOverflow over = gap_overflow(block, kMonitorHeights);
+    std::vector<std::string> warnings;
+    if (!over.duty.empty()) {
+        warnings.push_back(path_to_utf8(duty->path) + ": " + gap_overflow_reason(block.duty->gap, over.duty) +
+                           " 그 모니터에서는 당직 박스 없이 표시됩니다.");
+    }
+    if (!over.text.empty()) {
+        warnings.push_back(path_to_utf8(text) + ": " + gap_overflow_reason(block.text->gap, over.text));
+    }
+    return warnings;
+}
+
 // The block a workstation stacks today from the site's image, text and roster; every
 // refusal names its file.
-Result<Size> check_block(const SiteFile& image, const SiteFile& text, const std::optional<SiteFile>& duty) {
+Result<CheckedBlock> check_block(const SiteFile& image, const SiteFile& text, const std::optional<SiteFile>& duty) {
     auto size = check_image(image.path, image.bytes);
     if (!size) return size.take_error();
     if (auto ok = check_text(text.path, text.bytes); !ok) return ok.take_error();
     const DutyPeriod period = duty_period_at(local_time_now());
     auto box = check_table_text(as_text(text.bytes), size->width, false, period);
     if (!box) return refuse(text.path, box.error().message);
+    BlockStack block{size->width, size->height, StackedBox{box->gap, box->height}, std::nullopt};
     std::int64_t height = std::int64_t{size->height} + box->gap + box->height;
     if (duty) {
         if (auto ok = check_text(duty->path, duty->bytes); !ok) return ok.take_error();
         auto duty_box = check_table_text(as_text(duty->bytes), size->width, true, period);
         if (!duty_box) return refuse(duty->path, duty_box.error().message);
+        block.duty = StackedBox{duty_box->gap, duty_box->height};
         height += std::int64_t{duty_box->gap} + duty_box->height;
     }
     if (height > 0x7FFFFFFF) return refuse(text.path, "이미지와 텍스트의 전체 높이가 너무 큽니다.");
-    return Size{size->width, static_cast<std::int32_t>(height)};
+    return CheckedBlock{Size{size->width, static_cast<std::int32_t>(height)}, gap_warnings(block, text.path, duty)};
 }
 
 fs::path duty_file(const fs::path& site) { return site / "duty.txt"; }
@@ -162,8 +189,9 @@ Result<PublishedContent> check_content(const fs::path& site, const fs::path& ima
     if (!block) return block.take_error();
     out.image_tag = encode_hex(sha256(image_file.bytes));
     out.text_tag = encode_hex(sha256(text_file.bytes));
-    out.block_width = block->width;
-    out.block_height = block->height;
+    out.block_width = block->size.width;
+    out.block_height = block->size.height;
+    out.gap_warnings = std::move(block->gap_warnings);
     return out;
 }
 
@@ -189,21 +217,25 @@ Result<PublishedContent> publish_content(const fs::path& site, const fs::path& i
     return checked;
 }
 
-Status publish_duty(const fs::path& site, const fs::path& duty) {
+Result<std::vector<std::string>> publish_duty(const fs::path& site, const fs::path& duty) {
     auto bytes = read_download(duty, kDutyLimit, "당직표가 다운로드 한도(262144바이트)보다 큽니다.");
     if (!bytes) return bytes.take_error();
     const SiteFile roster{duty, std::move(*bytes)};
     auto content = site_content(site);
     if (!content) return content.take_error();
+    std::vector<std::string> warnings;
     if (*content) {
-        if (auto block = check_block((*content)->first, (*content)->second, roster); !block) return block.take_error();
+        auto block = check_block((*content)->first, (*content)->second, roster);
+        if (!block) return block.take_error();
+        warnings = std::move(block->gap_warnings);
     } else if (auto alone = check_roster_alone(roster); !alone) {
-        return alone;
+        return alone.take_error();
     }
     std::error_code ec;
     fs::create_directories(site, ec);
     if (ec) return make_error(path_to_utf8(site) + ": 폴더를 만들 수 없습니다: " + ec.message());
-    return write_file_atomic(duty_file(site), as_text(roster.bytes));
+    if (auto written = write_file_atomic(duty_file(site), as_text(roster.bytes)); !written) return written.take_error();
+    return warnings;
 }
 
 }  // namespace veltrane::publish

@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "file_util/result.h"
 
@@ -28,6 +29,9 @@ struct PublishedContent {
     // The site's roster does not fit this content: workstations show the chart without the
     // duty box until a roster that fits is published. The refusal, naming the roster.
     std::optional<std::string> roster_warning;
+    // A box_gap that pushes the block off a common monitor height, naming the file, the key
+    // and the heights; workstations leave the duty box off such a monitor for its own gap.
+    std::vector<std::string> gap_warnings;
 };
 
 // The whole check of a content set together with the site's duty roster, as a workstation
@@ -41,7 +45,8 @@ Result<PublishedContent> publish_content(const std::filesystem::path& site, cons
                                          const std::filesystem::path& text, const std::string& updated_at);
 
 // The roster checked together with the image and text the site's current.json names (its
-// rows and style alone when the site has no content yet), then written.
-Status publish_duty(const std::filesystem::path& site, const std::filesystem::path& duty);
+// rows and style alone when the site has no content yet), then written; the gap warnings
+// as for content.
+Result<std::vector<std::string>> publish_duty(const std::filesystem::path& site, const std::filesystem::path& duty);
 
 }  // namespace veltrane::publish

@@ -148,6 +148,10 @@ std::string utc_now() {
     return text;
 }
 
+void warn_about_gaps(const std::vector<std::string>& warnings) {
+    for (const std::string& warning : warnings) std::fprintf(stderr, "경고: %s\n", warning.c_str());
+}
+
 int content(const Arguments& a) {
     const std::string* site = a.option("--site");
     const std::string* image = a.option("--image");
@@ -160,6 +164,7 @@ int content(const Arguments& a) {
         std::fprintf(stderr, "경고: 사이트의 당직표가 이 콘텐츠에 맞지 않아 당직 박스 없이 표시됩니다.\n%s\n",
                      checked->roster_warning->c_str());
     }
+    warn_about_gaps(checked->gap_warnings);
     const auto published = publish_content(utf8_to_path(*site), utf8_to_path(*image), utf8_to_path(*text), utc_now());
     if (!published) return fail(published.error().message);
     std::printf("imageEtag %s\ntextEtag %s\n", published->image_tag.c_str(), published->text_tag.c_str());
@@ -172,6 +177,7 @@ int duty(const Arguments& a) {
     if (!site || !roster || a.options.size() != 2 || !a.positional.empty()) return usage();
     const auto published = publish_duty(utf8_to_path(*site), utf8_to_path(*roster));
     if (!published) return fail(published.error().message);
+    warn_about_gaps(*published);
     std::puts("duty roster published");
     return 0;
 }

@@ -1,7 +1,10 @@
 #include "service.h"
 
+#include <algorithm>
+#include <limits>
 #include <system_error>
 
+#include "image/content_block.h"
 #include "sync/content_store.h"
 
 namespace veltrane {
@@ -93,8 +96,19 @@ bool holds_pixels(const RenderedContent& content) { return !content.image.pixels
 void drop_pixels(RenderedContent& content) {
     // Swapping with empty buffers gives the memory back; clear() would keep the capacity.
     Bytes().swap(content.image.pixels);
-    content.text.reset();
-    content.duty.reset();
+    if (content.text) Bytes().swap(content.text->pixels);
+    if (content.duty) Bytes().swap(content.duty->pixels);
+}
+
+std::optional<std::string> content_problem(const RenderedContent& content, const std::vector<MonitorRect>& targets) {
+    std::vector<std::int32_t> heights;
+    for (const auto& m : targets) {
+        heights.push_back(static_cast<std::int32_t>(
+            std::clamp<std::int64_t>(std::int64_t{m.bottom} - m.top, 0, std::numeric_limits<std::int32_t>::max())));
+    }
+    const auto gaps = gap_overflow_message(block_stack(content), heights);
+    if (!content.duty_error) return gaps;
+    return gaps ? *content.duty_error + "\n" + *gaps : content.duty_error;
 }
 
 }  // namespace veltrane

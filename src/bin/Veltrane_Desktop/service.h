@@ -87,8 +87,13 @@ struct BackgroundImage {
     friend bool operator==(const BackgroundImage&, const BackgroundImage&) = default;
 };
 
-// Whether the rendered pixels are still held; they are dropped after a presentation.
+// Whether the rendered pixels are still held; they are dropped after a presentation, and the
+// layers' sizes stay for content_problem.
 bool holds_pixels(const RenderedContent& content);
 void drop_pixels(RenderedContent& content);
+
+// For the last-error record: why the roster shows no duty box, and the gaps that push the
+// block off a target monitor. Nothing when the content shows as it was made.
+std::optional<std::string> content_problem(const RenderedContent& content, const std::vector<MonitorRect>& targets);
 
 }  // namespace veltrane

@@ -253,7 +253,7 @@ void present_overlays(ServiceState& s, const std::vector<MonitorRect>& targets) 
         write_last_error(applied.error().message);
         return;
     }
-    write_last_error(problem ? problem : s.unrestored ? s.unrestored : s.content.duty_error);
+    write_last_error(problem ? problem : s.unrestored ? s.unrestored : content_problem(s.content, targets));
     if (targets.empty()) {
         destroy_layer_windows(s);
         return;
@@ -278,7 +278,7 @@ void present_overlays(ServiceState& s, const std::vector<MonitorRect>& targets) 
     drop_pixels(s.content);
 }
 
-void present_composite(ServiceState& s) {
+void present_composite(ServiceState& s, const std::vector<MonitorRect>& targets) {
     destroy_layer_windows(s);
     // Black and Spotlight blanked the user's own wallpaper in both methods; composing alone
     // would draw on that blank and leave it there when the service stops.
@@ -299,7 +299,7 @@ void present_composite(ServiceState& s) {
         write_last_error("바탕화면 합성 실패: " + composed.error().message);
         return;
     }
-    write_last_error(problem ? problem : s.unrestored ? s.unrestored : s.content.duty_error);
+    write_last_error(problem ? problem : s.unrestored ? s.unrestored : content_problem(s.content, targets));
     s.presentation_dirty = false;
     // The pictures are on disk now; pixels are rendered again when they are needed.
     drop_pixels(s.content);
@@ -317,7 +317,7 @@ void service_refresh(ServiceState& s) {
     sync_schedule_tick(update_check_running());
     const auto targets = target_monitors(s.monitor_layout, s.settings);
     if (s.settings.method == DisplayMethod::TopLevel) present_overlays(s, targets);
-    else present_composite(s);
+    else present_composite(s, targets);
     s.refreshing = false;
 }
 
