@@ -53,10 +53,18 @@ Result<StagedUpdate> verify_staged_update(const fs::path& install_folder) {
     return staged;
 }
 
-InterruptedApply interrupted_apply_action(const UpdateState& record, const BuildVersion& running, bool font_backup_exists) {
+InterruptedApply interrupted_apply_action(const UpdateState& record, const BuildVersion& running, LeftBackups backups) {
     if (record.status != UpdateStatus::Applying) return InterruptedApply::Nothing;
-    if (record.staged_build == running) return InterruptedApply::RecordUpdated;
-    return font_backup_exists ? InterruptedApply::RestoreFontThenRecordFailed : InterruptedApply::RecordFailed;
+    if (record.staged_build == running) {
+        // Without the previous executable there is nothing to go back to.
+        const bool give_up = record.unready_starts >= kUnreadyStartLimit && backups.executable;
+        return give_up ? InterruptedApply::RollBack : InterruptedApply::CountStart;
+    }
+    return backups.font ? InterruptedApply::RestoreFontThenRecordFailed : InterruptedApply::RecordFailed;
+}
+
+bool ready_completes_apply(const UpdateState& record, const BuildVersion& running) {
+    return record.status == UpdateStatus::Applying && record.staged_build == running;
 }
 
 std::string append_recovery_error(std::string error, const std::optional<std::string>& recovery) {

@@ -30,11 +30,20 @@ struct StagedUpdate {
 enum class RestoreAction { Nothing, RemoveNew, RestorePrevious };
 
 // What a starting service does when the record still says "applying" and no updater runs:
-// the updater was ended part-way. The build that runs tells how far it got; a font backup
-// is only ever left by this apply, because the updater deletes both backups before it
-// replaces anything.
-enum class InterruptedApply { Nothing, RecordUpdated, RecordFailed, RestoreFontThenRecordFailed };
-InterruptedApply interrupted_apply_action(const UpdateState& record, const BuildVersion& running, bool font_backup_exists);
+// the updater was ended part-way. The build that runs tells how far it got. The new build
+// counts its start and records "updated" only once ready; after two starts that never got
+// there it is put back before it runs again. A backup is only ever this apply's own,
+// because the updater deletes both before it replaces anything.
+inline constexpr std::uint32_t kUnreadyStartLimit = 2;
+enum class InterruptedApply { Nothing, CountStart, RollBack, RecordFailed, RestoreFontThenRecordFailed };
+struct LeftBackups {
+    bool executable = false;
+    bool font = false;
+};
+InterruptedApply interrupted_apply_action(const UpdateState& record, const BuildVersion& running, LeftBackups backups);
+
+// Whether a service of `running` that has just become ready finishes an ended updater's apply.
+bool ready_completes_apply(const UpdateState& record, const BuildVersion& running);
 
 // Ready marker, signature, manifest, a version newer than this build, and the staged files'
 // sizes and digests (the installed font's when none is staged).

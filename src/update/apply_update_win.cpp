@@ -154,6 +154,44 @@ std::optional<std::string> apply_in(const fs::path& dir, const AfterApplyStep& s
     return replace_and_start(dir, *staged, step_done);
 }
 
+bool updater_runs() {
+    return static_cast<bool>(win::UniqueHandle(OpenMutexW(SYNCHRONIZE, FALSE, ipc::kUpdaterRunningName)));
+}
+
+LeftBackups left_backups(const fs::path& dir) {
+    std::error_code ec;
+    const bool executable = fs::is_regular_file(dir / kExecutableBackupName, ec);
+    return {executable, fs::is_regular_file(dir / kFontBackupName, ec)};
+}
+
+// The font first: a helper ended in between leaves the new executable with its backup, and
+// its next start hands over again.
+std::optional<std::string> put_back_previous_build(const fs::path& dir, LeftBackups backups) {
+    if (backups.font) {
+        if (auto e = undo(RestoreAction::RestorePrevious, dir / kInstalledFontName, dir / kFontBackupName)) return e;
+    }
+    return undo(RestoreAction::RestorePrevious, dir / kInstalledExecutableName, dir / kExecutableBackupName);
+}
+
+Status roll_back_unready_in(const fs::path& dir) {
+    // Held as an updater holds it: a service started meanwhile leaves the record alone, a
+    // set-up or removal waits, and so does a second helper.
+    auto lock = ipc::acquire_named_lock(ipc::kUpdaterRunningName, static_cast<DWORD>(ipc::kSetupWait.count()));
+    if (!lock) return lock.take_error();
+    // Asked again under the lock: a helper before this one may have done it.
+    const LeftBackups backups = left_backups(dir);
+    const UpdateState record = read_update_state(dir / kUpdateStateFile);
+    if (interrupted_apply_action(record, current_build_version(), backups) != InterruptedApply::RollBack) return {};
+    // The service that handed over among them: its executable is free once it has ended.
+    if (auto stopped = ipc::stop_running_instances(); !stopped) return stopped;
+    if (auto failed = put_back_previous_build(dir, backups)) return make_error(*failed);
+    const Status recorded = record_rollback(dir, current_build_version());
+    // Not waited for: its ready event carries a build this copy does not know.
+    auto previous = start_service_process(dir / kInstalledExecutableName, dir, CREATE_NO_WINDOW);
+    if (!previous) return previous.take_error();
+    return recorded;
+}
+
 }  // namespace
 
 Result<bool> replace_with_backup(const fs::path& staged, const fs::path& target, const fs::path& backup) {
@@ -225,16 +263,21 @@ bool wait_for_ready_event(HANDLE child, HANDLE event) {
     return false;
 }
 
-Status finish_interrupted_update(const fs::path& dir) {
-    if (win::UniqueHandle updater(OpenMutexW(SYNCHRONIZE, FALSE, ipc::kUpdaterRunningName)); updater) return {};
+Result<ServiceStart> finish_interrupted_update(const fs::path& dir) {
+    if (updater_runs()) return ServiceStart::GoOn;
     const UpdateState record = read_update_state(dir / kUpdateStateFile);
-    std::error_code ec;
-    switch (interrupted_apply_action(record, current_build_version(), fs::is_regular_file(dir / kFontBackupName, ec))) {
+    Status done;
+    switch (interrupted_apply_action(record, current_build_version(), left_backups(dir))) {
     case InterruptedApply::Nothing:
-        return {};
-    case InterruptedApply::RecordUpdated:
-        (void)remove_tree(staging_folder(dir));
-        return set_update_status(dir, UpdateStatus::Updated);
+        break;
+    case InterruptedApply::CountStart:
+        done = count_unready_start(dir);
+        break;
+    case InterruptedApply::RollBack:
+        if (auto helper = ipc::start_helper_copy("rollback", L"--rollback-helper", "롤백 도우미"); !helper) {
+            return helper.take_error();
+        }
+        return ServiceStart::HandedOver;
     case InterruptedApply::RestoreFontThenRecordFailed:
         if (auto restored = replace_file(dir / kFontBackupName, dir / kInstalledFontName); !restored) {
             (void)set_update_status(dir, UpdateStatus::Failed);
@@ -242,9 +285,24 @@ Status finish_interrupted_update(const fs::path& dir) {
         }
         [[fallthrough]];
     case InterruptedApply::RecordFailed:
-        return set_update_status(dir, UpdateStatus::Failed);
+        done = set_update_status(dir, UpdateStatus::Failed);
+        break;
     }
-    return {};
+    if (!done) return done.take_error();
+    return ServiceStart::GoOn;
+}
+
+Status finish_update_when_ready(const fs::path& dir) {
+    // A running updater records the outcome itself, and may still undo a build that came late.
+    if (updater_runs()) return {};
+    if (!ready_completes_apply(read_update_state(dir / kUpdateStateFile), current_build_version())) return {};
+    (void)remove_tree(staging_folder(dir));
+    return set_update_status(dir, UpdateStatus::Updated);
+}
+
+void roll_back_unready_update() {
+    // Failures leave the record counting, so the next start hands over again.
+    if (const auto folder = install_folder()) (void)roll_back_unready_in(*folder);
 }
 
 void apply_staged_update(const AfterApplyStep& after_step) {

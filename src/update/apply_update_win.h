@@ -27,9 +27,21 @@ Status start_service_and_wait(const std::filesystem::path& executable, const std
 // True once the event is set within 60 seconds; false as soon as the child has ended.
 bool wait_for_ready_event(HANDLE child, HANDLE event);
 
-// At a service's start: an apply that an ended updater left part-way is finished (the new
-// build runs) or undone as far as the font (the previous build runs), and recorded.
-Status finish_interrupted_update(const std::filesystem::path& install_folder);
+enum class ServiceStart { GoOn, HandedOver };
+
+// First thing at a service's start, about an apply that an ended updater left part-way:
+// the new build counts its start, or after two that never became ready hands over to a
+// helper copy and ends (HandedOver); the previous build puts the font back and records
+// failed. An error is for the last-error record; the start goes on.
+Result<ServiceStart> finish_interrupted_update(const std::filesystem::path& install_folder);
+
+// Once the service is ready: an ended updater's apply of this build is recorded updated.
+Status finish_update_when_ready(const std::filesystem::path& install_folder);
+
+// The "--rollback-helper" mode, a temporary copy of the build that never became ready: once
+// no instance runs, puts the previous executable and font back, records the build rolled
+// back and starts the previous service. Silent, as the updater.
+void roll_back_unready_update();
 
 // Called after each numbered step of applying; the updater-interrupted tests end the
 // process there. The program passes none.

@@ -1,6 +1,7 @@
 #include "update/update_state.h"
 
 #include <array>
+#include <functional>
 
 #include "file_util/file_util.h"
 #include "settings/record.h"
@@ -86,6 +87,8 @@ UpdateState parse_update_state(std::string_view text) {
             state.attempts = parse_decimal<std::uint32_t>(value, UINT32_MAX).value_or(0);
         } else if (field.key == "last_attempt") {
             state.last_attempt = parse_decimal<std::uint64_t>(value, UINT64_MAX).value_or(0);
+        } else if (field.key == "unready_starts") {
+            state.unready_starts = parse_decimal<std::uint32_t>(value, UINT32_MAX).value_or(0);
         }
     }
     return state;
@@ -99,6 +102,8 @@ std::string format_update_state(const UpdateState& state) {
     out += "attempts=" + std::to_string(state.attempts) + "\n";
     out += "last_attempt=" + std::to_string(state.last_attempt) + "\n";
     if (state.rolled_back_build) out += "rolled_back_build=" + format_build_version(*state.rolled_back_build) + "\n";
+    // Only while counting, so every other record reads as an older build wrote it.
+    if (state.unready_starts != 0) out += "unready_starts=" + std::to_string(state.unready_starts) + "\n";
     return out;
 }
 
@@ -111,28 +116,42 @@ Status write_update_state(const UpdateState& state, const std::filesystem::path&
     return write_file_atomic(path, format_update_state(state));
 }
 
-Status set_update_status(const std::filesystem::path& install_folder, UpdateStatus status,
-                         std::optional<BuildVersion> staged_build) {
+namespace {
+
+Status change_record(const std::filesystem::path& install_folder, const std::function<void(UpdateState&)>& change) {
     const auto path = install_folder / kUpdateStateFile;
     UpdateState state = read_update_state(path);
-    state.status = status;
-    if (staged_build) state.staged_build = staged_build;
+    change(state);
     if (auto written = write_update_state(state, path); !written) {
         return make_error("업데이트 상태 저장 실패: " + written.error().message);
     }
     return {};
 }
 
+}  // namespace
+
+Status set_update_status(const std::filesystem::path& install_folder, UpdateStatus status,
+                         std::optional<BuildVersion> staged_build) {
+    return change_record(install_folder, [&](UpdateState& state) {
+        state.status = status;
+        if (staged_build) state.staged_build = staged_build;
+        state.unready_starts = 0;
+    });
+}
+
 Status record_rollback(const std::filesystem::path& install_folder, const BuildVersion& build) {
-    const auto path = install_folder / kUpdateStateFile;
-    UpdateState state = read_update_state(path);
-    state.status = UpdateStatus::RolledBack;
-    state.staged_build = build;
-    state.rolled_back_build = build;
-    if (auto written = write_update_state(state, path); !written) {
-        return make_error("업데이트 상태 저장 실패: " + written.error().message);
-    }
-    return {};
+    return change_record(install_folder, [&](UpdateState& state) {
+        state.status = UpdateStatus::RolledBack;
+        state.staged_build = build;
+        state.rolled_back_build = build;
+        state.unready_starts = 0;
+    });
+}
+
+Status count_unready_start(const std::filesystem::path& install_folder) {
+    return change_record(install_folder, [](UpdateState& state) {
+        if (state.unready_starts != UINT32_MAX) ++state.unready_starts;
+    });
 }
 
 std::optional<std::uint64_t> update_slot_at(const LocalTime& now) {

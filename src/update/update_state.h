@@ -41,6 +41,9 @@ struct UpdateState {
     UpdateStatus status = UpdateStatus::Idle;
     // The release last rolled back: never offered again; a newer one applies as usual.
     std::optional<BuildVersion> rolled_back_build;
+    // Starts of the build an ended updater left that never became ready; it counts only
+    // while "applying", and every status set (the next "applying" among them) clears it.
+    std::uint32_t unready_starts = 0;
 
     friend bool operator==(const UpdateState&, const UpdateState&) = default;
 };
@@ -55,12 +58,15 @@ UpdateState read_update_state(const std::filesystem::path& path);
 Status write_update_state(const UpdateState& state, const std::filesystem::path& path);
 
 // Reads the record in the folder, sets the status (and the staged build when one is
-// given), writes it back; an error reads "업데이트 상태 저장 실패: " + the cause.
+// given), clears the start count, writes it back; an error reads "업데이트 상태 저장 실패: " + the cause.
 Status set_update_status(const std::filesystem::path& install_folder, UpdateStatus status,
                          std::optional<BuildVersion> staged_build = std::nullopt);
 
 // The status "rolled_back", with the build as staged and as the one never to offer again.
 Status record_rollback(const std::filesystem::path& install_folder, const BuildVersion& build);
+
+// One more start of the build an ended updater left, written before that build can fail.
+Status count_unready_start(const std::filesystem::path& install_folder);
 
 // YYYYMMDDHH of the slot open at `now`, or nothing.
 std::optional<std::uint64_t> update_slot_at(const LocalTime& now);

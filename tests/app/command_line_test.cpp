@@ -71,6 +71,7 @@ TEST(Modes, OnlyTheExactSwitchesChooseARole) {
     EXPECT_EQ(mode(u"p \"--run\" ignored"), Mode::Service);
     EXPECT_EQ(mode(u"p --watchdog"), Mode::Watchdog);
     EXPECT_EQ(mode(u"p --apply-update"), Mode::ApplyUpdate);
+    EXPECT_EQ(mode(u"p --rollback-helper"), Mode::RollbackHelper);
     for (auto line : {u"", u"p", u"p --RUN", u"p /run", u"p -run", u"p --run=1", u"p --runx", u"p \" --run\"",
                       u"p --Apply-Update", u"p /uninstall-helper", u"p --watchdog-x 1 2", u"p x --run"}) {
         EXPECT_EQ(mode(line), Mode::Setup) << std::string(line, line + std::char_traits<char16_t>::length(line));

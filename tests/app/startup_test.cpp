@@ -55,6 +55,7 @@ struct Fake {
             calls.push_back("watchdog " + std::to_string(t.process_id) + " " + std::to_string(t.creation_time));
         };
         p.apply_update = [this] { calls.push_back("apply-update"); };
+        p.rollback_helper = [this] { calls.push_back("rollback-helper"); };
         p.settings_window = [this] { calls.push_back("settings"); };
         p.install_program = [this](const std::filesystem::path& s, const std::filesystem::path& t) {
             calls.push_back("install " + s.generic_string() + " -> " + t.generic_string());
@@ -194,7 +195,9 @@ TEST(Roles, EachSwitchHandsOverOnce) {
     f.run({u"p", u"--watchdog", u"4242"});
     f.run({u"p", u"--watchdog", u"4242", u"-1"});
     f.run({u"p", u"--apply-update", u"ignored"});
-    EXPECT_EQ(f.calls, (std::vector<std::string>{"service", "watchdog 4242 99", "apply-update"}));
+    f.run({u"p", u"--rollback-helper"});
+    EXPECT_EQ(f.calls, (std::vector<std::string>{"service", "watchdog 4242 99", "apply-update", "rollback-helper",
+                                                 "delete C:/Downloads/Veltrane_Desktop.exe"}));
     EXPECT_TRUE(f.boxes.empty());
     EXPECT_TRUE(f.service_error.empty());
 }

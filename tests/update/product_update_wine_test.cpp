@@ -115,6 +115,38 @@ TEST_F(InstalledProgram, TheServiceUpdatesItselfToTheNewerRelease) {
     EXPECT_TRUE(wait_until([&] { return path_is_inside(standin_wallpaper(monitor), composite_paths(install).content); }));
 }
 
+// An ended updater left the new build, which then started twice without becoming ready: its
+// next start, before it reads the font, hands over to a helper copy that puts the previous
+// build back, records the new one rolled back and starts the previous service.
+TEST_F(InstalledProgram, ANewBuildThatNeverBecameReadyIsPutBackAtItsNextStart) {
+    const std::string old_exe = read_raw(program_path());
+    const std::string old_font = read_raw(unix_file(VELTRANE_TEST_FONT));
+    write_raw(install / kInstalledExecutableName, read_raw(unix_file(VELTRANE_NEW_PROGRAM)));
+    write_raw(install / kInstalledFontName, "a newer font");
+    write_raw(install / kExecutableBackupName, old_exe);
+    write_raw(install / kFontBackupName, old_font);
+    write_png_file(install / "Veltrane_Desktop.png", 400, 300, kGreen);
+    write_raw(install / "Veltrane_Desktop.txt", "R항생제 관리팀\nP김지현팀장 2231\n");
+    UpdateState record;
+    record.status = UpdateStatus::Applying;
+    record.staged_build = kNew;
+    record.unready_starts = 2;
+    ASSERT_TRUE(write_update_state(record, install / kUpdateStateFile).ok());
+    UniqueHandle previous_ready(CreateEventW(nullptr, TRUE, FALSE, ipc::service_ready_event_name(kOld).c_str()));
+    ResetEvent(previous_ready.get());
+
+    ASSERT_TRUE(start(install / kInstalledExecutableName, L"--run"));
+    ASSERT_EQ(WaitForSingleObject(previous_ready.get(), 120000), WAIT_OBJECT_0);
+
+    record = read_update_state(install / kUpdateStateFile);
+    EXPECT_EQ(record.status, UpdateStatus::RolledBack);
+    EXPECT_EQ(record.rolled_back_build, kNew);
+    EXPECT_TRUE(file(kInstalledExecutableName) == old_exe);
+    EXPECT_TRUE(file(kInstalledFontName) == old_font);
+    EXPECT_FALSE(fs::exists(install / kExecutableBackupName));
+    EXPECT_FALSE(fs::exists(install / kFontBackupName));
+}
+
 // The fault matrix: each of the program's processes ended from outside (TerminateProcess)
 // at each of its steps (the updater through its step callback, as only a test program can
 // place it), then the same invariants every time: a whole program of one build, the settings

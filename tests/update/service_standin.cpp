@@ -5,7 +5,8 @@
 // build and runs until shutdown. A line "<version> exit", "<version> never" or
 // "<version> stall" in standin-mode beside it makes that build end at once, never become
 // ready, or sleep two minutes before its window exists, as in a hung first sync. Like the
-// service, it first finishes an apply that an ended updater left part-way.
+// service, it first finishes an apply that an ended updater left part-way, records it once
+// ready, and plays the rollback helper ("--rollback-helper").
 #include <windows.h>
 
 #include <cstring>
@@ -42,12 +43,17 @@ LRESULT CALLBACK controller_proc(HWND window, UINT message, WPARAM w, LPARAM l) 
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc >= 2 && std::strcmp(argv[1], "--rollback-helper") == 0) {
+        roll_back_unready_update();
+        return 0;
+    }
     if (argc < 2 || std::strcmp(argv[1], "--run") != 0) return 2;
     const auto folder = executable_folder();
     if (!folder) return 3;
     win::UniqueHandle singleton(CreateMutexW(nullptr, FALSE, ipc::kSingletonName));
     if (!singleton || GetLastError() == ERROR_ALREADY_EXISTS) return 0;
-    (void)finish_interrupted_update(*folder);
+    const auto finished = finish_interrupted_update(*folder);
+    if (finished && *finished == ServiceStart::HandedOver) return 0;
     const std::string how = mode(*folder);
     log_line(*folder, how == "exit" ? "exited" : "started");
     if (how == "exit") return 0;
@@ -63,7 +69,10 @@ int main(int argc, char** argv) {
     CreateWindowExW(0, ipc::kControllerClass, L"", 0, 0, 0, 0, 0, nullptr, nullptr, wc.hInstance, nullptr);
     win::UniqueHandle ready(
         CreateEventW(nullptr, TRUE, FALSE, ipc::service_ready_event_name(current_build_version()).c_str()));
-    if (how != "never") SetEvent(ready.get());
+    if (how != "never") {
+        (void)finish_update_when_ready(*folder);
+        SetEvent(ready.get());
+    }
     ipc::run_message_loop(shutdown->get());
     log_line(*folder, "stopped");
     return 0;

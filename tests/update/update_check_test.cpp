@@ -58,15 +58,26 @@ struct FakeServer {
     }
 };
 
-TEST(StagedUpdate, AnApplyEndedPartWayIsFinishedOrItsFontPutBackByTheBuildThatRuns) {
+TEST(StagedUpdate, AnApplyEndedPartWayIsFinishedOrUndoneByTheBuildThatRuns) {
     UpdateState record;
     record.status = UpdateStatus::Applying;
     record.staged_build = kNewer;
-    EXPECT_EQ(interrupted_apply_action(record, kNewer, true), InterruptedApply::RecordUpdated);
-    EXPECT_EQ(interrupted_apply_action(record, kRunning, true), InterruptedApply::RestoreFontThenRecordFailed);
-    EXPECT_EQ(interrupted_apply_action(record, kRunning, false), InterruptedApply::RecordFailed);
+    const LeftBackups both{true, true};
+    // The new build: counted until it is ready, put back once two starts never got there,
+    // unless there is no previous executable to put back.
+    record.unready_starts = 1;
+    EXPECT_EQ(interrupted_apply_action(record, kNewer, both), InterruptedApply::CountStart);
+    EXPECT_TRUE(ready_completes_apply(record, kNewer));
+    record.unready_starts = 2;
+    EXPECT_EQ(interrupted_apply_action(record, kNewer, both), InterruptedApply::RollBack);
+    EXPECT_EQ(interrupted_apply_action(record, kNewer, {false, true}), InterruptedApply::CountStart);
+    // The previous build, its font replaced or not.
+    EXPECT_FALSE(ready_completes_apply(record, kRunning));
+    EXPECT_EQ(interrupted_apply_action(record, kRunning, both), InterruptedApply::RestoreFontThenRecordFailed);
+    EXPECT_EQ(interrupted_apply_action(record, kRunning, {true, false}), InterruptedApply::RecordFailed);
     record.status = UpdateStatus::Staged;
-    EXPECT_EQ(interrupted_apply_action(record, kRunning, true), InterruptedApply::Nothing);
+    EXPECT_EQ(interrupted_apply_action(record, kNewer, both), InterruptedApply::Nothing);
+    EXPECT_FALSE(ready_completes_apply(record, kNewer));
 }
 
 }  // namespace

@@ -55,6 +55,13 @@ TEST(UpdateState, ParseRules) {
     const std::string text = veltrane::testing::read_raw(dir / kUpdateStateFile);
     EXPECT_NE(text.find("\nrolled_back_build=20261021.5.0\n"), std::string::npos) << text;
     EXPECT_EQ(read_update_state(dir / kUpdateStateFile).rolled_back_build, (BuildVersion{20261021, 5}));
+
+    // Starts that never became ready count up to the next status, which clears them.
+    ASSERT_TRUE(count_unready_start(dir.path()));
+    ASSERT_TRUE(count_unready_start(dir.path()));
+    EXPECT_EQ(read_update_state(dir / kUpdateStateFile).unready_starts, 2u);
+    ASSERT_TRUE(set_update_status(dir.path(), UpdateStatus::Updated));
+    EXPECT_EQ(veltrane::testing::read_raw(dir / kUpdateStateFile).find("unready_starts"), std::string::npos);
 }
 
 TEST(UpdateSlots, FiveMinutesFromTwentyToTheHour) {

@@ -64,6 +64,7 @@ Mode mode_of(const std::vector<std::u16string>& args) {
     if (s == u"--run") return Mode::Service;
     if (s == u"--watchdog") return Mode::Watchdog;
     if (s == u"--apply-update") return Mode::ApplyUpdate;
+    if (s == u"--rollback-helper") return Mode::RollbackHelper;
     return Mode::Setup;
 }
 

@@ -16,7 +16,7 @@ namespace veltrane {
 // inside a quoted run is a literal quote. An empty command line stands for the program path.
 std::vector<std::u16string> split_command_line(std::u16string_view line, std::u16string_view program_path);
 
-enum class Mode { UninstallHelper, Service, Watchdog, ApplyUpdate, Setup };
+enum class Mode { UninstallHelper, Service, Watchdog, ApplyUpdate, RollbackHelper, Setup };
 
 // Exact, case-sensitive switches in a fixed order; anything else (a slash form, another
 // letter case, no argument) is the set-up dialogue or the settings window.

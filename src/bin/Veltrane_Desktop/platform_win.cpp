@@ -46,6 +46,7 @@ Platform windows_platform() {
     p.service = roles::service;
     p.watchdog = roles::watchdog;
     p.apply_update = roles::apply_update;
+    p.rollback_helper = roles::rollback_helper;
     p.settings_window = roles::settings_window;
     p.install_program = roles::install_program;
     p.remove_installation = roles::remove_installation;

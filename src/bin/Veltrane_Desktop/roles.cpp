@@ -15,6 +15,8 @@ void watchdog(const WatchdogTarget& target) { run_watchdog(target); }
 
 void apply_update() { apply_staged_update(); }
 
+void rollback_helper() { roll_back_unready_update(); }
+
 void settings_window() { run_settings_window(); }
 
 void install_program(const std::filesystem::path& source, const std::filesystem::path& target) {

@@ -17,6 +17,8 @@ Status service();
 void watchdog(const WatchdogTarget& target);
 // "--apply-update".
 void apply_update();
+// "--rollback-helper".
+void rollback_helper();
 // The installed copy started without a switch.
 void settings_window();
 // Reports its own result by message box.

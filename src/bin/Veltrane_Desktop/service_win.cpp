@@ -486,6 +486,8 @@ Result<HWND> start_controller(ServiceState& s) {
 // Steps 14-18.
 Status serve(ServiceState& s, HWND window, HANDLE shutdown) {
     service_refresh(s);
+    // Recorded before the event is set, so that whoever waits for it reads the outcome.
+    if (auto finished = finish_update_when_ready(s.exe_folder); !finished) write_last_error(finished.error().message);
     signal_ready();
     const ipc::LoopEnd end = ipc::run_message_loop(shutdown);
     s.refreshing = true;  // the service ends: the reset's own broadcast must not present again
@@ -534,17 +536,19 @@ Status run_service() {
         return Error{"단일 실행 잠금을 만들 수 없습니다" + win32_code(code), code};
     }
     if (GetLastError() == ERROR_ALREADY_EXISTS) return {};
+    // First, so that a new build that fails early in its start still gets this far, and
+    // before anything reads the font: an updater ended part-way left this build or its font.
+    if (const auto folder = executable_folder()) {
+        auto finished = finish_interrupted_update(*folder);
+        if (!finished) write_last_error(finished.error().message);
+        else if (*finished == ServiceStart::HandedOver) return {};
+    }
     auto shutdown = ipc::open_shutdown_event();
     if (!shutdown) return shutdown.take_error();
     // A watchdog that started this service again goes on watching it, as the service's own.
     std::optional<ipc::ChildProcess> watchdog;
     if (started_by_own_watchdog()) watchdog = ipc::open_parent_process();
     else if (!ipc::wait_for_watchdog_exit(kWatchdogExitWait)) write_last_error(kWatchdogStillRunning);
-    // Before anything reads the font: an updater ended between its two replacements left the
-    // new font beside this executable.
-    if (const auto folder = executable_folder()) {
-        if (auto finished = finish_interrupted_update(*folder); !finished) write_last_error(finished.error().message);
-    }
     // A damaged record must not keep the service from starting: it is reported, and the
     // content is shown all the same.
     std::optional<std::string> unrestored;

@@ -99,6 +99,10 @@ void run_program(const std::vector<std::u16string>& args, const Platform& p) {
     case Mode::ApplyUpdate:
         p.apply_update();
         return;
+    case Mode::RollbackHelper:
+        p.rollback_helper();
+        if (auto exe = p.executable_path()) p.delete_self(*exe);
+        return;
     case Mode::Setup:
         run_setup_dialogue(p);
         return;

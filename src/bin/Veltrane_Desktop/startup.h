@@ -47,6 +47,8 @@ struct Platform {
     std::function<Status()> service;
     std::function<void(const WatchdogTarget&)> watchdog;
     std::function<void()> apply_update;
+    // From a temporary copy of a new build that never became ready.
+    std::function<void()> rollback_helper;
     std::function<void()> settings_window;
     std::function<void(const std::filesystem::path& source, const std::filesystem::path& target)> install_program;
     std::function<Result<Unrestored>(const std::filesystem::path& install_folder)> remove_installation;

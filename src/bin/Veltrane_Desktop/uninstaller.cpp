@@ -5,10 +5,6 @@
 
 namespace veltrane {
 
-std::filesystem::path removal_helper_path(const std::filesystem::path& temp_folder, std::uint32_t process_id) {
-    return temp_folder / ("Veltrane_Desktop-uninstall-" + std::to_string(process_id) + ".exe");
-}
-
 std::string removal_helper_question(const std::filesystem::path& install_folder) {
     return "정말로 삭제하시겠습니까?\n\n" + path_to_utf8(install_folder) +
            "\n\n서비스를 종료하고 원래 바탕화면을 복원한 뒤, 자동 시작과 설치 파일을 모두 삭제합니다.";

@@ -1,10 +1,7 @@
 #include "uninstaller_win.h"
 
-#include <vector>
-
 #include "autostart_win.h"
 #include "file_util/file_util.h"
-#include "file_util/win.h"
 #include "ipc/ipc.h"
 #include "ipc/process_win.h"
 #include "platform_win.h"
@@ -16,34 +13,7 @@
 #include "wallpaper/original_wallpaper_win.h"
 
 namespace veltrane {
-namespace {
-
 namespace fs = std::filesystem;
-
-std::optional<fs::path> temp_folder() {
-    std::vector<wchar_t> buffer(MAX_PATH + 1);
-    const DWORD n = GetTempPathW(static_cast<DWORD>(buffer.size()), buffer.data());
-    if (n == 0 || n >= buffer.size()) return std::nullopt;
-    return fs::path(std::wstring(buffer.data(), n));
-}
-
-// Copies left by helpers that were ended before they could delete themselves; one still
-// running cannot be deleted and stays.
-void delete_old_helper_copies(const fs::path& temp) {
-    WIN32_FIND_DATAW found;
-    std::vector<fs::path> copies;
-    {
-        const win::UniqueFind find{FindFirstFileW((temp / "Veltrane_Desktop-uninstall-*.exe").c_str(), &found)};
-        if (find.h == INVALID_HANDLE_VALUE) return;
-        do {
-            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) copies.push_back(temp / found.cFileName);
-        } while (FindNextFileW(find.h, &found));
-    }
-    // Deleted once the search is closed, as every delete here runs outside an enumeration.
-    for (const auto& copy : copies) DeleteFileW(copy.c_str());
-}
-
-}  // namespace
 
 // The wallpapers go back before autostart and the shortcut go: a restore that fails ends the
 // removal with the program whole, its records kept, and the next logon starts it again.
@@ -75,26 +45,8 @@ void launch_removal_helper(HWND settings_window) {
         return;
     }
     if (message_box(removal_helper_question(*folder), kAskRemove) != kYes) return;
-    const auto exe = executable_path();
-    if (!exe) {
-        message_box("삭제 도우미를 준비하지 못했습니다.\n\n" + exe.error().message, kErrorIcon);
-        return;
-    }
-    const auto temp = temp_folder();
-    if (!temp) {
-        message_box("삭제 도우미를 준비하지 못했습니다.\n\n" + win::system_message(GetLastError()), kErrorIcon);
-        return;
-    }
-    delete_old_helper_copies(*temp);
-    const fs::path helper = removal_helper_path(*temp, GetCurrentProcessId());
-    if (auto copied = copy_file_atomic(*exe, helper); !copied) {
-        message_box("삭제 도우미 복사 실패: " + copied.error().message, kErrorIcon);
-        return;
-    }
-    auto child = ipc::start_program(helper, L"--uninstall-helper", ipc::kNoWindowFlag, *temp);
-    if (!child) {
-        DeleteFileW(helper.c_str());
-        message_box("삭제 도우미 실행 실패: " + child.error().message, kErrorIcon);
+    if (auto helper = ipc::start_helper_copy("uninstall", L"--uninstall-helper", "삭제 도우미"); !helper) {
+        message_box(helper.error().message, kErrorIcon);
         return;
     }
     if (settings_window) DestroyWindow(settings_window);
