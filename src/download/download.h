@@ -30,7 +30,18 @@ std::uint64_t download_deadline_ms(std::uint64_t limit);
 // "Veltrane_Desktop/20261019.230507.0": lets the server's logs tell builds apart.
 std::string download_user_agent();
 
+// Where a redirect leads: Location resolved against the URL that answered. Nothing for a
+// scheme other than http(s), or for a step down from https to http.
+std::optional<std::string> redirect_target(std::string_view from, std::string_view location);
+
+// What a failed download can tell beyond failing.
+struct DownloadReport {
+    // The proxy server that answered 407: it wants a password this program does not have.
+    std::optional<std::string> proxy_wants_password;
+};
+
 std::optional<Bytes> download_bytes(std::string_view url, std::uint64_t limit);
+std::optional<Bytes> download_bytes_reporting(std::string_view url, std::uint64_t limit, DownloadReport& report);
 
 // As download_bytes, then strict UTF-8.
 std::optional<std::string> download_text(std::string_view url, std::uint64_t limit);

@@ -3,7 +3,11 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 #include "download/download.h"
@@ -31,51 +35,29 @@ struct GlobalText {
 };
 
 // The per-user settings, as the user's other programs read them.
-struct UserProxy {
+struct UserConfig {
+    UserProxySettings settings;
     BOOL auto_detect = FALSE;
-    GlobalText auto_config_url, proxy, bypass;
+    GlobalText auto_config_url;
 };
 
-void read_user_proxy(UserProxy& out) {
+void read_user_config(UserConfig& out) {
     WINHTTP_CURRENT_USER_IE_PROXY_CONFIG config{};
     if (!WinHttpGetIEProxyConfigForCurrentUser(&config)) return;
+    GlobalText proxy, bypass;
+    proxy.text = config.lpszProxy;
+    bypass.text = config.lpszProxyBypass;
     out.auto_detect = config.fAutoDetect;
     out.auto_config_url.text = config.lpszAutoConfigUrl;
-    out.proxy.text = config.lpszProxy;
-    out.bypass.text = config.lpszProxyBypass;
+    out.settings.automatic = out.auto_detect || (config.lpszAutoConfigUrl && *config.lpszAutoConfigUrl);
+    if (proxy.text) out.settings.proxy = win::from_wide(proxy.text);
+    if (bypass.text) out.settings.bypass = win::from_wide(bypass.text);
 }
 
-struct Session {
-    Internet handle;
-    bool ask_script = false;  // before Windows 8.1: a PAC script or WPAD is asked per URL
-};
-
-// A proxy server named in the per-user settings is applied here, with its bypass list, the
-// same on every Windows version. Everything else (a PAC script, WPAD, the machine-wide
-// setting) is the automatic proxy's work on Windows 8.1 and later, which refuses the
-// automatic type before 8.1.
-Session open_session(const std::wstring& agent, const UserProxy& user, const std::wstring& host) {
-    Session s;
-    if (user.proxy.text && *user.proxy.text) {
-        const std::string bypass = user.bypass.text ? win::from_wide(user.bypass.text) : std::string();
-        const bool direct = proxy_bypassed(bypass, win::from_wide(host));
-        s.handle.reset(WinHttpOpen(agent.c_str(), direct ? WINHTTP_ACCESS_TYPE_NO_PROXY : WINHTTP_ACCESS_TYPE_NAMED_PROXY,
-                                   direct ? WINHTTP_NO_PROXY_NAME : user.proxy.text, WINHTTP_NO_PROXY_BYPASS, 0));
-        return s;
-    }
-    s.handle.reset(WinHttpOpen(agent.c_str(), WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
-                               WINHTTP_NO_PROXY_BYPASS, 0));
-    if (s.handle) return s;
-    s.handle.reset(WinHttpOpen(agent.c_str(), WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
-                               WINHTTP_NO_PROXY_BYPASS, 0));
-    s.ask_script = user.auto_detect || user.auto_config_url.text;
-    return s;
-}
-
-// The proxy a PAC script or WPAD names for this URL; none found leaves the request as it is.
-void apply_script_proxy(HINTERNET session, HINTERNET request, const UserProxy& user, const std::wstring& url) {
+// What a PAC script or WPAD says for this URL: "" for DIRECT; nothing when it has no answer.
+std::optional<std::string> ask_automatic(const UserConfig& user, HINTERNET session, const std::wstring& url) {
     WINHTTP_AUTOPROXY_OPTIONS options{};
-    if (user.auto_config_url.text) {
+    if (user.auto_config_url.text && *user.auto_config_url.text) {
         options.dwFlags |= WINHTTP_AUTOPROXY_CONFIG_URL;
         options.lpszAutoConfigUrl = user.auto_config_url.text;
     }
@@ -85,11 +67,29 @@ void apply_script_proxy(HINTERNET session, HINTERNET request, const UserProxy& u
     }
     options.fAutoLogonIfChallenged = TRUE;
     WINHTTP_PROXY_INFO info{};
-    if (!WinHttpGetProxyForUrl(session, url.c_str(), &options, &info)) return;
+    if (!WinHttpGetProxyForUrl(session, url.c_str(), &options, &info)) return std::nullopt;
     GlobalText proxy, bypass;
     proxy.text = info.lpszProxy;
     bypass.text = info.lpszProxyBypass;
-    WinHttpSetOption(request, WINHTTP_OPTION_PROXY, &info, sizeof info);
+    if (info.dwAccessType != WINHTTP_ACCESS_TYPE_NAMED_PROXY || !proxy.text || !*proxy.text) return std::string();
+    return win::from_wide(proxy.text);
+}
+
+// The system's own setting (the machine-wide proxy, and on Windows 8.1 and later whatever
+// else WinHTTP applies itself) when the user named nothing; older systems refuse the
+// automatic type.
+Internet open_session(const std::wstring& agent, const ProxyRoute& route) {
+    if (route.kind == RouteKind::Direct) {
+        return Internet(WinHttpOpen(agent.c_str(), WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+    }
+    if (route.kind == RouteKind::Named) {
+        const std::wstring proxy = win::to_wide(route.proxy);
+        return Internet(WinHttpOpen(agent.c_str(), WINHTTP_ACCESS_TYPE_NAMED_PROXY, proxy.c_str(), WINHTTP_NO_PROXY_BYPASS, 0));
+    }
+    Internet session(WinHttpOpen(agent.c_str(), WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
+                                 WINHTTP_NO_PROXY_BYPASS, 0));
+    if (session) return session;
+    return Internet(WinHttpOpen(agent.c_str(), WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
 }
 
 // Each call gets the usual time-out, cut short by what is left of the whole request's
@@ -98,7 +98,12 @@ bool set_call_timeouts(HINTERNET handle, Clock::time_point deadline) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (left <= 0) return false;
     const int t = static_cast<int>(std::min<long long>(left, kDownloadTimeoutMs));
-    return WinHttpSetTimeouts(handle, t, t, t, t);
+    if (!WinHttpSetTimeouts(handle, t, t, t, t)) return false;
+    // The whole header wait, which a per-read time-out does not bound against a trickle. Not
+    // every WinHTTP knows it.
+    DWORD whole = static_cast<DWORD>(t);
+    WinHttpSetOption(handle, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &whole, sizeof whole);
+    return true;
 }
 
 struct UrlParts {
@@ -127,13 +132,15 @@ std::optional<UrlParts> split_url(std::string_view url) {
     return parts;
 }
 
-void set_limits(HINTERNET request) {
-    DWORD redirects = kMaxRedirects;
-    WinHttpSetOption(request, WINHTTP_OPTION_MAX_HTTP_AUTOMATIC_REDIRECTS, &redirects, sizeof redirects);
+// Redirects are followed here, one host at a time, so that each gets its own proxy decision.
+bool set_limits(HINTERNET request) {
+    DWORD no_redirects = WINHTTP_DISABLE_REDIRECTS;
+    if (!WinHttpSetOption(request, WINHTTP_OPTION_DISABLE_FEATURE, &no_redirects, sizeof no_redirects)) return false;
     // Older systems (and Wine) may not know the header limit; their default is larger but
     // still bounded, so a refusal here is not fatal.
     DWORD header_limit = kMaxHeaderBytes;
     WinHttpSetOption(request, WINHTTP_OPTION_MAX_RESPONSE_HEADER_SIZE, &header_limit, sizeof header_limit);
+    return true;
 }
 
 std::optional<DWORD> status_code(HINTERNET request) {
@@ -187,37 +194,139 @@ std::optional<Bytes> read_body(HINTERNET request, std::uint64_t limit, Clock::ti
     return body;
 }
 
+std::optional<std::wstring> location(HINTERNET request) {
+    std::wstring text(kMaxHeaderBytes, L'\0');
+    DWORD size = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+    if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_LOCATION, WINHTTP_HEADER_NAME_BY_INDEX, text.data(), &size,
+                             WINHTTP_NO_HEADER_INDEX)) {
+        return std::nullopt;
+    }
+    text.resize(size / sizeof(wchar_t));
+    return text;
+}
+
+bool is_redirect(DWORD status) { return status == 301 || status == 302 || status == 303 || status == 307 || status == 308; }
+
+// A proxy's 407 to CONNECT arrives as the response on Windows; Wine fails the TLS handshake
+// and keeps no status. Asked again without TLS, the proxy answers the same 407 itself.
+bool proxy_wants_password(HINTERNET session, const std::wstring& host, INTERNET_PORT port, Clock::time_point deadline) {
+    const Internet connection(WinHttpConnect(session, host.c_str(), port, 0));
+    if (!connection) return false;
+    const Internet request(WinHttpOpenRequest(connection.get(), L"GET", L"/", nullptr, WINHTTP_NO_REFERER,
+                                              WINHTTP_DEFAULT_ACCEPT_TYPES, 0));
+    if (!request || !set_limits(request.get()) || !set_call_timeouts(request.get(), deadline)) return false;
+    return WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) &&
+           WinHttpReceiveResponse(request.get(), nullptr) && status_code(request.get()) == DWORD{407};
+}
+
+struct Answer {
+    std::optional<Bytes> body;
+    std::optional<std::string> next;  // a redirect to follow
+};
+
+// One request to one host, through the proxy decided for it.
+Answer request_once(const std::string& url, std::uint64_t limit, Clock::time_point deadline, const UserConfig& user,
+                    DownloadReport& report) {
+    const auto parts = split_url(url);
+    if (!parts) return {};
+    const std::wstring agent = win::to_wide(download_user_agent());
+    std::optional<std::string> automatic;
+    if (user.settings.automatic) {
+        const Internet asking(WinHttpOpen(agent.c_str(), WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
+                                          WINHTTP_NO_PROXY_BYPASS, 0));
+        if (asking && set_call_timeouts(asking.get(), deadline)) automatic = ask_automatic(user, asking.get(), win::to_wide(url));
+    }
+    const ProxyRoute route = choose_proxy_route(user.settings, win::from_wide(parts->host), parts->port, automatic);
+    const Internet session = open_session(agent, route);
+    if (!session || !set_call_timeouts(session.get(), deadline)) return {};
+    const Internet connection(WinHttpConnect(session.get(), parts->host.c_str(), parts->port, 0));
+    if (!connection) return {};
+    const Internet request(WinHttpOpenRequest(connection.get(), L"GET", parts->path.c_str(), nullptr, WINHTTP_NO_REFERER,
+                                              WINHTTP_DEFAULT_ACCEPT_TYPES, parts->secure ? WINHTTP_FLAG_SECURE : 0));
+    // Set on the request as well: not every WinHTTP hands the session's time-outs down.
+    if (!request || !set_limits(request.get()) || !set_call_timeouts(request.get(), deadline)) return {};
+    const bool answered =
+        WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) &&
+        set_call_timeouts(request.get(), deadline) && WinHttpReceiveResponse(request.get(), nullptr);
+    const auto status = status_code(request.get());
+    if (status == DWORD{407} || (!answered && route.kind == RouteKind::Named && parts->secure &&
+                                 proxy_wants_password(session.get(), parts->host, parts->port, deadline))) {
+        report.proxy_wants_password = proxy_server_name(route.proxy, parts->secure);
+    }
+    if (!answered || !status) return {};
+    if (is_redirect(*status)) {
+        const auto to = location(request.get());
+        if (!to) return {};
+        return {std::nullopt, redirect_target(url, win::from_wide(*to))};
+    }
+    if (*status != 200) return {};
+    return {read_body(request.get(), limit, deadline), std::nullopt};
+}
+
+struct Outcome {
+    std::optional<Bytes> body;
+    DownloadReport report;
+};
+
+Outcome fetch(std::string url, std::uint64_t limit, Clock::time_point deadline) {
+    UserConfig user;
+    read_user_config(user);
+    Outcome out;
+    for (std::uint32_t hop = 0; hop <= kMaxRedirects; ++hop) {
+        Answer answer = request_once(url, limit, deadline, user, out.report);
+        if (!answer.next) {
+            out.body = std::move(answer.body);
+            return out;
+        }
+        url = std::move(*answer.next);
+    }
+    return out;
+}
+
+// Handed between the caller and the worker that does the request.
+struct Handover {
+    std::mutex mutex;
+    std::condition_variable done_signal;
+    bool done = false;
+    Outcome outcome;
+};
+
 }  // namespace
 
-std::optional<Bytes> download_bytes(std::string_view url, std::uint64_t limit) {
+// The request runs on a worker so that the caller is free at the deadline whatever WinHTTP is
+// waiting for (Wine ignores the time-outs while it waits for headers). A worker held past it
+// by its server fails at its next step and closes its handles then; it shares nothing with
+// the caller but the handover.
+std::optional<Bytes> download_bytes_reporting(std::string_view url, std::uint64_t limit, DownloadReport& report) {
     // A day is far beyond any caller's limit; the cap keeps the clock arithmetic in range.
     const auto ms = std::min<std::uint64_t>(download_deadline_ms(limit), 86'400'000);
     const auto deadline = Clock::now() + std::chrono::milliseconds(static_cast<long long>(ms));
-    const auto parts = split_url(url);
-    if (!parts) return std::nullopt;
-    const std::wstring agent = win::to_wide(download_user_agent());
-    UserProxy user;
-    read_user_proxy(user);
-    Session opened = open_session(agent, user, parts->host);
-    const Internet session = std::move(opened.handle);
-    if (!session) return std::nullopt;
-    if (!set_call_timeouts(session.get(), deadline)) return std::nullopt;
-    Internet connection(WinHttpConnect(session.get(), parts->host.c_str(), parts->port, 0));
-    if (!connection) return std::nullopt;
-    Internet request(WinHttpOpenRequest(connection.get(), L"GET", parts->path.c_str(), nullptr, WINHTTP_NO_REFERER,
-                                        WINHTTP_DEFAULT_ACCEPT_TYPES, parts->secure ? WINHTTP_FLAG_SECURE : 0));
-    if (!request) return std::nullopt;
-    set_limits(request.get());
-    if (opened.ask_script) apply_script_proxy(session.get(), request.get(), user, win::to_wide(url));
-    // Set on the request as well: not every WinHTTP hands the session's time-outs down.
-    if (!set_call_timeouts(request.get(), deadline)) return std::nullopt;
-    if (!WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
+    const auto handover = std::make_shared<Handover>();
+    try {
+        std::thread([handover, url = std::string(url), limit, deadline] {
+            Outcome outcome;
+            try {
+                outcome = fetch(url, limit, deadline);
+            } catch (const std::exception&) {
+                outcome = {};  // out of memory: a failed download, not an ended process
+            }
+            const std::lock_guard lock(handover->mutex);
+            handover->outcome = std::move(outcome);
+            handover->done = true;
+            handover->done_signal.notify_all();
+        }).detach();
+    } catch (const std::system_error&) {
         return std::nullopt;
     }
-    if (!set_call_timeouts(request.get(), deadline)) return std::nullopt;
-    if (!WinHttpReceiveResponse(request.get(), nullptr)) return std::nullopt;
-    if (status_code(request.get()) != DWORD{200}) return std::nullopt;
-    return read_body(request.get(), limit, deadline);
+    std::unique_lock lock(handover->mutex);
+    if (!handover->done_signal.wait_until(lock, deadline, [&] { return handover->done; })) return std::nullopt;
+    report = handover->outcome.report;
+    return std::move(handover->outcome.body);
+}
+
+std::optional<Bytes> download_bytes(std::string_view url, std::uint64_t limit) {
+    DownloadReport ignored;
+    return download_bytes_reporting(url, limit, ignored);
 }
 
 std::optional<std::string> download_text(std::string_view url, std::uint64_t limit) {

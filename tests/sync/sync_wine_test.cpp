@@ -159,29 +159,32 @@ TEST(SyncProcess, ARecordedRetryRunsAndIsMarkedSucceeded) {
 }
 
 TEST(SyncProcess, ATricklingServerEndsWithinTheDeadlineAndTheNextSyncPublishes) {
-    ContentServer server;
-    serve_content(server);
-    // Announces the whole length, then one byte a second: the sync would hold the content lock
-    // for minutes without the overall deadline (30 s + the limit at 64 KiB/s: 34 s).
-    server.set_faults(R"({"/api/veltrane/current": {"trickle": 1}})");
-    ScratchDir dir("sync-trickle");
-    const auto exe = install_child(dir);
-    const ULONGLONG start = GetTickCount64();
-    Child slow(exe, L"run");
-    for (int i = 0; i < 300 && count_requests(server, "/api/veltrane/current") == 0; ++i) Sleep(100);
-    server.set_faults("{}");
-    Child next(exe, L"run");
-    EXPECT_EQ(slow.wait(), 1u);
-    EXPECT_LT(GetTickCount64() - start, 50000u);
-    EXPECT_EQ(next.wait(), 0u);
-    EXPECT_EQ(generations(dir.path()).size(), 1u);
+    // One body byte a second after announcing the whole length, or a status line and then one
+    // header byte every 20 s (which no per-read time-out ends): the sync would hold the
+    // content lock for minutes without the overall deadline (30 s + the limit at 64 KiB/s: 34 s).
+    for (const char* fault : {R"({"trickle": 1})", R"({"header_trickle": 20})"}) {
+        ContentServer server;
+        serve_content(server);
+        server.set_faults(std::string(R"({"/api/veltrane/current": )") + fault + "}");
+        ScratchDir dir("sync-trickle");
+        const auto exe = install_child(dir);
+        const ULONGLONG start = GetTickCount64();
+        Child slow(exe, L"run");
+        for (int i = 0; i < 300 && count_requests(server, "/api/veltrane/current") == 0; ++i) Sleep(100);
+        server.set_faults("{}");
+        Child next(exe, L"run");
+        EXPECT_EQ(slow.wait(), 1u) << fault;
+        EXPECT_LT(GetTickCount64() - start, 50000u) << fault;
+        EXPECT_EQ(next.wait(), 0u) << fault;
+        EXPECT_EQ(generations(dir.path()).size(), 1u) << fault;
+    }
 }
 
 namespace {
 
 // The per-user connection settings as Internet Options writes them, which WinHTTP reads for
 // the user's proxy. Only the sync_proxy test runs this, in a Wine runtime of its own.
-void set_user_proxy(const std::string& proxy, const std::string& bypass) {
+void set_user_proxy(const std::string& proxy, const std::string& bypass, const std::string& script = "") {
     std::string blob;
     const auto dword = [&blob](std::size_t v) {
         const auto u = static_cast<std::uint32_t>(v);
@@ -189,12 +192,13 @@ void set_user_proxy(const std::string& proxy, const std::string& bypass) {
     };
     dword(0x46);
     dword(1);
-    dword(proxy.empty() ? 1 : 3);  // direct, or direct and a proxy server
+    dword((proxy.empty() ? 1 : 3) | (script.empty() ? 0 : 4));  // direct, a proxy server, a PAC script
     dword(proxy.size());
     blob += proxy;
     dword(bypass.size());
     blob += bypass;
-    dword(0);  // no PAC script
+    dword(script.size());
+    blob += script;
     blob.append(32, '\0');
     HKEY key = nullptr;
     ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections",
@@ -242,11 +246,33 @@ TEST(SyncProxy, SyncAndSpotlightGoThroughTheUsersProxyButNotForABypassedHost) {
     EXPECT_EQ(Child(exe, L"run").wait(), 0u);
     EXPECT_EQ(occurrences(proxy_log("open"), "CONNECT "), through);
 
-    // A proxy that wants a password: the sync fails at once.
-    set_user_proxy("127.0.0.1:" + std::to_string(VELTRANE_TEST_PROXY_PORT + 1), "");
+    // Each host of a redirect gets its own decision: the bypassed port of the content server
+    // goes direct, the other port it redirects to through the proxy.
+    const std::string other = "localhost:" + std::to_string(VELTRANE_TEST_SPOTLIGHT_PORT);
+    server.set_faults(R"({"/api/veltrane/current": {"redirect_to": "https://)" + other + R"(/api/veltrane/current"}})");
+    set_user_proxy(proxy, "localhost:" + std::to_string(VELTRANE_TEST_SERVER_PORT));
+    EXPECT_EQ(Child(exe, L"run").wait(), 0u);
+    EXPECT_EQ(occurrences(proxy_log("open"), content), occurrences(log, content));
+    EXPECT_GT(occurrences(proxy_log("open"), spotlight), occurrences(log, spotlight));
+    server.set_faults("{}");
+
+    // A proxy that wants a password: the sync fails at once, and the status record says so
+    // until a sync gets through.
+    const std::string auth = "127.0.0.1:" + std::to_string(VELTRANE_TEST_PROXY_PORT + 1);
+    set_user_proxy(auth, "");
     const ULONGLONG start = GetTickCount64();
     EXPECT_EQ(Child(exe, L"run").wait(), 1u);
     EXPECT_LT(GetTickCount64() - start, 20000u);
     EXPECT_NE(proxy_log("auth").find(content), std::string::npos);
+    const auto status = [&] { return read_raw(dir / "Veltrane_Desktop.sync-status"); };
+    EXPECT_NE(status().find("\n프록시 서버가 인증을 요구합니다: " + auth), std::string::npos) << status();
+
+    // A PAC script set beside it comes first: it says DIRECT, so the sync never meets the proxy.
+    server.set_faults(R"({"/proxy.pac": {"body": "function FindProxyForURL(url, host) { return 'DIRECT'; }"}})");
+    set_user_proxy(auth, "", server.origin() + "/proxy.pac");
+    const std::size_t refused = occurrences(proxy_log("auth"), "CONNECT ");
+    EXPECT_EQ(Child(exe, L"run").wait(), 0u);
+    EXPECT_EQ(occurrences(proxy_log("auth"), "CONNECT "), refused);
+    EXPECT_EQ(status().find('\n'), std::string::npos) << status();
     set_user_proxy("", "");
 }

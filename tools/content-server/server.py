@@ -32,9 +32,11 @@ prefixes (without the query) and whose values may hold
     "delay": S           wait S seconds before answering
     "truncate": N        announce the full length, send N bytes, close
     "trickle": S         announce the full length, then send one byte every S seconds
+    "header_trickle": S  send the status line, then one byte of a header every S seconds
     "echo": "Header"     serve the request's value of this header instead of the file
     "append": "text"     add bytes after the file's content
     "redirects": N       answer 302 N times (to the same URL) before serving
+    "redirect_to": URL   answer 302 to URL unless the request is for URL's host and port
     "body": "text"       serve this text instead of the file
 Every request line is appended to ROOT/requests.log.
 """
@@ -122,6 +124,16 @@ class Handler(BaseHTTPRequestHandler):
                 fault = value
         if fault.get("delay"):
             time.sleep(float(fault["delay"]))
+        if fault.get("header_trickle"):
+            self.trickle_headers(float(fault["header_trickle"]))
+            return
+        target = fault.get("redirect_to")
+        if target and urllib.parse.urlsplit(target).netloc != self.headers.get("Host", ""):
+            self.send_response(302)
+            self.send_header("Location", target)
+            self.send_header("Content-Length", "0")
+            self.end_headers()
+            return
         if fault.get("redirects"):
             with self.lock:
                 done = self.hops.get(self.path, 0)
@@ -176,6 +188,18 @@ class Handler(BaseHTTPRequestHandler):
             self.close_connection = True
             return
         self.reply(200, body)
+
+    def trickle_headers(self, seconds):
+        try:
+            self.wfile.write(b"HTTP/1.1 200 OK\r\n")
+            self.wfile.flush()
+            while True:
+                time.sleep(seconds)
+                self.wfile.write(b"X")
+                self.wfile.flush()
+        except OSError:
+            pass
+        self.close_connection = True
 
     def reply(self, status, body):
         self.send_response(status)
