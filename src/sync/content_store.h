@@ -24,6 +24,8 @@ inline constexpr const char* kContentImageFile = "Veltrane_Desktop.png";
 inline constexpr const char* kContentTextFile = "Veltrane_Desktop.txt";
 inline constexpr const char* kDutyFile = "Veltrane_Desktop.duty.txt";
 inline constexpr const char* kSyncStatusFile = "Veltrane_Desktop.sync-status";
+// Room for the time and a note naming a proxy.
+inline constexpr std::uint64_t kSyncStatusLimit = 512;
 inline constexpr const char* kShownGenerationFile = "Veltrane_Desktop.shown";
 inline constexpr std::uint64_t kPointerLimit = 256;
 

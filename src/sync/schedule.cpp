@@ -91,8 +91,31 @@ std::string format_sync_time(const LocalTime& t) {
     return text;
 }
 
+namespace {
+
+std::string_view status_line(std::optional<std::string_view> text, bool note) {
+    const std::string_view all = text.value_or("");
+    const std::size_t end = all.find('\n');
+    if (!note) return trim_white_space(all.substr(0, end));
+    return end == std::string_view::npos ? std::string_view() : trim_white_space(all.substr(end + 1));
+}
+
+}  // namespace
+
+std::string sync_note_line(std::optional<std::string_view> status_text) { return std::string(status_line(status_text, true)); }
+
+std::string sync_status_after_failure(std::optional<std::string_view> status_text, const std::optional<std::string>& proxy) {
+    std::string record(status_line(status_text, false));
+    if (!proxy) return record;
+    std::string name = proxy->substr(0, 200);
+    for (char& c : name) {
+        if (static_cast<unsigned char>(c) < 0x20) c = ' ';
+    }
+    return record + "\n프록시 서버가 인증을 요구합니다" + (name.empty() ? "" : ": " + name);
+}
+
 std::string last_sync_line(std::optional<std::string_view> status_text) {
-    const std::string_view s = trim_white_space(status_text.value_or(""));
+    const std::string_view s = status_line(status_text, false);
     if (s.empty()) return "최근: 없음";
     return "최근: " + std::string(s);
 }

@@ -44,7 +44,12 @@ std::string format_sync_retry(const SyncRetry& record);
 
 // "YYYY.MM/DD HH:MM".
 std::string format_sync_time(const LocalTime& t);
+// The status record's first line is the last successful run; a second line, while the last
+// run failed at a proxy that wants a password, names that proxy until the next run.
 std::string last_sync_line(std::optional<std::string_view> status_text);
+std::string sync_note_line(std::optional<std::string_view> status_text);
+// The record after a failed run: the time kept, the note set (proxy named) or cleared.
+std::string sync_status_after_failure(std::optional<std::string_view> status_text, const std::optional<std::string>& proxy);
 std::string next_sync_line(const LocalTime& now);
 
 }  // namespace veltrane

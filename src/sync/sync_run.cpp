@@ -75,6 +75,13 @@ bool publish(const fs::path& exe_folder, const std::string& generation, const By
 
 }  // namespace
 
+void record_failed_sync(const fs::path& exe_folder, const std::optional<std::string>& proxy) {
+    const auto text = read_text_limited(exe_folder / kSyncStatusFile, kSyncStatusLimit);
+    const auto before = text ? std::optional<std::string_view>(*text) : std::nullopt;
+    const std::string after = sync_status_after_failure(before, proxy);
+    if (after != before.value_or("")) (void)write_file_atomic(exe_folder / kSyncStatusFile, after);
+}
+
 bool sync_content_into(const fs::path& exe_folder, const SyncInputs& in) {
     fetch_duty(exe_folder, in);
     const auto current = fetch_text(in, kCurrentPath, kCurrentLimit);

@@ -45,6 +45,10 @@ struct SyncInputs {
 // The run inside the content lock, for one executable folder.
 bool sync_content_into(const std::filesystem::path& exe_folder, const SyncInputs& inputs);
 
+// After a run that did not publish: the status record keeps its time and names the proxy
+// that wanted a password, or drops an earlier note.
+void record_failed_sync(const std::filesystem::path& exe_folder, const std::optional<std::string>& proxy);
+
 // The whole run: the content work lock, the executable folder, the real network and clock.
 // True when it published; an error only when the lock could not be taken in time.
 Result<bool> run_content_sync();

@@ -28,12 +28,20 @@ Result<bool> run_content_sync() {
     if (!folder) return false;
     SyncInputs in;
     in.origin = build::kContentServerOrigin;
-    in.fetch = [](const std::string& url, std::uint64_t limit) { return download_bytes(url, limit); };
+    std::optional<std::string> refusing_proxy;
+    in.fetch = [&refusing_proxy](const std::string& url, std::uint64_t limit) {
+        DownloadReport report;
+        auto bytes = download_bytes_reporting(url, limit, report);
+        if (report.proxy_wants_password) refusing_proxy = report.proxy_wants_password;
+        return bytes;
+    };
     in.image_size = [](std::span<const std::uint8_t> bytes) { return png_decoded_size(bytes); };
     in.process_id = GetCurrentProcessId();
     in.utc_nanoseconds = utc_nanoseconds_now();
     in.local_clock = local_time_now;
-    return sync_content_into(*folder, in);
+    const bool published = sync_content_into(*folder, in);
+    if (!published) record_failed_sync(*folder, refusing_proxy);
+    return published;
 }
 
 }  // namespace veltrane

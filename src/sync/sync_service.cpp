@@ -70,6 +70,13 @@ std::string last_sync_line() {
     return veltrane::last_sync_line(text ? std::optional<std::string_view>(*text) : std::nullopt);
 }
 
+std::string sync_note_line() {
+    const auto folder = executable_folder();
+    if (!folder) return {};
+    auto text = read_text_limited(*folder / kSyncStatusFile, kSyncStatusLimit);
+    return veltrane::sync_note_line(text ? std::optional<std::string_view>(*text) : std::nullopt);
+}
+
 std::string next_sync_line() { return veltrane::next_sync_line(local_time_now()); }
 
 bool has_content() {

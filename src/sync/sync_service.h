@@ -14,7 +14,6 @@ namespace veltrane {
 
 inline constexpr const char* kSyncRetryFile = "Veltrane_Desktop.sync-retry";
 inline constexpr std::uint64_t kSyncRetryLimit = 4096;
-inline constexpr std::uint64_t kSyncStatusLimit = 64;
 
 SyncRetry read_sync_retry(const std::filesystem::path& exe_folder);
 Status write_sync_retry(const std::filesystem::path& exe_folder, const SyncRetry& record);
@@ -30,5 +29,7 @@ void sync_schedule_tick(bool update_check_running);
 
 std::string last_sync_line();
 std::string next_sync_line();
+// The status record's note, empty when there is none.
+std::string sync_note_line();
 
 }  // namespace veltrane

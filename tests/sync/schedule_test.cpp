@@ -72,6 +72,15 @@ TEST(SyncSchedule, StatusLines) {
     EXPECT_EQ(last_sync_line("  \n"), "최근: 없음");
     EXPECT_EQ(last_sync_line(" 2026.12/07 10:21\n"), "최근: 2026.12/07 10:21");
 
+    // A proxy that wants a password is named beside the time until a run ends otherwise.
+    const std::string refused = sync_status_after_failure("2026.12/07 10:21", "proxy:3128\r\nx");
+    EXPECT_EQ(refused, "2026.12/07 10:21\n프록시 서버가 인증을 요구합니다: proxy:3128  x");
+    EXPECT_EQ(last_sync_line(refused), "최근: 2026.12/07 10:21");
+    EXPECT_EQ(sync_note_line(refused), "프록시 서버가 인증을 요구합니다: proxy:3128  x");
+    EXPECT_EQ(sync_status_after_failure(refused, std::nullopt), "2026.12/07 10:21");
+    EXPECT_EQ(sync_status_after_failure(std::nullopt, ""), "\n프록시 서버가 인증을 요구합니다");
+    EXPECT_EQ(last_sync_line("\n프록시 서버가 인증을 요구합니다"), "최근: 없음");
+
     EXPECT_EQ(next_sync_line(at(2026, 12, 7, 10, 22)), "다음: 2026.12/07 16:20");
     EXPECT_EQ(next_sync_line(at(2026, 12, 7, 10, 19)), "다음: 2026.12/07 10:20");
     EXPECT_EQ(next_sync_line(at(2026, 12, 7, 0, 0)), "다음: 2026.12/07 04:20");
