@@ -362,7 +362,20 @@ TEST(SettingsWindow, InstalledCopyOpensTheLaidOutWindowAndSavesTheChosenSettings
     EXPECT_EQ(answer_to_click(process, save), "설정을 저장하고 적용했습니다.");
     EXPECT_EQ(desktop_value(L"Wallpaper"), L"");
     EXPECT_EQ(run_value(), L"\"" + exe.wstring() + L"\" --run");
-    EXPECT_EQ(answer_to_click(process, child(window, 7)), "이전 바탕화면으로 되돌렸습니다.");
+    {
+        // The restore waits for the restore lock on a worker: the window keeps answering.
+        const win::UniqueHandle held(CreateMutexW(nullptr, FALSE, ipc::kWallpaperRestoreName));
+        ASSERT_EQ(WaitForSingleObject(held.get(), 0), WAIT_OBJECT_0);
+        click(child(window, 7));
+        DWORD_PTR answered = 0;
+        EXPECT_NE(SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &answered), 0);
+        EXPECT_FALSE(IsWindowEnabled(child(window, 7)));
+        EXPECT_EQ(desktop_value(L"Wallpaper"), L"");
+        ReleaseMutex(held.get());
+    }
+    HWND restored = box_of(process);
+    EXPECT_EQ(text_of(restored), "이전 바탕화면으로 되돌렸습니다.");
+    press(restored, IDOK);
     EXPECT_EQ(desktop_value(L"Wallpaper"), kUserWallpaper);
     EXPECT_EQ(read_raw(install / "Veltrane_Desktop.config"),
               "method=top_level\nbackground=original\nspotlight_wallpaper=off\n");

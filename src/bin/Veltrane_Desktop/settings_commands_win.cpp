@@ -52,11 +52,13 @@ void update_save(WindowState& s) {
 }
 
 void refresh_service_state(WindowState& s) {
-    if (s.service_busy) return;
+    if (s.work != WindowWork::None) return;
     const ServiceState now = ipc::is_service_running() ? ServiceState::Running : ServiceState::Stopped;
-    if (now == s.service) return;
+    std::string note = sync_note_line();
+    if (now == s.service && note == s.sync_note) return;
     s.service = now;
-    set_text(s.service_text, ui::service_state_text(now));
+    s.sync_note = std::move(note);
+    set_text(s.service_text, ui::service_line(now, s.sync_note));
     set_text(s.service_button, ui::service_button_text(now));
     InvalidateRect(s.service_text, nullptr, TRUE);
     InvalidateRect(s.service_button, nullptr, TRUE);
@@ -151,52 +153,6 @@ void command_save(WindowState& s) {
     }
 }
 
-void command_restore(WindowState& s) {
-    const auto folder = executable_folder();
-    if (!folder) {
-        box(s, "실행 파일 경로를 확인하지 못했습니다.");
-        return;
-    }
-    std::error_code ec;
-    const bool composition = fs::exists(composite_paths(*folder).state, ec);
-    const bool backup = fs::exists(*folder / kWallpaperBackupFile, ec);
-    if (!composition && !backup) {
-        box(s, "되돌릴 바탕화면 기록이 없습니다.", kInfoIcon);
-        return;
-    }
-    if (auto restored = restore_original_wallpapers(*folder); !restored) {
-        box(s, "합성 이전 바탕화면으로 되돌리지 못했습니다.\n\n" + restored.error().message);
-        return;
-    }
-    if (backup) {
-        if (auto restored = restore_wallpaper_backup(*folder); !restored) {
-            box(s, restored.error().message);
-            return;
-        }
-    }
-    if (s.saved.background == BackgroundMode::Spotlight) leave_spotlight_mode(*folder);
-    const auto path = settings_path();
-    if (!path) {
-        box(s, "이전 바탕화면으로 되돌렸습니다.", kInfoIcon);
-        return;
-    }
-    Settings next = read_settings(*path);
-    next.method = DisplayMethod::TopLevel;
-    next.background = BackgroundMode::Original;
-    if (auto written = write_settings(next, *path); !written) {
-        box(s, "복원 후 설정을 저장하지 못했습니다.\n\n" + written.error().message);
-        return;
-    }
-    s.settings = next;
-    s.current = current_choices(s);
-    s.current.method = s.saved.method = DisplayMethod::TopLevel;
-    s.current.background = s.saved.background = BackgroundMode::Original;
-    select_options(s);
-    update_save(s);
-    (void)ipc::post_refresh_request();
-    box(s, "이전 바탕화면으로 되돌렸습니다.", kInfoIcon);
-}
-
 Status stop_service() {
     if (auto closed = ipc::close_services(); !closed) return closed;
     if (ipc::is_service_running()) return make_error("서비스 종료를 확인하지 못했습니다.");
@@ -214,7 +170,7 @@ Status start_service() {
 
 // The worker's outcome, handed to the window thread by kServiceDone; a message that finds
 // none here did not come from the worker and is ignored.
-std::atomic<bool> g_service_work{false};
+std::atomic<bool> g_window_work{false};
 std::mutex g_outcome_mutex;
 std::optional<Status> g_outcome;
 
@@ -226,31 +182,98 @@ void hand_over(HWND window, Status outcome) {
     PostMessageW(window, kServiceDone, 0, 0);
 }
 
-// A start waits up to a minute and a stop several seconds: both run on a worker so that the
-// window keeps answering; the outcome comes back as kServiceDone.
-void command_service(WindowState& s) {
-    if (!claim_worker(g_service_work)) return;
-    const bool stopping = ipc::is_service_running();
+// The outcome comes back as kServiceDone; false when another job runs or no thread starts.
+bool start_window_work(WindowState& s, WindowWork kind, std::function<Status()> job, const char* failure) {
+    if (!claim_worker(g_window_work)) return false;
     HWND window = s.window;
-    auto work = [window, stopping] {
+    auto work = [window, job = std::move(job), failure] {
         Status outcome;
         try {
-            outcome = stopping ? stop_service() : start_service();
+            outcome = job();
         } catch (...) {
-            outcome = make_error("서비스 작업 중 오류가 발생했습니다.");
+            outcome = make_error(failure);
         }
         hand_over(window, std::move(outcome));
-        g_service_work.store(false);
+        g_window_work.store(false);
     };
-    s.service_busy = true;
-    show_service_busy(s, stopping);
-    if (!start_claimed_worker(g_service_work, work)) {
-        s.service_busy = false;
-        EnableWindow(s.service_button, TRUE);
-        s.service = ServiceState::Unknown;
-        refresh_service_state(s);
+    s.work = kind;
+    if (start_claimed_worker(g_window_work, work)) return true;
+    s.work = WindowWork::None;
+    return false;
+}
+
+// A start waits up to a minute and a stop several seconds: both run on the worker so that
+// the window keeps answering.
+void command_service(WindowState& s) {
+    const bool stopping = ipc::is_service_running();
+    if (!start_window_work(s, WindowWork::Service, [stopping] { return stopping ? stop_service() : start_service(); },
+                           "서비스 작업 중 오류가 발생했습니다.")) {
         box(s, "서비스 작업을 시작하지 못했습니다.");
+        return;
     }
+    show_service_busy(s, stopping);
+}
+
+// The wallpapers go back first; then the settings say what the desktop now shows. Run on the
+// worker: the restore lock may be held for up to 30 s.
+Status restore_backgrounds(const fs::path& folder, bool backup, bool was_spotlight) {
+    if (auto restored = restore_original_wallpapers(folder); !restored) {
+        return make_error("합성 이전 바탕화면으로 되돌리지 못했습니다.\n\n" + restored.error().message);
+    }
+    if (backup) {
+        if (auto restored = restore_wallpaper_backup(folder); !restored) return restored.take_error();
+    }
+    if (was_spotlight) leave_spotlight_mode(folder);
+    const auto path = settings_path();
+    if (!path) return {};
+    Settings next = read_settings(*path);
+    next.method = DisplayMethod::TopLevel;
+    next.background = BackgroundMode::Original;
+    if (auto written = write_settings(next, *path); !written) {
+        return make_error("복원 후 설정을 저장하지 못했습니다.\n\n" + written.error().message);
+    }
+    (void)ipc::post_refresh_request();
+    return {};
+}
+
+void command_restore(WindowState& s) {
+    const auto folder = executable_folder();
+    if (!folder) {
+        box(s, "실행 파일 경로를 확인하지 못했습니다.");
+        return;
+    }
+    std::error_code ec;
+    const bool composition = fs::exists(composite_paths(*folder).state, ec);
+    const bool backup = fs::exists(*folder / kWallpaperBackupFile, ec);
+    if (!composition && !backup) {
+        box(s, "되돌릴 바탕화면 기록이 없습니다.", kInfoIcon);
+        return;
+    }
+    const bool was_spotlight = s.saved.background == BackgroundMode::Spotlight;
+    if (!start_window_work(s, WindowWork::Restore,
+                           [folder = *folder, backup, was_spotlight] { return restore_backgrounds(folder, backup, was_spotlight); },
+                           "바탕화면을 되돌리는 중 오류가 발생했습니다.")) {
+        box(s, "서비스 작업이 끝난 뒤에 다시 시도해 주세요.", kInfoIcon);
+        return;
+    }
+    disable(s, control_by_id(s.window, ui::kRestoreId));
+}
+
+void restore_done(WindowState& s, const Status& outcome) {
+    EnableWindow(control_by_id(s.window, ui::kRestoreId), TRUE);
+    if (!outcome) {
+        box(s, outcome.error().message);
+        return;
+    }
+    if (const auto path = settings_path()) {
+        s.settings = read_settings(*path);
+        s.current = current_choices(s);
+        s.current.method = s.saved.method = DisplayMethod::TopLevel;
+        s.current.background = s.saved.background = BackgroundMode::Original;
+        select_options(s);
+        update_save(s);
+    }
+    box(s, "이전 바탕화면으로 되돌렸습니다.", kInfoIcon);
 }
 
 }  // namespace
@@ -262,16 +285,20 @@ void show_service_busy(WindowState& s, bool stopping) {
     InvalidateRect(s.service_button, nullptr, TRUE);
 }
 
-std::optional<Status> take_service_outcome() {
+std::optional<Status> take_work_outcome() {
     const std::lock_guard<std::mutex> guard(g_outcome_mutex);
     return std::exchange(g_outcome, std::nullopt);
 }
 
-void service_done(WindowState& s, const Status& outcome) {
-    s.service_busy = false;
-    // Closed while the worker ran: the start or stop the user asked for is done, now it goes.
+void work_done(WindowState& s, const Status& outcome) {
+    const WindowWork finished = std::exchange(s.work, WindowWork::None);
+    // Closed while the worker ran: what the user asked for is done, now it goes.
     if (s.close_when_done) {
         DestroyWindow(s.window);
+        return;
+    }
+    if (finished == WindowWork::Restore) {
+        restore_done(s, outcome);
         return;
     }
     EnableWindow(s.service_button, TRUE);
@@ -324,6 +351,7 @@ void timer(WindowState& s, UINT_PTR id) {
         set_text(s.last_sync, last_sync_line());
         set_text(s.next_sync, next_sync_line());
         EnableWindow(control_by_id(s.window, ui::kSyncId), TRUE);
+        refresh_service_state(s);
     } else if (id == kServiceTimer) {
         refresh_service_state(s);
     } else if (id == kUpdateTimer) {

@@ -19,7 +19,7 @@ constexpr ControlSpec kFixed[] = {
     {P::Card1, K::Line, 0, "", {144, 64, 172, 24}, Slot::LastSync},
     {P::Card1, K::Line, 0, "", {316, 64, 172, 24}, Slot::NextSync},
     {P::Card1, K::Button, kSyncId, "지금 동기화", {496, 64, 112, 24}},
-    {P::Card1, K::Line, 0, "", {144, 92, 344, 24}, Slot::ServiceText},
+    {P::Card1, K::EllipsisLine, 0, "", {144, 92, 344, 24}, Slot::ServiceText},
     {P::Card1, K::Button, kServiceId, "", {496, 92, 112, 24}},
     {P::Window, K::Card, 0, "", {8, 148, 308, 132}, Slot::Card2},
     {P::Card2, K::Heading, 0, "표시 위치", {16, 12, 276, 20}},
@@ -186,6 +186,11 @@ Access control_access(int id, const std::string& text) {
 
 const char* service_state_text(ServiceState s) {
     return s == ServiceState::Running ? "실행중" : s == ServiceState::Stopped ? "중지됨" : "";
+}
+std::string service_line(ServiceState state, const std::string& sync_note) {
+    const std::string text = service_state_text(state);
+    if (sync_note.empty()) return text;
+    return text.empty() ? sync_note : text + " · " + sync_note;
 }
 const char* service_button_text(ServiceState s) {
     return s == ServiceState::Running ? "서비스 중지" : s == ServiceState::Stopped ? "서비스 실행" : "";

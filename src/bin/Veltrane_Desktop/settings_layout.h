@@ -182,6 +182,8 @@ Access control_access(int id, const std::string& text);
 
 enum class ServiceState { Unknown, Stopped, Running };
 const char* service_state_text(ServiceState state);
+// The service row's line: its state, then the sync status record's note if there is one.
+std::string service_line(ServiceState state, const std::string& sync_note);
 const char* service_button_text(ServiceState state);
 
 }  // namespace veltrane::settings_ui

@@ -21,7 +21,7 @@ namespace veltrane::settings_window {
 namespace ui = settings_ui;
 
 constexpr UINT_PTR kSyncTimer = 1, kServiceTimer = 2, kUpdateTimer = 3;
-// Posted by the service worker when it ends; its outcome waits in take_service_outcome().
+// Posted by the window's worker when it ends; its outcome waits in take_work_outcome().
 constexpr UINT kServiceDone = WM_APP + 1;
 
 struct GdiDeleter {
@@ -30,12 +30,17 @@ struct GdiDeleter {
 using UniqueFont = std::unique_ptr<std::remove_pointer_t<HFONT>, GdiDeleter>;
 using UniqueBrush = std::unique_ptr<std::remove_pointer_t<HBRUSH>, GdiDeleter>;
 
+// Work that can take longer than a window may stop answering (a service start waits up to a
+// minute, a restore up to 30 s for the restore lock) runs on one worker at a time.
+enum class WindowWork { None, Service, Restore };
+
 struct WindowState {
     std::vector<MonitorEntry> monitors;
     Settings settings;
     ui::Choices current, saved;
     ui::ServiceState service = ui::ServiceState::Unknown;
-    bool service_busy = false;  // a start or stop runs on the worker
+    std::string sync_note;  // why the last sync failed, where IT should look; empty for none
+    WindowWork work = WindowWork::None;  // what runs on the window's worker
     bool close_when_done = false;  // closed while it ran: destroyed once it ends
     HWND focus = nullptr;       // the focused control while the window is inactive
     unsigned dpi = 96;
@@ -67,8 +72,8 @@ void update_save(WindowState& s);
 void refresh_service_state(WindowState& s);
 void show_service_busy(WindowState& s, bool stopping);
 // The worker's outcome, once; nothing for a kServiceDone that it did not post.
-std::optional<Status> take_service_outcome();
-void service_done(WindowState& s, const Status& outcome);
+std::optional<Status> take_work_outcome();
+void work_done(WindowState& s, const Status& outcome);
 void command(WindowState& s, int id);
 void timer(WindowState& s, UINT_PTR id);
 

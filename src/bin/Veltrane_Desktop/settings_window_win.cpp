@@ -422,7 +422,7 @@ void build_controls(WindowState& s) {
         if (c.id == ui::kServiceId) {
             s.service_button = h;
             refresh_service_state(s);
-            if (s.service_busy) show_service_busy(s, s.service == ServiceState::Running);
+            if (s.work == WindowWork::Service) show_service_busy(s, s.service == ServiceState::Running);
         }
         if (c.id == ui::kSaveId) EnableWindow(h, FALSE);
     }
@@ -574,7 +574,11 @@ void change_dpi(WindowState& s, unsigned dpi, const RECT& suggested) {
 HBRUSH control_colour(WindowState& s, HDC dc, HWND control) {
     SetBkMode(dc, TRANSPARENT);
     ui::Rgb text = ui::kTextNormal;
-    if (control == s.service_text) text = s.service == ServiceState::Running ? ui::kRunningGreen : ui::kTextDisabled;
+    if (control == s.service_text) {
+        text = !s.sync_note.empty()                 ? ui::kDanger
+               : s.service == ServiceState::Running ? ui::kRunningGreen
+                                                    : ui::kTextDisabled;
+    }
     SetTextColor(dc, colour(text));
     return GetParent(control) == s.window ? window_brush() : static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
 }
@@ -592,14 +596,15 @@ LRESULT CALLBACK settings_procedure(HWND window, UINT message, WPARAM w, LPARAM 
         case WM_COMMAND: command(*s, LOWORD(w)); return 0;
         case WM_TIMER: timer(*s, w); return 0;
         case kServiceDone:
-            if (auto outcome = take_service_outcome()) service_done(*s, *outcome);
+            if (auto outcome = take_work_outcome()) work_done(*s, *outcome);
             return 0;
         case WM_CLOSE:
-            // A start or stop the user asked for is carried out: a stop whose window went
-            // with it would leave the watchdog no sign of the request.
-            if (!s->service_busy) return DefWindowProcW(window, message, w, l);
+            // What the user asked for is carried out: a stop whose window went with it would
+            // leave the watchdog no sign of the request, a restore could end half-done.
+            if (s->work == WindowWork::None) return DefWindowProcW(window, message, w, l);
             s->close_when_done = true;
-            set_text(s->service_text, "서비스 작업이 끝나면 창을 닫습니다.");
+            set_text(s->service_text, s->work == WindowWork::Service ? "서비스 작업이 끝나면 창을 닫습니다."
+                                                                     : "바탕화면 복원이 끝나면 창을 닫습니다.");
             return 0;
         case WM_ACTIVATE:
             // Keeps the focused control across deactivation (a message box, another window).
