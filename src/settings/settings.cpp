@@ -113,4 +113,8 @@ bool is_monitor_enabled(const Settings& s, std::string_view device_name) {
     return std::find(s.disabled_monitors.begin(), s.disabled_monitors.end(), device_name) == s.disabled_monitors.end();
 }
 
+bool shows_monitor(const Settings& s, std::string_view device_name, bool is_primary) {
+    return s.primary_only ? is_primary : is_monitor_enabled(s, device_name);
+}
+
 }  // namespace veltrane

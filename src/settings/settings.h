@@ -41,6 +41,8 @@ struct Settings {
     std::vector<std::string> disabled_monitors;  // device names, in the order they were disabled
     DisplayMethod method = DisplayMethod::Composite;
     BackgroundMode background = BackgroundMode::Spotlight;
+    // Only ever set by policy (settings/policy.h): never read from or written to the file.
+    bool primary_only = false;
 
     friend bool operator==(const Settings&, const Settings&) = default;
 };
@@ -56,5 +58,7 @@ Status write_settings(const Settings& settings, const std::filesystem::path& pat
 // setting when it comes back.
 void set_monitor_enabled(Settings& settings, std::string_view device_name, bool enabled);
 bool is_monitor_enabled(const Settings& settings, std::string_view device_name);
+// Whether the content is shown there: the file's choice, unless policy keeps it to the primary.
+bool shows_monitor(const Settings& settings, std::string_view device_name, bool is_primary);
 
 }  // namespace veltrane

@@ -6,6 +6,7 @@
 #include "file_util/win.h"
 #include "ipc/ipc.h"
 #include "ipc/process_win.h"
+#include "settings/policy.h"
 #include "settings/settings.h"
 #include "download/download.h"
 #include "update/update_check.h"
@@ -98,6 +99,9 @@ Result<Bytes> download_release_file(const ReleaseFile& entry) {
 bool update_check_running() { return g_check_running.load(); }
 
 Result<CheckStart> start_update_check(CheckMode mode, std::optional<std::uint64_t> slot) {
+    // The automatic check is the service's to skip; the button is stopped here.
+    if (mode == CheckMode::Manual && !read_policy().manual_update_check.value_or(true))
+        return make_error("관리자가 정책으로 업데이트 확인을 막았습니다.");
     const auto folder = executable_folder();
     if (!folder) return make_error(kNoFolderMessage);
     if (g_check_running.exchange(true)) return CheckStart::NotStarted;

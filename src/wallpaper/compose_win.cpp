@@ -139,8 +139,10 @@ void draw_background(GpGraphics* graphics, const Composition& c, const Wallpaper
         draw_wallpaper_file(graphics, utf8_to_path(*picture), c.state.position, monitor.rect, c.bounds);
 }
 
+// The primary monitor is the one at the virtual screen's origin.
 bool shows_content(const Settings& settings, const WallpaperMonitor& monitor) {
-    return monitor.device_name && is_monitor_enabled(settings, *monitor.device_name);
+    const bool primary = monitor.rect.left == 0 && monitor.rect.top == 0;
+    return monitor.device_name && shows_monitor(settings, *monitor.device_name, primary);
 }
 
 Status draw_content(GpGraphics* graphics, const Composition& c, std::int32_t w, std::int32_t h) {

@@ -13,6 +13,7 @@
 #include "file_util/text.h"
 #include "file_util/win.h"
 #include "ipc/ipc.h"
+#include "settings/policy.h"
 #include "settings/settings.h"
 #include "wallpaper/original_state.h"
 
@@ -391,6 +392,50 @@ TEST_F(Service, ComposesOnTheSpotlightPictureAndOnBlackAfterLeavingSpotlight) {
     EXPECT_FALSE(fs::exists(install / "Veltrane_Desktop.spotlight-status"));
     ASSERT_TRUE(ipc::stop_running_instances().ok());
     EXPECT_TRUE(user_wallpaper_back());
+}
+
+
+// User policy written as Group Policy writes it, and gone again whatever the outcome.
+class UserPolicy {
+public:
+    UserPolicy() = default;
+    UserPolicy(const UserPolicy&) = delete;
+    UserPolicy& operator=(const UserPolicy&) = delete;
+    ~UserPolicy() { RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Policies\\Veltrane"); }
+    void set(const wchar_t* name, const std::wstring& text) { set_user_registry_text(key_.c_str(), name, text); }
+    void set(const wchar_t* name, DWORD number) {
+        ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, key_.c_str(), name, REG_DWORD, &number, sizeof number), ERROR_SUCCESS);
+    }
+    void remove(const wchar_t* name) { RegDeleteKeyValueW(HKEY_CURRENT_USER, key_.c_str(), name); }
+
+private:
+    std::wstring key_ = win::to_wide(kPolicyKey);
+};
+
+constexpr const wchar_t* kRunKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+
+TEST_F(Service, PolicyWinsOverTheFileAppliesOnItsBroadcastAndNamesAnInvalidValue) {
+    UserPolicy policy;
+    policy.set(L"DisplayMethod", L"top_level");
+    policy.set(L"Monitors", L"sideways");
+    policy.set(L"Autostart", DWORD{0});
+    set_user_registry_text(kRunKey, L"Veltrane_Desktop", L"\"" + (install / "Veltrane_Desktop.exe").wstring() + L"\" --run");
+    ASSERT_TRUE(start_service());
+    ASSERT_TRUE(wait_until([] { return !layer_windows().empty(); }));  // the file says composite
+    EXPECT_EQ(read_raw(last_error()), "정책 값이 올바르지 않아 무시했습니다: "
+                                      "HKCU\\Software\\Policies\\Veltrane\\Veltrane_Desktop\\Monitors = \"sideways\"");
+    EXPECT_EQ(user_registry_text(kRunKey, L"Veltrane_Desktop"), "<absent>");
+
+    // Well before the next 30-second tick: the policy refresh's broadcast.
+    policy.remove(L"DisplayMethod");
+    policy.set(L"Monitors", L"all");
+    DWORD_PTR answer = 0;
+    SendMessageTimeoutW(HWND_BROADCAST, WM_SETTINGCHANGE, 0, reinterpret_cast<LPARAM>(L"Policy"), SMTO_ABORTIFHUNG,
+                        5000, &answer);
+    EXPECT_TRUE(wait_until([] { return layer_windows().empty(); }, 5000));
+    EXPECT_TRUE(wait_until([&] { return composed(); }));
+    EXPECT_FALSE(fs::exists(last_error()));
+    ASSERT_TRUE(ipc::stop_running_instances().ok());
 }
 
 }  // namespace

@@ -40,7 +40,7 @@ std::vector<LayoutEntry> monitor_layout(const std::vector<MonitorEntry>& monitor
 std::vector<MonitorRect> target_monitors(const std::vector<LayoutEntry>& layout, const Settings& settings) {
     std::vector<MonitorRect> targets;
     for (const auto& m : layout) {
-        if (is_monitor_enabled(settings, m.device_name)) targets.push_back(m.rect);
+        if (shows_monitor(settings, m.device_name, m.is_primary)) targets.push_back(m.rect);
     }
     return targets;
 }

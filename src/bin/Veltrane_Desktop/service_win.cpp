@@ -11,8 +11,10 @@
 #include "ipc/process_win.h"
 #include "overlay/layer_windows_win.h"
 #include "overlay/text_table.h"
+#include "autostart_win.h"
 #include "service.h"
 #include "service_win.h"
+#include "settings/policy.h"
 #include "settings/settings.h"
 #include "spotlight/spotlight.h"
 #include "spotlight/spotlight_state.h"
@@ -49,6 +51,10 @@ struct ServiceState {
     std::vector<MonitorWindows> layer_windows;
     std::vector<MonitorRect> overlay_targets;
     Settings settings;
+    Policy policy;
+    // Invalid policy values and a Run value that could not be matched: named in the
+    // last-error record with whatever else it says.
+    std::optional<std::string> policy_note;
     std::vector<LayoutEntry> monitor_layout;
     BackgroundImage background_image;
     bool presentation_dirty = true;
@@ -65,6 +71,16 @@ struct ServiceState {
 };
 
 std::string win32_code(DWORD code) { return " (Win32 오류 " + std::to_string(code) + ")"; }
+
+std::optional<std::string> joined(std::optional<std::string> first, const std::optional<std::string>& second) {
+    if (!first) return second;
+    if (second) *first += "\n" + *second;
+    return first;
+}
+
+void report(const ServiceState& s, std::optional<std::string> text) {
+    write_last_error(joined(std::move(text), s.policy_note));
+}
 
 Result<RenderedContent> render(const ContentPaths& paths) { return render_content(paths, render_text_table); }
 
@@ -188,11 +204,36 @@ void refresh_content(ServiceState& s) {
     }
 }
 
-// Refresh step 3.
+Status set_autostart(bool on) {
+    if (!on) return disable_autostart();
+    auto exe = executable_path();
+    if (!exe) return exe.take_error();
+    return enable_autostart(*exe);
+}
+
+// Policy fixes the Run value whatever the settings window or the installer wrote.
+std::optional<std::string> match_autostart(const std::optional<bool>& wanted) {
+    if (!wanted || *wanted == is_autostart_enabled()) return std::nullopt;
+    const Status matched = set_autostart(*wanted);
+    if (matched) return std::nullopt;
+    return "Windows 시작 등록을 정책에 맞추지 못했습니다: " + matched.error().message;
+}
+
+void refresh_policy_note(ServiceState& s) {
+    auto note = joined(policy_problem(s.policy), match_autostart(s.policy.autostart));
+    if (note == s.policy_note) return;
+    s.policy_note = std::move(note);
+    // A composed desktop left in place writes no record; presenting again names the change.
+    s.presentation_dirty = true;
+}
+
+// Refresh step 3. Policy is read with the file, so a policy refresh (and its setting-change
+// broadcast) applies within one refresh.
 void refresh_settings(ServiceState& s) {
     s.transition = {};
-    const auto path = settings_path();
-    Settings now = path ? read_settings(*path) : Settings{};
+    s.policy = read_policy();
+    refresh_policy_note(s);
+    Settings now = effective_settings(s.policy);
     if (now == s.settings) return;
     s.transition = settings_transition(s.settings, now);
     s.settings = std::move(now);
@@ -250,10 +291,10 @@ void present_overlays(ServiceState& s, const std::vector<MonitorRect>& targets) 
     if (s.settings.background == BackgroundMode::Original) {
         if (auto unrestored = restore_user_background(s)) problem = std::move(unrestored);
     } else if (auto applied = apply_background_mode(s.settings.background, s.exe_folder); !applied) {
-        write_last_error(applied.error().message);
+        report(s, applied.error().message);
         return;
     }
-    write_last_error(problem ? problem : s.unrestored ? s.unrestored : content_problem(s.content, targets));
+    report(s, problem ? problem : s.unrestored ? s.unrestored : content_problem(s.content, targets));
     if (targets.empty()) {
         destroy_layer_windows(s);
         return;
@@ -264,12 +305,12 @@ void present_overlays(ServiceState& s, const std::vector<MonitorRect>& targets) 
     }
     destroy_layer_windows(s);
     if (auto again = render_again_if_dropped(s); !again) {
-        write_last_error(again.error().message);
+        report(s, again.error().message);
         return;
     }
     auto windows = show_overlays(s.content, targets, s.instance);
     if (!windows) {
-        write_last_error(windows.error().message);
+        report(s, windows.error().message);
         return;
     }
     s.layer_windows = std::move(*windows);
@@ -286,20 +327,20 @@ void present_composite(ServiceState& s, const std::vector<MonitorRect>& targets)
     if (s.display_change_pending) return;
     if (auto watchdog = ensure_watchdog(s); !watchdog) {
         auto reset = reset_desktop_background();
-        write_last_error(reset ? watchdog.error().message
-                               : watchdog.error().message + "\n바탕화면 복원 실패: " + reset.error().message);
+        report(s, reset ? watchdog.error().message
+                        : watchdog.error().message + "\n바탕화면 복원 실패: " + reset.error().message);
         return;
     }
     if (!s.presentation_dirty && composed_wallpaper_in_place(s.exe_folder)) return;
     if (auto again = render_again_if_dropped(s); !again) {
-        write_last_error(again.error().message);
+        report(s, again.error().message);
         return;
     }
     if (auto composed = compose_now(s); !composed) {
-        write_last_error("바탕화면 합성 실패: " + composed.error().message);
+        report(s, "바탕화면 합성 실패: " + composed.error().message);
         return;
     }
-    write_last_error(problem ? problem : s.unrestored ? s.unrestored : content_problem(s.content, targets));
+    report(s, problem ? problem : s.unrestored ? s.unrestored : content_problem(s.content, targets));
     s.presentation_dirty = false;
     // The pictures are on disk now; pixels are rendered again when they are needed.
     drop_pixels(s.content);
@@ -313,7 +354,7 @@ void service_refresh(ServiceState& s) {
     refresh_settings(s);
     refresh_spotlight(s);
     refresh_background_image(s);
-    if (!update_check_running()) update_tick();
+    if (!update_check_running() && s.policy.automatic_update_check.value_or(true)) update_tick();
     sync_schedule_tick(update_check_running());
     const auto targets = target_monitors(s.monitor_layout, s.settings);
     if (s.settings.method == DisplayMethod::TopLevel) present_overlays(s, targets);
@@ -467,8 +508,8 @@ Result<HWND> start_controller(ServiceState& s) {
     if (!folder) return make_error("실행 파일 폴더를 찾지 못했습니다.");
     s.exe_folder = *folder;
     if (auto first = render_first_content(s); !first) return first.take_error();
-    const auto path = settings_path();
-    s.settings = path ? read_settings(*path) : Settings{};
+    s.policy = read_policy();
+    s.settings = effective_settings(s.policy);
     s.instance = GetModuleHandleW(nullptr);
     if (!s.instance) return make_error("모듈 핸들을 얻지 못했습니다.");
     if (auto c = register_class(s.instance, ipc::kControllerClass, controller_procedure); !c) return c.take_error();
@@ -522,8 +563,7 @@ Status reset_desktop_background() {
     if (!folder) return {};
     // A record that cannot be used does not keep the background step from running.
     auto restored = restore_original_wallpapers(*folder);
-    const auto path = settings_path();
-    const Settings settings = path ? read_settings(*path) : Settings{};
+    const Settings settings = effective_settings(read_policy());
     Status applied = apply_background_mode(settings.background, *folder);
     if (!restored) return restored.take_error();
     return applied;
