@@ -11,7 +11,7 @@ packages=(
     libpng-dev zlib1g-dev libsodium-dev nlohmann-json3-dev libgtest-dev googletest
     clang-14 libclang-rt-14-dev
     wine wine64 xvfb xauth x11-apps
-    fonts-nanum fonts-dejavu-core fontconfig imagemagick openssl nginx tinyproxy
+    fonts-nanum fonts-dejavu-core fontconfig imagemagick openssl nginx tinyproxy osslsigncode
     autoconf automake libtool dpkg-dev
 )
 

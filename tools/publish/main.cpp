@@ -1,18 +1,21 @@
 // veltrane-publish: the release-signing tool of the people who publish releases. A program
 // of its own, never part of Veltrane_Desktop.exe.
 //   keygen SECRET_KEY_FILE
-//   release --secret-key FILE --site FOLDER [--minimum-windows-build N] EXECUTABLE FONT
-//   verify --key HEX MANIFEST SIGNATURE
+//   release --secret-key FILE --site FOLDER [--minimum-windows-build N] [AUTHENTICODE] EXECUTABLE FONT
+//   sign AUTHENTICODE EXECUTABLE
+//   verify --key HEX [--ca-file PEM] MANIFEST SIGNATURE [EXECUTABLE]
 //   content --site FOLDER --image PNG --text TXT
 //   duty --site FOLDER --duty TXT
 //   fleet --log ACCESS_LOG [--stale-hours N]
 #include <sodium.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <string>
 #include <vector>
 
+#include "authenticode.h"
 #include "compose.h"
 #include "content.h"
 #include "fleet.h"
@@ -28,11 +31,16 @@ using namespace veltrane::publish;
 constexpr const char* kUsage =
     "usage:\n"
     "  veltrane-publish keygen SECRET_KEY_FILE\n"
-    "  veltrane-publish release --secret-key FILE --site FOLDER [--minimum-windows-build N] EXECUTABLE FONT\n"
-    "  veltrane-publish verify --key HEX MANIFEST SIGNATURE\n"
+    "  veltrane-publish release --secret-key FILE --site FOLDER [--minimum-windows-build N] [AUTHENTICODE]\n"
+    "                           EXECUTABLE FONT\n"
+    "  veltrane-publish sign AUTHENTICODE EXECUTABLE\n"
+    "  veltrane-publish verify --key HEX [--ca-file PEM] MANIFEST SIGNATURE [EXECUTABLE]\n"
     "  veltrane-publish content --site FOLDER --image PNG --text TXT\n"
     "  veltrane-publish duty --site FOLDER --duty TXT\n"
-    "  veltrane-publish fleet --log ACCESS_LOG [--stale-hours N]\n";
+    "  veltrane-publish fleet --log ACCESS_LOG [--stale-hours N]\n"
+    "AUTHENTICODE (on Debian, with osslsigncode):\n"
+    "  (--sign-pkcs12 FILE | --sign-cert CHAIN.pem --sign-key KEY.pem)\n"
+    "  [--sign-password-file FILE | --sign-password-env VARIABLE] [--timestamp-url URL]\n";
 
 int fail(const std::string& message) {
     std::fprintf(stderr, "veltrane-publish: %s\n", message.c_str());
@@ -57,6 +65,56 @@ struct Arguments {
         return nullptr;
     }
 };
+
+constexpr std::string_view kAuthenticodeOptions[] = {"--sign-pkcs12",        "--sign-cert",         "--sign-key",
+                                                     "--sign-password-file", "--sign-password-env", "--timestamp-url"};
+
+// Whether every option given is one of these or, where allowed, an Authenticode option.
+bool only_options(const Arguments& a, std::initializer_list<std::string_view> known, bool authenticode = false) {
+    for (const auto& [name, value] : a.options) {
+        const bool signing = std::find(std::begin(kAuthenticodeOptions), std::end(kAuthenticodeOptions), name) !=
+                             std::end(kAuthenticodeOptions);
+        if (std::find(known.begin(), known.end(), name) == known.end() && !(authenticode && signing)) return false;
+    }
+    return true;
+}
+
+// The Authenticode options of release and sign; nothing when none is given.
+Result<std::optional<SigningCredentials>> authenticode_options(const Arguments& a) {
+    const std::string* pkcs12 = a.option("--sign-pkcs12");
+    const std::string* cert = a.option("--sign-cert");
+    const std::string* key = a.option("--sign-key");
+    const std::string* password_file = a.option("--sign-password-file");
+    const std::string* password_variable = a.option("--sign-password-env");
+    const std::string* timestamp = a.option("--timestamp-url");
+    if (!pkcs12 && !cert && !key) {
+        if (password_file || password_variable || timestamp) {
+            return make_error("--sign-password-file, --sign-password-env and --timestamp-url go with --sign-pkcs12 or --sign-cert");
+        }
+        return std::optional<SigningCredentials>();
+    }
+    if (pkcs12 ? (cert || key) : !(cert && key)) return make_error("give --sign-pkcs12 FILE, or --sign-cert CHAIN --sign-key KEY");
+    if (password_file && password_variable) return make_error("give --sign-password-file or --sign-password-env, not both");
+    SigningCredentials credentials;
+    if (pkcs12) credentials.pkcs12 = utf8_to_path(*pkcs12);
+    if (cert) credentials.certificates = utf8_to_path(*cert);
+    if (key) credentials.key = utf8_to_path(*key);
+    if (password_file) credentials.password_file = utf8_to_path(*password_file);
+    if (password_variable) credentials.password_variable = *password_variable;
+    if (timestamp) credentials.timestamp_url = *timestamp;
+    return std::optional<SigningCredentials>(std::move(credentials));
+}
+
+void print_signer(const AuthenticodeSigner& signer) {
+    std::printf("Authenticode signer: %s\n", signer.subject.c_str());
+    std::printf("  issuer %s, serial %s, valid until %s\n", signer.issuer.c_str(), signer.serial.c_str(),
+                signer.not_after.c_str());
+    std::printf("  time stamp: %s\n", signer.timestamp.empty() ? "none" : signer.timestamp.c_str());
+}
+
+void print_warnings(const std::vector<std::string>& warnings) {
+    for (const std::string& warning : warnings) std::fprintf(stderr, "veltrane-publish: warning: %s\n", warning.c_str());
+}
 
 Arguments split(const std::vector<std::string>& args) {
     Arguments a;
@@ -92,8 +150,14 @@ int release(const Arguments& a) {
     const std::string* key_file = a.option("--secret-key");
     const std::string* site = a.option("--site");
     const std::string* minimum = a.option("--minimum-windows-build");
-    if (!key_file || !site || a.positional.size() != 2 || a.options.size() != (minimum ? 3u : 2u)) return usage();
+    if (!key_file || !site || a.positional.size() != 2 ||
+        !only_options(a, {"--secret-key", "--site", "--minimum-windows-build"}, true)) {
+        return usage();
+    }
+    auto authenticode = authenticode_options(a);
+    if (!authenticode) return fail(authenticode.error().message);
     ReleaseOptions options;
+    options.authenticode = *authenticode;
     options.site = utf8_to_path(*site);
     options.executable = utf8_to_path(a.positional[0]);
     options.font = utf8_to_path(a.positional[1]);
@@ -113,14 +177,40 @@ int release(const Arguments& a) {
     std::printf("origin %s\n", published->identity.origin.c_str());
     std::printf("signing key %s\n", encode_hex(published->identity.key).c_str());
     std::printf("site folder %s\n", path_to_utf8(published->folder).c_str());
+    if (published->authenticode) print_signer(*published->authenticode);
+    else std::puts("Authenticode: the executable is published as it was given (no --sign-pkcs12 or --sign-cert)");
+    print_warnings(published->warnings);
     std::printf("update.json:\n%s", published->manifest.c_str());
     std::printf("update.json.sig: %s", published->signature.c_str());
     return 0;
 }
 
+int sign(const Arguments& a) {
+    if (a.positional.size() != 1 || !only_options(a, {}, true)) return usage();
+    auto credentials = authenticode_options(a);
+    if (!credentials) return fail(credentials.error().message);
+    if (!*credentials) return fail("sign needs --sign-pkcs12 FILE, or --sign-cert CHAIN --sign-key KEY");
+    const std::filesystem::path executable = utf8_to_path(a.positional[0]);
+    auto bytes = read_limited(executable, kExecutableSizeLimit);
+    if (!bytes) return fail("cannot read " + a.positional[0] + ": " + bytes.error().message);
+    auto signed_executable = sign_executable(*bytes, **credentials);
+    if (!signed_executable) return fail("cannot sign " + a.positional[0] + ": " + signed_executable.error().message);
+    if (auto written = write_file_atomic(executable, signed_executable->bytes); !written) {
+        return fail("cannot write " + a.positional[0] + ": " + written.error().message);
+    }
+    print_signer(signed_executable->signer);
+    print_warnings(signed_executable->warnings);
+    return 0;
+}
+
+// With an executable: that it is the manifest's, and its Authenticode signer beside the
+// release signature.
 int verify(const Arguments& a) {
     const std::string* key_text = a.option("--key");
-    if (!key_text || a.options.size() != 1 || a.positional.size() != 2) return usage();
+    const std::string* ca_file = a.option("--ca-file");
+    if (!key_text || !only_options(a, {"--key", "--ca-file"}) || a.positional.size() < 2 || a.positional.size() > 3) {
+        return usage();
+    }
     const auto key = decode_hex<32>(*key_text);
     if (!key) return fail("--key takes 64 hex digits");
     auto manifest = read_limited(utf8_to_path(a.positional[0]), kManifestLimit);
@@ -132,6 +222,33 @@ int verify(const Arguments& a) {
         return 1;
     }
     std::puts("signature verifies");
+    if (a.positional.size() == 2) return 0;
+
+    const std::string& path = a.positional[2];
+    auto executable = read_limited(utf8_to_path(path), kExecutableSizeLimit);
+    if (!executable) return fail("cannot read " + path + ": " + executable.error().message);
+    const auto identity = find_release_identity(*executable);
+    if (!identity) return fail(path + ": " + identity.error().message);
+    const auto parsed = parse_update_manifest_for(identity->origin, *manifest);
+    if (!parsed || parsed->version != identity->version || parsed->executable.size != executable->size() ||
+        parsed->executable.sha256 != sha256(*executable)) {
+        std::printf("%s is NOT the manifest's executable\n", path.c_str());
+        return 1;
+    }
+    std::printf("%s is the manifest's executable (release %s)\n", path.c_str(),
+                format_build_version(identity->version).c_str());
+    const auto report = check_authenticode(utf8_to_path(path), ca_file ? utf8_to_path(*ca_file) : std::filesystem::path());
+    if (!report) return fail(report.error().message);
+    if (!report->signer) {
+        std::puts("Authenticode: not signed");
+        return 0;
+    }
+    print_signer(*report->signer);
+    if (!report->verifies) {
+        std::printf("Authenticode signature does NOT verify: %s\n", report->problem.c_str());
+        return 1;
+    }
+    std::puts("Authenticode signature verifies");
     return 0;
 }
 
@@ -211,6 +328,7 @@ int run(const std::vector<std::string>& args) {
     if (!a.ok) return usage();
     if (args[0] == "keygen") return keygen(a);
     if (args[0] == "release") return release(a);
+    if (args[0] == "sign") return sign(a);
     if (args[0] == "verify") return verify(a);
     if (args[0] == "content") return content(a);
     if (args[0] == "duty") return duty(a);

@@ -175,6 +175,18 @@ Result<PublishedRelease> publish_release(const ReleaseOptions& options, const Se
                           format_build_version(**current));
     }
 
+    if (options.authenticode) {
+        auto signed_executable = sign_executable(*executable, *options.authenticode);
+        if (!signed_executable) return error_with("cannot sign the executable with Authenticode: ", signed_executable.error());
+        const auto signed_identity = find_release_identity(signed_executable->bytes);
+        if (!signed_identity || signed_identity->version != identity->version || signed_identity->key != identity->key) {
+            return make_error("internal error: signing changed the executable's release marker");
+        }
+        *executable = std::move(signed_executable->bytes);
+        release.authenticode = signed_executable->signer;
+        release.warnings = std::move(signed_executable->warnings);
+    }
+
     release.manifest = make_manifest(*identity, *executable, *font, options.minimum_windows_build);
     if (!parse_update_manifest_for(identity->origin, bytes_of(release.manifest))) {
         return make_error("internal error: the written manifest breaks the manifest rules");

@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 
+#include "authenticode.h"
 #include "file_util/file_util.h"
 #include "update/update_manifest.h"
 
@@ -42,6 +43,7 @@ struct ReleaseOptions {
     std::filesystem::path executable;
     std::filesystem::path font;
     std::uint32_t minimum_windows_build = kMinimumWindowsBuildFloor;
+    std::optional<SigningCredentials> authenticode{};  // none: the executable is published as it is
 };
 
 struct PublishedRelease {
@@ -49,10 +51,13 @@ struct PublishedRelease {
     std::filesystem::path folder;  // site/api/static/veltrane
     std::string manifest;
     std::string signature;  // the signature file's text
+    std::optional<AuthenticodeSigner> authenticode;
+    std::vector<std::string> warnings;
 };
 
 // Checks everything first (sizes, the marker, the key the build trusts against the
-// signing key, a version newer than the site's), then writes the release files, then
+// signing key, a version newer than the site's), signs the executable with Authenticode
+// when asked (so the manifest names the signed file), then writes the release files, then
 // update.json and update.json.sig, each replaced atomically.
 Result<PublishedRelease> publish_release(const ReleaseOptions& options, const SecretSeed& seed);
 
