@@ -88,8 +88,9 @@ protected:
 
 TEST_F(LayerWindows, StacksAndCentresTheLayersOnEveryMonitor) {
     const RenderedContent content = full_content();
-    // The second monitor is smaller than the block: offsets truncate toward zero (-99/2 is -49, -1/2 is 0).
-    auto shown = show_overlays(content, {{0, 0, 1920, 1080}, {1920, -100, 2021, 91}}, instance());
+    // The second monitor is smaller than the block, whatever its gaps: offsets truncate toward
+    // zero (-99/2 is -49, -103/2 is -51).
+    auto shown = show_overlays(content, {{0, 0, 1920, 1080}, {1920, -100, 2021, -11}}, instance());
     ASSERT_TRUE(shown.ok()) << shown.error().message;
     ASSERT_EQ(shown->size(), 2u);
 
@@ -98,9 +99,9 @@ TEST_F(LayerWindows, StacksAndCentresTheLayersOnEveryMonitor) {
     expect_rect(first.image, 860, 444 + 30 + 12, 200, 100);
     expect_rect(first.text, 860, 444 + 30 + 12 + 100 + 10, 200, 40);
     const MonitorWindows& second = (*shown)[1];
-    expect_rect(second.duty, 1920 - 49, -100, 200, 30);
-    expect_rect(second.image, 1920 - 49, -100 + 42, 200, 100);
-    expect_rect(second.text, 1920 - 49, -100 + 152, 200, 40);
+    expect_rect(second.duty, 1920 - 49, -151, 200, 30);
+    expect_rect(second.image, 1920 - 49, -151 + 42, 200, 100);
+    expect_rect(second.text, 1920 - 49, -151 + 152, 200, 40);
 
     for (const MonitorWindows& m : *shown)
         for (HWND w : {m.image.get(), m.text.get(), m.duty.get()}) {

@@ -33,7 +33,11 @@ inline std::filesystem::path test_program(const char* name) {
 inline std::string publish_test_release(const std::filesystem::path& executable, const std::filesystem::path& font) {
     publish::SecretSeed seed{};
     std::memcpy(seed.data(), kTestSigningSeed, seed.size());
-    const auto published = publish::publish_release({server_root(), executable, font}, seed);
+    publish::ReleaseOptions options;
+    options.site = server_root();
+    options.executable = executable;
+    options.font = font;
+    const auto published = publish::publish_release(options, seed);
     return published ? "" : published.error().message;
 }
 
