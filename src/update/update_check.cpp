@@ -13,10 +13,9 @@ CheckOutcome failure(std::string text) { return CheckOutcome{CheckOutcome::Error
 
 Error prefixed(const char* prefix, const Error& e) { return make_error(prefix + e.message); }
 
-// Written in this order with "ready" last, after "ready" was removed, so a folder left
-// half-written by a failure is never taken for a staged release.
-Status write_staging(const fs::path& folder, const Bytes& executable, const std::optional<Bytes>& font,
-                     const Bytes& manifest, const Bytes& signature, const BuildVersion& version) {
+// "ready" goes first and the executable comes next, so a folder left half-written by a
+// failure or a refused signer is never taken for a staged release.
+Status stage_executable(const fs::path& folder, const Bytes& executable) {
     std::error_code ec;
     fs::create_directories(folder, ec);
     if (ec) return prefixed("업데이트 staging 생성 실패: ", file_system_error(ec));
@@ -24,6 +23,13 @@ Status write_staging(const fs::path& folder, const Bytes& executable, const std:
     if (auto s = write_file_atomic(folder / kReleaseExecutableName, executable); !s) {
         return prefixed("업데이트 EXE 저장 실패: ", s.error());
     }
+    return {};
+}
+
+// The rest after the executable, with "ready" last.
+Status stage_rest(const fs::path& folder, const std::optional<Bytes>& font, const Bytes& manifest, const Bytes& signature,
+                  const BuildVersion& version) {
+    std::error_code ec;
     if (font) {
         if (auto s = write_file_atomic(folder / kReleaseFontName, *font); !s) return prefixed("업데이트 폰트 저장 실패: ", s.error());
     } else {
@@ -42,7 +48,30 @@ Status write_staging(const fs::path& folder, const Bytes& executable, const std:
     return {};
 }
 
+// Asked only of a signed running build, so an unsigned one stages as it always did.
+bool staged_signer_accepted(const fs::path& staged, const CheckInputs& in) {
+    if (in.running_signature.kind == CodeSignature::Unsigned) return true;
+    const CodeSignature signature = in.signature_of ? in.signature_of(staged) : CodeSignature{CodeSignature::Invalid, {}};
+    return staged_signature_acceptable(in.running_signature, signature, in.now_seconds);
+}
+
 }  // namespace
+
+bool same_publisher(const CodeSigner& a, const CodeSigner& b) {
+    // A publisher rule needs an organisation; two signers without one are no publisher.
+    return !a.organization.empty() && a.organization == b.organization && a.locality == b.locality &&
+           a.state == b.state && a.country == b.country;
+}
+
+bool staged_signature_acceptable(const CodeSignature& running, const CodeSignature& staged, std::int64_t now_seconds) {
+    if (running.kind == CodeSignature::Unsigned) return true;
+    if (staged.kind != CodeSignature::Trusted) return false;
+    const CodeSigner& signer = staged.signer;
+    // The trust API leaves these to the platform (Wine checks neither), so they are checked here too.
+    const std::int64_t signed_at = signer.timestamp.value_or(now_seconds);
+    const bool in_validity = signer.not_before <= signed_at && signed_at <= signer.not_after;
+    return signer.code_signing_usage && in_validity && same_publisher(running.signer, signer);
+}
 
 fs::path staging_folder(const fs::path& exe_folder) { return exe_folder / kUpdateFolder / kStagingFolder; }
 
@@ -75,6 +104,13 @@ CheckOutcome check_and_stage(const std::optional<fs::path>& exe_folder, const Ch
     auto executable = download_release_file_with(in.fetch, parsed->executable);
     if (!executable) return failure(executable.error().message);
     if (!exe_folder) return failure(kNoFolderMessage);
+    const fs::path folder = staging_folder(*exe_folder);
+    if (auto staged = stage_executable(folder, *executable); !staged) return failure(staged.error().message);
+    if (!staged_signer_accepted(folder / kReleaseExecutableName, in)) {
+        std::error_code ec;
+        fs::remove(folder / kReleaseExecutableName, ec);
+        return CheckOutcome{CheckOutcome::SignerMismatch, kSignerMismatchMessage, parsed->version};
+    }
     std::optional<Bytes> font;
     const auto installed_font = file_matches_digest(*exe_folder / kInstalledFontName,
                                                     ExpectedDigest{parsed->font.size, parsed->font.sha256});
@@ -83,8 +119,7 @@ CheckOutcome check_and_stage(const std::optional<fs::path>& exe_folder, const Ch
         if (!downloaded) return failure(downloaded.error().message);
         font = std::move(*downloaded);
     }
-    if (auto staged = write_staging(staging_folder(*exe_folder), *executable, font, *manifest, *signature, parsed->version);
-        !staged) {
+    if (auto staged = stage_rest(folder, font, *manifest, *signature, parsed->version); !staged) {
         return failure(staged.error().message);
     }
     return CheckOutcome{CheckOutcome::Staged, {}, parsed->version};
@@ -105,6 +140,10 @@ UpdateState record_outcome(UpdateState record, const CheckOutcome& outcome) {
             break;
         case CheckOutcome::RolledBack:
             record.status = UpdateStatus::RolledBack;
+            record.staged_build.reset();
+            break;
+        case CheckOutcome::SignerMismatch:
+            record.status = UpdateStatus::SignerMismatch;
             record.staged_build.reset();
             break;
         case CheckOutcome::Staged:

@@ -1,7 +1,13 @@
 #include <windows.h>
+#include <imagehlp.h>
+#include <softpub.h>
+#include <wincrypt.h>
+#include <wintrust.h>
 
 #include <atomic>
+#include <cstring>
 #include <thread>
+#include <vector>
 
 #include "file_util/win.h"
 #include "ipc/ipc.h"
@@ -32,6 +38,104 @@ std::optional<std::uint32_t> windows_build_number() {
     return info.dwBuildNumber;
 }
 
+// One WinVerifyTrust verification, its state data closed on every path.
+class TrustVerification {
+public:
+    explicit TrustVerification(const std::wstring& path) {
+        file_.cbStruct = sizeof(file_);
+        file_.pcwszFilePath = path.c_str();
+        data_.cbStruct = sizeof(data_);
+        data_.dwUIChoice = WTD_UI_NONE;
+        // Workstations may have no route to the certificate authority.
+        data_.fdwRevocationChecks = WTD_REVOKE_NONE;
+        data_.dwProvFlags = WTD_REVOCATION_CHECK_NONE | WTD_CACHE_ONLY_URL_RETRIEVAL;
+        data_.dwUnionChoice = WTD_CHOICE_FILE;
+        data_.pFile = &file_;
+        data_.dwStateAction = WTD_STATEACTION_VERIFY;
+        verdict_ = WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action_, &data_);
+    }
+    TrustVerification(const TrustVerification&) = delete;
+    TrustVerification& operator=(const TrustVerification&) = delete;
+    ~TrustVerification() {
+        data_.dwStateAction = WTD_STATEACTION_CLOSE;
+        WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action_, &data_);
+    }
+
+    bool trusted() const { return verdict_ == ERROR_SUCCESS; }
+    // The signer's provider data, also when the verdict is a refusal.
+    const CRYPT_PROVIDER_SGNR* signer() const {
+        CRYPT_PROVIDER_DATA* provider = data_.hWVTStateData ? WTHelperProvDataFromStateData(data_.hWVTStateData) : nullptr;
+        return provider ? WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0) : nullptr;
+    }
+
+private:
+    GUID action_ = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+    WINTRUST_FILE_INFO file_{};
+    WINTRUST_DATA data_{};
+    LONG verdict_ = TRUST_E_NOSIGNATURE;
+};
+
+// The PE's certificate table, so that "unsigned" never depends on a trust API's error code.
+bool carries_signature(const std::wstring& path) {
+    win::UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD count = 0;
+    return file && ImageEnumerateCertificates(file.get(), CERT_SECTION_TYPE_ANY, &count, nullptr, 0) && count > 0;
+}
+
+std::string name_attribute(PCCERT_CONTEXT cert, DWORD type, const char* oid) {
+    void* type_para = const_cast<char*>(oid);
+    const DWORD size = CertGetNameStringW(cert, type, 0, type_para, nullptr, 0);
+    if (size <= 1) return {};
+    std::wstring name(size, L'\0');
+    CertGetNameStringW(cert, type, 0, type_para, name.data(), size);
+    name.resize(size - 1);
+    return win::from_wide(name);
+}
+
+bool has_code_signing_usage(PCCERT_CONTEXT cert) {
+    DWORD size = 0;
+    if (!CertGetEnhancedKeyUsage(cert, CERT_FIND_EXT_ONLY_ENHKEY_USAGE_FLAG, nullptr, &size)) return false;
+    std::vector<BYTE> buffer(size);
+    auto* usage = reinterpret_cast<CERT_ENHKEY_USAGE*>(buffer.data());
+    if (!CertGetEnhancedKeyUsage(cert, CERT_FIND_EXT_ONLY_ENHKEY_USAGE_FLAG, usage, &size)) return false;
+    for (DWORD i = 0; i < usage->cUsageIdentifier; ++i) {
+        if (std::strcmp(usage->rgpszUsageIdentifier[i], szOID_PKIX_KP_CODE_SIGNING) == 0) return true;
+    }
+    return false;
+}
+
+std::int64_t unix_seconds(const FILETIME& time) {
+    const std::int64_t ticks = (static_cast<std::int64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+    return (ticks - 116444736000000000LL) / 10000000LL;
+}
+
+CodeSigner signer_of(const CRYPT_PROVIDER_SGNR& sgnr) {
+    CodeSigner signer;
+    const CRYPT_PROVIDER_CERT* cert = WTHelperGetProvCertFromChain(const_cast<CRYPT_PROVIDER_SGNR*>(&sgnr), 0);
+    if (!cert || !cert->pCert) return signer;
+    const PCCERT_CONTEXT context = cert->pCert;
+    signer.name = name_attribute(context, CERT_NAME_SIMPLE_DISPLAY_TYPE, nullptr);
+    signer.organization = name_attribute(context, CERT_NAME_ATTR_TYPE, szOID_ORGANIZATION_NAME);
+    signer.locality = name_attribute(context, CERT_NAME_ATTR_TYPE, szOID_LOCALITY_NAME);
+    signer.state = name_attribute(context, CERT_NAME_ATTR_TYPE, szOID_STATE_OR_PROVINCE_NAME);
+    signer.country = name_attribute(context, CERT_NAME_ATTR_TYPE, szOID_COUNTRY_NAME);
+    signer.code_signing_usage = has_code_signing_usage(context);
+    signer.not_before = unix_seconds(context->pCertInfo->NotBefore);
+    signer.not_after = unix_seconds(context->pCertInfo->NotAfter);
+    // With a counter-signature the trust API verifies as of its time.
+    if (sgnr.csCounterSigners > 0) signer.timestamp = unix_seconds(sgnr.sftVerifyAsOf);
+    return signer;
+}
+
+// Read once: the running image does not change while it runs.
+const CodeSignature& running_signature() {
+    static const CodeSignature signature = [] {
+        const auto exe = executable_path();
+        return exe ? authenticode_signature(*exe) : CodeSignature{};
+    }();
+    return signature;
+}
 
 // A copy of the running program as "Update\updater.exe", started with --apply-update; the
 // copy is the updater so that the installed executable is never open while it is replaced.
@@ -68,6 +172,9 @@ void check_under_lock(const fs::path& record_path) {
         inputs.windows_build = windows_build_number;
         inputs.running = current_build_version();
         inputs.rolled_back = read_update_state(record_path).rolled_back_build;
+        inputs.running_signature = running_signature();
+        inputs.signature_of = authenticode_signature;
+        inputs.now_seconds = static_cast<std::int64_t>(utc_seconds_now());
         outcome = check_and_stage(executable_folder(), inputs);
     }
     const UpdateState record = record_outcome(read_update_state(record_path), outcome);
@@ -91,6 +198,17 @@ void run_update_check(fs::path record_path, win::UniqueHandle check_event) noexc
 }
 
 }  // namespace
+
+CodeSignature authenticode_signature(const fs::path& file) {
+    const std::wstring path = file.wstring();
+    if (!carries_signature(path)) return {};
+    const TrustVerification verification(path);
+    const CRYPT_PROVIDER_SGNR* sgnr = verification.signer();
+    CodeSignature signature;
+    signature.kind = verification.trusted() && sgnr ? CodeSignature::Trusted : CodeSignature::Invalid;
+    if (sgnr) signature.signer = signer_of(*sgnr);
+    return signature;
+}
 
 Result<Bytes> download_release_file(const ReleaseFile& entry) {
     return download_release_file_with(download_bytes, entry);
@@ -151,7 +269,9 @@ void update_tick() {
 std::string update_status_line() {
     const auto folder = executable_folder();
     const fs::path record_path = folder ? *folder / kUpdateStateFile : fs::path(kUpdateStateFile);
-    return update_status_line_for(current_build_version(), read_update_state(record_path));
+    const CodeSignature& signature = running_signature();
+    const std::string signer = signature.kind == CodeSignature::Trusted ? signature.signer.name : "";
+    return update_status_line_for(current_build_version(), read_update_state(record_path), signer);
 }
 
 }  // namespace veltrane

@@ -15,7 +15,7 @@ struct StatusEntry {
     std::string_view text;
 };
 
-constexpr std::array<StatusEntry, 9> kStatuses = {{
+constexpr std::array<StatusEntry, 10> kStatuses = {{
     {UpdateStatus::Idle, "idle", "업데이트 대기"},
     {UpdateStatus::Checking, "checking", "업데이트 확인 중"},
     {UpdateStatus::Current, "current", "최신"},
@@ -25,6 +25,7 @@ constexpr std::array<StatusEntry, 9> kStatuses = {{
     {UpdateStatus::RolledBack, "rolled_back", "업데이트 롤백됨"},
     {UpdateStatus::Failed, "failed", "업데이트 재시도 대기"},
     {UpdateStatus::UnsupportedWindows, "unsupported_windows", "현재 Windows에서 지원 안 됨"},
+    {UpdateStatus::SignerMismatch, "signer_mismatch", "새 버전의 코드 서명이 현재 버전과 다릅니다."},
 }};
 
 const StatusEntry& entry_of(UpdateStatus status) {
@@ -181,8 +182,10 @@ UpdateState begin_automatic_check(UpdateState record, std::uint64_t slot, std::u
     return record;
 }
 
-std::string update_status_line_for(const BuildVersion& running, const UpdateState& record) {
-    return "빌드 " + build_label(running) + " · " + std::string(update_status_text(record.status));
+std::string update_status_line_for(const BuildVersion& running, const UpdateState& record, const std::string& signer) {
+    // The signer goes last: the line ends in an ellipsis when it is too long, and the status matters more.
+    const std::string signed_by = signer.empty() ? "" : " · 서명 " + signer;
+    return "빌드 " + build_label(running) + " · " + std::string(update_status_text(record.status)) + signed_by;
 }
 
 }  // namespace veltrane

@@ -31,6 +31,7 @@ enum class UpdateStatus {
     RolledBack,
     Failed,
     UnsupportedWindows,
+    SignerMismatch,
 };
 
 struct UpdateState {
@@ -80,7 +81,8 @@ std::optional<std::uint64_t> automatic_check_slot(const UpdateState& record, std
 // The record's slot, attempts and last attempt for an automatic check of `slot` starting now.
 UpdateState begin_automatic_check(UpdateState record, std::uint64_t slot, std::uint64_t now_seconds);
 
-// "빌드 " + build label + " · " + status text.
-std::string update_status_line_for(const BuildVersion& running, const UpdateState& record);
+// "빌드 " + build label + " · " + status text (+ " · 서명 " + signer).
+std::string update_status_line_for(const BuildVersion& running, const UpdateState& record,
+                                   const std::string& signer = {});
 
 }  // namespace veltrane

@@ -228,3 +228,93 @@ TEST(StagedUpdate, VerifiedAgainBeforeAnythingIsReplaced) {
     vt::write_raw(staging / "ready", "20261019.230507.0");
     refused("staging 버전이 현재 버전보다 새롭지 않습니다.");
 }
+
+namespace {
+
+constexpr std::int64_t kNow = 1792000000;
+
+// The test hospital's certificate as the trust API reads it (tests/publish/code_signing_certs.sh).
+CodeSignature hospital_signature(CodeSignature::Kind kind = CodeSignature::Trusted) {
+    CodeSigner s{"Test Hospital", "Test Hospital", "Jongno-gu", "Seoul", "KR", true, kNow - 86400, kNow + 86400, {}};
+    return CodeSignature{kind, s};
+}
+
+}  // namespace
+
+TEST(StagedSignature, ASignedBuildTakesOnlyItsPublishersValidCodeSigningSignature) {
+    const CodeSignature running = hospital_signature();
+    const auto accepted = [&](const CodeSignature& staged) { return staged_signature_acceptable(running, staged, kNow); };
+    EXPECT_TRUE(accepted(hospital_signature()));
+    // Another certificate of the same publisher (a renewal, another name) is the same publisher.
+    CodeSignature renewed = hospital_signature();
+    renewed.signer.name = "Test Hospital IT";
+    renewed.signer.not_before = kNow + 3600;
+    renewed.signer.not_after = kNow + 400 * 86400;
+    renewed.signer.timestamp = kNow + 7200;
+    EXPECT_TRUE(accepted(renewed));
+
+    EXPECT_FALSE(accepted(CodeSignature{}));
+    EXPECT_FALSE(accepted(hospital_signature(CodeSignature::Invalid)));
+    for (std::string CodeSigner::*field : {&CodeSigner::organization, &CodeSigner::locality, &CodeSigner::state,
+                                           &CodeSigner::country}) {
+        CodeSignature other = hospital_signature();
+        other.signer.*field = "Busan";
+        EXPECT_FALSE(accepted(other));
+    }
+    CodeSignature server_usage = hospital_signature();
+    server_usage.signer.code_signing_usage = false;
+    EXPECT_FALSE(accepted(server_usage));
+
+    // An expired certificate counts only with a time stamp from its validity.
+    CodeSignature expired = hospital_signature();
+    expired.signer.not_after = kNow - 60;
+    EXPECT_FALSE(accepted(expired));
+    expired.signer.timestamp = kNow - 3600;
+    EXPECT_TRUE(accepted(expired));
+    expired.signer.timestamp = kNow - 30;
+    EXPECT_FALSE(accepted(expired));
+
+    // A running signer that could not be read matches no one, not even an empty subject.
+    CodeSignature unreadable{CodeSignature::Invalid, {}};
+    CodeSignature empty = hospital_signature();
+    empty.signer.organization = empty.signer.locality = empty.signer.state = empty.signer.country = "";
+    EXPECT_FALSE(staged_signature_acceptable(unreadable, empty, kNow));
+    // An unsigned running build takes what it always took.
+    EXPECT_TRUE(staged_signature_acceptable(CodeSignature{}, CodeSignature{}, kNow));
+    EXPECT_TRUE(staged_signature_acceptable(CodeSignature{}, hospital_signature(CodeSignature::Invalid), kNow));
+}
+
+TEST(UpdateCheck, ASignedBuildStagesOnlyItsPublishersBuild) {
+    vt::ScratchDir dir("update_signer");
+    FakeServer server;
+    server.publish(kNewer, "new exe", "new font");
+    CheckInputs inputs = server.inputs();
+    inputs.running_signature = hospital_signature();
+    inputs.now_seconds = kNow;
+    CodeSignature staged_signature;
+    std::string seen;
+    inputs.signature_of = [&](const std::filesystem::path& exe) {
+        seen = vt::read_raw(exe);
+        return staged_signature;
+    };
+    const auto staging = staging_folder(dir.path());
+    auto outcome = check_and_stage(dir.path(), inputs);
+    EXPECT_EQ(outcome.kind, CheckOutcome::SignerMismatch);
+    EXPECT_EQ(seen, "new exe");
+    EXPECT_FALSE(std::filesystem::exists(staging / "ready"));
+    EXPECT_FALSE(std::filesystem::exists(staging / "Veltrane_Desktop.exe"));
+    EXPECT_EQ(server.asked.size(), 3u);  // no font for a refused build
+    UpdateState before;
+    before.staged_build = kNewer;
+    const UpdateState after = record_outcome(before, outcome);
+    EXPECT_FALSE(after.staged_build);
+    EXPECT_EQ(update_status_line_for(kRunning, after, "Test Hospital"),
+              "빌드 20261019-230507 · 새 버전의 코드 서명이 현재 버전과 다릅니다. · 서명 Test Hospital");
+    EXPECT_NE(format_update_state(after).find("status=signer_mismatch\n"), std::string::npos);
+    EXPECT_EQ(parse_update_state(format_update_state(after)).status, UpdateStatus::SignerMismatch);
+
+    staged_signature = hospital_signature();
+    outcome = check_and_stage(dir.path(), inputs);
+    ASSERT_EQ(outcome.kind, CheckOutcome::Staged) << outcome.error;
+    EXPECT_EQ(vt::read_raw(staging / "ready"), "20261020.101010.0");
+}

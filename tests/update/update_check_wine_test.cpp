@@ -71,9 +71,9 @@ namespace {
 struct Installation {
     fs::path folder;
     std::string old_exe = vt::read_raw(test_program("service_standin_old.exe"));
-    std::string new_exe = vt::read_raw(test_program("service_standin_new.exe"));
+    std::string new_exe;
 
-    explicit Installation(const std::string& mode) {
+    explicit Installation(const std::string& mode, const fs::path& release = test_program("service_standin_new.exe")) {
         folder = *install_folder();
         fs::remove_all(folder);
         fs::create_directories(folder);
@@ -82,7 +82,7 @@ struct Installation {
         vt::write_raw(folder / "standin-mode", mode);
         fs::copy_file(test_program("update_child.exe"), folder / "update_child.exe");
         vt::write_raw(folder / "new.ttf", "new font");
-        EXPECT_EQ(vt::publish_test_release(test_program("service_standin_new.exe"), folder / "new.ttf"), "");
+        publish(release);
         EXPECT_TRUE(start_service_and_wait(folder / "Veltrane_Desktop.exe", folder));
     }
     ~Installation() { (void)ipc::stop_running_instances(); }
@@ -99,6 +99,10 @@ struct Installation {
         return record;
     }
     std::string file(const char* name) const { return vt::read_raw(folder / name); }
+    void publish(const fs::path& release) {
+        new_exe = vt::read_raw(release);
+        EXPECT_EQ(vt::publish_test_release(release, folder / "new.ttf"), "");
+    }
 };
 
 }  // namespace
@@ -164,4 +168,54 @@ TEST(ApplyUpdate, ANewServiceThatStallsBeforeItsWindowIsEndedAndRolledBack) {
     expect_rolled_back(install, "20261019.230507.0 started\n20261019.230507.0 stopped\n20261020.101010.0 started\n"
                                 "20261019.230507.0 started\n");
     EXPECT_TRUE(ipc::is_service_running());
+}
+
+namespace {
+
+// Made at test time by sign_test_builds.sh, with a CA the prefix trusts.
+fs::path code_signed(const char* name) {
+    std::string p = "Z:" + std::string(VELTRANE_CODE_SIGNING_DIR) + "/" + name;
+    for (char& c : p) c = c == '/' ? '\\' : c;
+    return p;
+}
+
+}  // namespace
+
+// Wine's trust API checks the image hash and the chain; the usage and time-stamp decisions
+// are tested on the host with recorded signers.
+TEST(ApplyUpdate, ASignedBuildTakesOnlyABuildItsPublisherSigned) {
+    const fs::path hospital = code_signed("service_standin_new.signed.exe");
+    const fs::path other = code_signed("service_standin_new.other.exe");
+    const CodeSignature read = authenticode_signature(hospital);
+    EXPECT_EQ(read.kind, CodeSignature::Trusted);
+    EXPECT_EQ(read.signer.name, "Test Hospital");
+    EXPECT_EQ(read.signer.organization + "|" + read.signer.locality + "|" + read.signer.state + "|" + read.signer.country,
+              "Test Hospital|Jongno-gu|Seoul|KR");
+    EXPECT_TRUE(read.signer.code_signing_usage);
+    EXPECT_EQ(authenticode_signature(other).signer.organization, "Other Hospital");
+    EXPECT_EQ(authenticode_signature(test_program("service_standin_new.exe")).kind, CodeSignature::Unsigned);
+
+    vt::ContentServer server;
+    {
+        Installation install("");
+        fs::copy_file(code_signed("update_child.signed.exe"), install.folder / "update_child.exe",
+                      fs::copy_options::overwrite_existing);
+        // Unsigned, then another publisher's: refused, the running build stays.
+        for (const fs::path& release : {test_program("service_standin_new.exe"), other}) {
+            install.publish(release);
+            const UpdateState record = install.check_and_apply();
+            EXPECT_EQ(record.status, UpdateStatus::SignerMismatch) << release;
+            EXPECT_FALSE(record.staged_build);
+            EXPECT_TRUE(install.file("Veltrane_Desktop.exe") == install.old_exe);
+            EXPECT_FALSE(fs::exists(install.folder / "Update" / "staging" / "ready"));
+            EXPECT_FALSE(fs::exists(install.folder / "Update" / "staging" / "Veltrane_Desktop.exe"));
+        }
+        install.publish(hospital);
+        EXPECT_EQ(install.check_and_apply().status, UpdateStatus::Updated);
+        EXPECT_TRUE(install.file("Veltrane_Desktop.exe") == install.new_exe);
+    }
+    // An unsigned build takes a signed one.
+    Installation unsigned_install("", hospital);
+    EXPECT_EQ(unsigned_install.check_and_apply().status, UpdateStatus::Updated);
+    EXPECT_TRUE(unsigned_install.file("Veltrane_Desktop.exe") == unsigned_install.new_exe);
 }
