@@ -46,6 +46,9 @@ inline constexpr std::chrono::milliseconds kRestoreLockWait{30000};
 inline constexpr std::chrono::milliseconds kContentLockWait{60000};
 // How long a set-up or removal waits for another one, or for an updater, to finish.
 inline constexpr std::chrono::milliseconds kSetupWait{60000};
+// The error code of a set-up lock that another set-up or an updater holds: Windows' own
+// ERROR_INSTALL_ALREADY_RUNNING, which deployment tools read as "try again later".
+inline constexpr std::uint32_t kSetupBusyCode = 1618;
 
 // The service-ready event of one build, so a starter only hears a service of its own build.
 std::wstring service_ready_event_name(const BuildVersion& version);

@@ -176,14 +176,14 @@ Result<NamedLock> acquire_setup_lock(const std::filesystem::path& updater_progra
     const auto until = std::chrono::steady_clock::now() + wait;
     auto taken = take_mutex(kSetupName, static_cast<DWORD>(wait.count()));
     if (auto* f = std::get_if<LockFailure>(&taken)) {
-        if (!f->creating && f->wait_result == WAIT_TIMEOUT) return make_error(kOtherSetupMessage);
+        if (!f->creating && f->wait_result == WAIT_TIMEOUT) return Error{kOtherSetupMessage, kSetupBusyCode};
         return Error{"설치 잠금을 얻지 못했습니다. (Win32 오류 " + code_text(f->code) + ")", f->code};
     }
     // Owned from here, so a failure below releases it instead of leaving it abandoned.
     NamedLock lock(std::move(std::get<win::UniqueHandle>(taken)));
     while (updater_runs(updater_program)) {
         const DWORD budget = wait_budget(until, std::chrono::steady_clock::now());
-        if (budget == 0) return make_error(kUpdatingMessage);
+        if (budget == 0) return Error{kUpdatingMessage, kSetupBusyCode};
         Sleep(std::min<DWORD>(budget, 250));
     }
     return lock;

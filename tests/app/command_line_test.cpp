@@ -72,7 +72,12 @@ TEST(Modes, OnlyTheExactSwitchesChooseARole) {
     EXPECT_EQ(mode(u"p --watchdog"), Mode::Watchdog);
     EXPECT_EQ(mode(u"p --apply-update"), Mode::ApplyUpdate);
     EXPECT_EQ(mode(u"p --rollback-helper"), Mode::RollbackHelper);
-    for (auto line : {u"", u"p", u"p --RUN", u"p /run", u"p -run", u"p --run=1", u"p --runx", u"p \" --run\"",
+    EXPECT_EQ(mode(u"p --install --quiet"), Mode::Install);
+    EXPECT_EQ(mode(u"p --remove"), Mode::Remove);
+    EXPECT_TRUE(is_quiet(split(u"p --remove --quiet x")));
+    EXPECT_FALSE(is_quiet(split(u"p --remove --Quiet")));
+    EXPECT_FALSE(is_quiet(split(u"p --quiet --install")));
+    for (auto line : {u"", u"p", u"p --RUN", u"p /install", u"p --Remove", u"p --quiet --install", u"p /run", u"p -run", u"p --run=1", u"p --runx", u"p \" --run\"",
                       u"p --Apply-Update", u"p /uninstall-helper", u"p --watchdog-x 1 2", u"p x --run"}) {
         EXPECT_EQ(mode(line), Mode::Setup) << std::string(line, line + std::char_traits<char16_t>::length(line));
     }

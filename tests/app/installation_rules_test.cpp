@@ -9,6 +9,7 @@
 #include "command_line.h"
 #include "file_util/text.h"
 #include "installer.h"
+#include "uninstall_entry.h"
 #include "support/test_paths.h"
 
 namespace veltrane {
@@ -66,6 +67,31 @@ TEST(Installer, TheCopyListNeedsTheExecutableAndTakesTheOtherFilesPresent) {
     EXPECT_EQ(install_success_text("C:\\U\\Veltrane_Desktop", {"Veltrane_Desktop.exe", "Veltrane_Desktop.ttf"}),
               "설치가 완료되었고 서비스 실행을 확인했습니다.\n\n위치: C:\\U\\Veltrane_Desktop\n\n복사된 파일:\n"
               "Veltrane_Desktop.exe\nVeltrane_Desktop.ttf\n\n로그인 자동 시작이 등록되었습니다.");
+}
+
+TEST(UninstallEntry, NamesTheQuotedProgramWithItsSwitchesAndTheSizeRoundedUp) {
+    const fs::path folder = utf8_to_path("C:\\Users\\홍 길동\\AppData\\Local\\Veltrane_Desktop");
+    const std::string exe = path_to_utf8(folder / "Veltrane_Desktop.exe");
+    const auto values = uninstall_entry_values(folder, BuildVersion{20261019, 230507}, 7);
+    const auto value = [&](const char* name) {
+        const auto it = std::find_if(values.begin(), values.end(), [&](const UninstallValue& v) { return v.name == name; });
+        EXPECT_NE(it, values.end()) << name;
+        return it == values.end() ? UninstallValue{} : *it;
+    };
+    EXPECT_EQ(value("DisplayName").value, (decltype(UninstallValue::value)("벨트레인")));
+    EXPECT_EQ(value("DisplayVersion").value, (decltype(UninstallValue::value)("20261019.230507.0")));
+    EXPECT_EQ(value("UninstallString").value, (decltype(UninstallValue::value)("\"" + exe + "\" --remove")));
+    EXPECT_EQ(value("QuietUninstallString").value, (decltype(UninstallValue::value)("\"" + exe + "\" --remove --quiet")));
+    EXPECT_EQ(value("NoRepair").value, (decltype(UninstallValue::value)(1u)));
+    EXPECT_EQ(value("EstimatedSize").value, (decltype(UninstallValue::value)(7u)));
+    for (const char* name : {"Publisher", "InstallLocation", "DisplayIcon", "NoModify"}) value(name);
+
+    ScratchDir installed("uninstall-size");
+    write_raw(installed / "Veltrane_Desktop.exe", std::string(1025, 'x'));
+    fs::create_directory(installed / "Update");
+    write_raw(installed / "Update" / "a", "y");
+    EXPECT_EQ(folder_size_kib(installed.path()), 2u);
+    EXPECT_EQ(folder_size_kib(installed / "missing"), 0u);
 }
 
 TEST(Installer, EmptyingKeepsTheSettingsTheWallpaperBackupAndTheFilesToBeReplacedInAnyLetterCase) {

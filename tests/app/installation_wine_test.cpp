@@ -40,6 +40,8 @@ std::wstring environment(const wchar_t* name) {
 
 std::wstring quoted_run(const fs::path& exe) { return L"\"" + exe.wstring() + L"\" --run"; }
 
+const wchar_t* const kUninstallEntryKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Veltrane_Desktop";
+
 class Installation : public ::testing::Test {
 protected:
     ScratchDir scratch{"installation"};
@@ -69,6 +71,7 @@ protected:
         fs::remove_all(install, ec);
         SetEnvironmentVariableW(L"LOCALAPPDATA", saved_local.c_str());
         SetEnvironmentVariableW(L"APPDATA", saved_roaming.c_str());
+        RegDeleteKeyW(HKEY_CURRENT_USER, kUninstallEntryKey);
     }
 
     static bool disable_run_value() {
@@ -142,6 +145,9 @@ protected:
         EXPECT_FALSE(fs::exists(install));
         EXPECT_FALSE(fs::exists(fs::path(install) += ".removing"));
         EXPECT_TRUE(user_wallpaper_back()) << wallpaper();
+        HKEY entry = nullptr;
+        EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, kUninstallEntryKey, 0, KEY_READ, &entry), ERROR_FILE_NOT_FOUND);
+        const win::UniqueKey opened(entry);
     }
 };
 
@@ -366,6 +372,81 @@ TEST_F(Installation, WithoutAppDataInstallStopsAtTheShortcutAndRemovalSkipsIt) {
     EXPECT_EQ(remove_through_setup_question(download / "Veltrane_Desktop.exe"), "삭제가 완료되었습니다.");
     EXPECT_FALSE(run_value());
     EXPECT_FALSE(fs::exists(install));
+}
+
+}  // namespace
+}  // namespace veltrane
+
+namespace veltrane {
+namespace {
+
+std::optional<std::wstring> entry_text(const wchar_t* name) {
+    wchar_t value[2048];
+    DWORD size = sizeof value;
+    if (RegGetValueW(HKEY_CURRENT_USER, kUninstallEntryKey, name, RRF_RT_REG_SZ, nullptr, value, &size) != ERROR_SUCCESS)
+        return std::nullopt;
+    return std::wstring(value);
+}
+
+DWORD entry_number(const wchar_t* name) {
+    DWORD value = 0, size = sizeof value;
+    RegGetValueW(HKEY_CURRENT_USER, kUninstallEntryKey, name, RRF_RT_REG_DWORD, nullptr, &value, &size);
+    return value;
+}
+
+// The quiet forms' exit code, failing the test if any box or settings window shows meanwhile.
+DWORD run_quietly(const fs::path& exe, const std::wstring& arguments) {
+    const UniqueHandle process = start(exe, arguments);
+    bool window = false;
+    const bool ended = wait_until([&] {
+        window = window || FindWindowW(L"#32770", kSettingsCaption) || FindWindowW(ipc::kSettingsClass, nullptr);
+        return WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0;
+    }, 180000);
+    EXPECT_TRUE(ended);
+    EXPECT_FALSE(window) << "a window showed during " << path_to_utf8(exe) << " " << win::from_wide(arguments);
+    DWORD code = 0;
+    GetExitCodeProcess(process.get(), &code);
+    return code;
+}
+
+std::string result_record() {
+    wchar_t temp[MAX_PATH + 1];
+    return read_raw(fs::path(std::wstring(temp, GetTempPathW(MAX_PATH + 1, temp))) / "Veltrane_Desktop-result.txt");
+}
+
+TEST_F(Installation, QuietInstallTwiceFromAHangulShareWithABlankThenQuietRemovalByTheEntrysCommand) {
+    const fs::path share = scratch.path() / L"배포 폴더";
+    fill_download(share, kGreen);
+    Settings settings;  // no Spotlight: the installed service must not reach the public service
+    settings.background = BackgroundMode::Original;
+    fs::create_directories(install);
+    ASSERT_TRUE(write_settings(settings, install / kSettingsFileName).ok());
+    {
+        const UniqueHandle updater(CreateMutexW(nullptr, TRUE, ipc::kUpdaterRunningName));
+        EXPECT_EQ(run_quietly(share / "Veltrane_Desktop.exe", L"--install --quiet"), 1618u);
+        EXPECT_FALSE(fs::exists(installed_exe()));
+        EXPECT_NE(result_record().find("종료 코드: 1618"), std::string::npos) << result_record();
+        ReleaseMutex(updater.get());
+    }
+    for (int run = 0; run < 2; ++run) {
+        EXPECT_EQ(run_quietly(share / "Veltrane_Desktop.exe", L"--install --quiet"), 0u) << result_record();
+        EXPECT_EQ(run_value(), quoted_run(installed_exe()));
+        EXPECT_TRUE(fs::exists(shortcut()));
+        EXPECT_NE(service_pid(), 0u);
+        EXPECT_EQ(entry_text(L"DisplayName"), L"벨트레인");
+        EXPECT_EQ(entry_text(L"InstallLocation"), install.wstring());
+        EXPECT_EQ(entry_text(L"QuietUninstallString"), L"\"" + installed_exe().wstring() + L"\" --remove --quiet");
+        EXPECT_FALSE(entry_text(L"DisplayVersion").value_or(L"").empty());
+        EXPECT_GT(entry_number(L"EstimatedSize"), 0u);
+        EXPECT_EQ(entry_number(L"NoModify"), 1u);
+    }
+    EXPECT_EQ(read_settings(install / kSettingsFileName), settings);
+    EXPECT_TRUE(wait_until([&] { return composed(); }));
+
+    // What a deployment tool runs: the entry's own command, from the installed copy.
+    EXPECT_EQ(run_quietly(installed_exe(), L"--remove --quiet"), 0u) << result_record();
+    expect_removed();
+    EXPECT_EQ(run_quietly(share / "Veltrane_Desktop.exe", L"--remove --quiet"), 0u) << result_record();
 }
 
 }  // namespace

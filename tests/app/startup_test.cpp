@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "file_util/text.h"
+#include "ipc/ipc.h"
 
 using namespace veltrane;
 
@@ -22,6 +23,10 @@ struct Fake {
     Result<Unrestored> removal = Unrestored{};
     Status service_result;
     bool exe_known = true;
+    SetupOutcome install_outcome;  // nothing to say unless a test gives a text
+    bool system = false;
+    Result<std::filesystem::path> moved = std::filesystem::path("C:/Temp/moved.exe");
+    std::string record;
 
     std::vector<Box> boxes;
     std::vector<std::string> calls;
@@ -57,17 +62,27 @@ struct Fake {
         p.apply_update = [this] { calls.push_back("apply-update"); };
         p.rollback_helper = [this] { calls.push_back("rollback-helper"); };
         p.settings_window = [this] { calls.push_back("settings"); };
-        p.install_program = [this](const std::filesystem::path& s, const std::filesystem::path& t) {
-            calls.push_back("install " + s.generic_string() + " -> " + t.generic_string());
+        p.install_program = [this](const std::filesystem::path& s, const std::filesystem::path& t, bool quiet) {
+            calls.push_back("install " + s.generic_string() + " -> " + t.generic_string() + (quiet ? " quiet" : ""));
+            return install_outcome;
         };
-        p.remove_installation = [this](const std::filesystem::path& f) {
-            calls.push_back("remove " + f.generic_string());
+        p.remove_installation = [this](const std::filesystem::path& f, bool quiet) {
+            calls.push_back("remove " + f.generic_string() + (quiet ? " quiet" : ""));
             return removal;
         };
+        p.move_out_of_folder = [this](const std::filesystem::path& path) {
+            calls.push_back("move " + path.generic_string());
+            return moved;
+        };
+        p.move_back = [this](const std::filesystem::path& from, const std::filesystem::path& to) {
+            calls.push_back("back " + from.generic_string() + " -> " + to.generic_string());
+        };
+        p.runs_as_system = [this] { return system; };
+        p.write_result_record = [this](const std::string& text) { record = text; };
         return p;
     }
 
-    void run(std::vector<std::u16string> args = {u"C:\\Downloads\\Veltrane_Desktop.exe"}) { run_program(args, platform()); }
+    int run(std::vector<std::u16string> args = {u"C:\\Downloads\\Veltrane_Desktop.exe"}) { return run_program(args, platform()); }
 };
 
 const std::string kInstall = "C:/Users/u/AppData/Local/Veltrane_Desktop";
@@ -225,4 +240,74 @@ TEST(UninstallHelper, RemovesReportsAndDeletesItselfEvenAfterAFailure) {
     ASSERT_EQ(no_local.boxes.size(), 1u);
     EXPECT_EQ(no_local.boxes[0].text, "삭제에 실패했습니다.\n\nLOCALAPPDATA 경로를 찾지 못했습니다.");
     EXPECT_EQ(no_local.boxes[0].flags, 0x10u);
+}
+
+TEST(SetupSwitches, QuietInstallAsksNothingAndAnswersByExitCodeAndRecord) {
+    Fake ok;
+    ok.install_outcome = succeeded("설치가 완료되었습니다.");
+    EXPECT_EQ(ok.run({u"p", u"--install", u"--quiet"}), 0);
+    EXPECT_EQ(ok.calls, (std::vector<std::string>{kInstallCall + " quiet"}));
+    EXPECT_TRUE(ok.boxes.empty());
+    EXPECT_EQ(ok.record, "Veltrane_Desktop.exe --install --quiet\n종료 코드: 0\n\n설치가 완료되었습니다.\n");
+
+    Fake busy;
+    busy.install_outcome = failed("설치에 실패했습니다.\n\n다른 설치", Error{"다른 설치", ipc::kSetupBusyCode});
+    EXPECT_EQ(busy.run({u"p", u"--install", u"--quiet"}), 1618);
+    EXPECT_NE(busy.record.find("종료 코드: 1618"), std::string::npos);
+
+    Fake broken;
+    broken.install_outcome = failed("설치에 실패했습니다.", Error{"x", 5});
+    EXPECT_EQ(broken.run({u"p", u"--install", u"--quiet"}), 1603);
+
+    Fake system;
+    system.system = true;
+    EXPECT_EQ(system.run({u"p", u"--remove", u"--quiet"}), 1603);
+    EXPECT_TRUE(system.calls.empty());
+    EXPECT_NE(system.record.find(kRunAsUserText), std::string::npos);
+    EXPECT_TRUE(system.boxes.empty());
+}
+
+TEST(SetupSwitches, WithoutQuietTheOutcomeIsABoxAndTheExitCodeZero) {
+    Fake f;
+    f.installed_exe_exists = true;
+    f.install_outcome = failed("설치에 실패했습니다.");
+    EXPECT_EQ(f.run({u"p", u"--install", u"ignored"}), 0);
+    EXPECT_EQ(f.calls, (std::vector<std::string>{kInstallCall}));  // no question, no existence test
+    ASSERT_EQ(f.boxes.size(), 1u);
+    EXPECT_EQ(f.boxes[0].flags, 0x10u);
+    EXPECT_TRUE(f.record.empty());
+
+    for (int answer : {kNo, kYes}) {
+        Fake removal;
+        removal.answers = {answer};
+        EXPECT_EQ(removal.run({u"p", u"--remove"}), 0);
+        EXPECT_EQ(removal.boxes[0].flags, kAskRemove);
+        EXPECT_EQ(removal.boxes.size(), answer == kYes ? 2u : 1u);
+        EXPECT_EQ(removal.calls.size(), answer == kYes ? 1u : 0u);
+    }
+}
+
+TEST(SetupSwitches, TheInstalledCopyLeavesItsFolderBeforeRemovingIt) {
+    Fake installed;
+    installed.exe = kInstall + "/Veltrane_Desktop.exe";
+    EXPECT_EQ(installed.run({u"p", u"--remove", u"--quiet"}), 0);
+    EXPECT_EQ(installed.calls, (std::vector<std::string>{"move " + kInstall + "/Veltrane_Desktop.exe",
+                                                         "remove " + kInstall + " quiet", "delete C:/Temp/moved.exe"}));
+    EXPECT_TRUE(installed.boxes.empty());
+
+    Fake stuck;
+    stuck.exe = installed.exe;
+    stuck.moved = make_error("옮기지 못했습니다.");
+    EXPECT_EQ(stuck.run({u"p", u"--remove", u"--quiet"}), 1603);
+    EXPECT_EQ(stuck.calls.size(), 1u);
+
+    Fake busy;
+    busy.exe = installed.exe;
+    busy.removal = Error{"다른 벨트레인 설치 또는 삭제가 진행 중입니다.", ipc::kSetupBusyCode};
+    EXPECT_EQ(busy.run({u"p", u"--remove", u"--quiet"}), 1618);
+    EXPECT_EQ(busy.calls.back(), "back C:/Temp/moved.exe -> " + installed.exe.generic_string());
+
+    Fake elsewhere;  // a copy outside the folder removes in place
+    EXPECT_EQ(elsewhere.run({u"p", u"--remove", u"--quiet"}), 0);
+    EXPECT_EQ(elsewhere.calls, (std::vector<std::string>{"remove " + kInstall + " quiet"}));
 }

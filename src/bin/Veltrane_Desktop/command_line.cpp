@@ -65,8 +65,12 @@ Mode mode_of(const std::vector<std::u16string>& args) {
     if (s == u"--watchdog") return Mode::Watchdog;
     if (s == u"--apply-update") return Mode::ApplyUpdate;
     if (s == u"--rollback-helper") return Mode::RollbackHelper;
+    if (s == u"--install") return Mode::Install;
+    if (s == u"--remove") return Mode::Remove;
     return Mode::Setup;
 }
+
+bool is_quiet(const std::vector<std::u16string>& args) { return args.size() > 2 && args[2] == u"--quiet"; }
 
 std::optional<std::uint64_t> parse_decimal(std::u16string_view text, std::uint64_t max) {
     if (!text.empty() && text.front() == u'+') text.remove_prefix(1);

@@ -16,11 +16,14 @@ namespace veltrane {
 // inside a quoted run is a literal quote. An empty command line stands for the program path.
 std::vector<std::u16string> split_command_line(std::u16string_view line, std::u16string_view program_path);
 
-enum class Mode { UninstallHelper, Service, Watchdog, ApplyUpdate, RollbackHelper, Setup };
+enum class Mode { UninstallHelper, Service, Watchdog, ApplyUpdate, RollbackHelper, Install, Remove, Setup };
 
 // Exact, case-sensitive switches in a fixed order; anything else (a slash form, another
 // letter case, no argument) is the set-up dialogue or the settings window.
 Mode mode_of(const std::vector<std::u16string>& args);
+
+// "--quiet" right after "--install" or "--remove": no window, the outcome is the exit code.
+bool is_quiet(const std::vector<std::u16string>& args);
 
 struct WatchdogTarget {
     std::uint32_t process_id = 0;

@@ -12,6 +12,7 @@
 #include "update/apply_update.h"
 #include "update/update_check.h"
 #include "startup.h"
+#include "uninstall_entry_win.h"
 #include "wallpaper/original_wallpaper_win.h"
 
 namespace veltrane {
@@ -35,40 +36,37 @@ Result<std::vector<std::string>> put_files_in_place(const fs::path& source, cons
     const fs::path executable = target / kExecutableName;
     if (auto enabled = enable_autostart(executable); !enabled) return enabled.take_error();
     if (auto linked = create_start_menu_shortcut(executable, target); !linked) return linked.take_error();
+    if (auto registered = write_uninstall_entry(target); !registered) return registered.take_error();
     return names;
 }
 
 }  // namespace
 
-void install_program(const fs::path& source, const fs::path& target) {
+SetupOutcome install_program(const fs::path& source, const fs::path& target, bool quiet) {
     Unrestored unrestored;
-    // Whichever box ends the installation names what could not be given back.
-    const auto report = [&](const std::string& text, unsigned icon) {
-        message_box(text + unrestored_text(unrestored), icon == kInfoIcon && !unrestored.empty() ? kWarningIcon : icon);
+    // Whichever text ends the installation names what could not be given back.
+    const auto failure = [&](const std::string& text, const Error& cause = {}) {
+        return failed(text + unrestored_text(unrestored), cause);
     };
-    auto lock = ipc::acquire_setup_lock(target / kUpdateFolder / kUpdaterName);
-    if (!lock) {
-        report(install_failure_text(lock.error().message), kErrorIcon);
-        return;
-    }
+    auto lock = ipc::acquire_setup_lock(target / kUpdateFolder / kUpdaterName,
+                                        quiet ? std::chrono::milliseconds(0) : ipc::kSetupWait);
+    if (!lock) return failure(install_failure_text(lock.error().message), lock.error());
     auto names = put_files_in_place(source, target, unrestored);
     if (!names) {
         lock->release();
-        report(install_failure_text(names.error().message), kErrorIcon);
-        return;
+        return failure(install_failure_text(names.error().message));
     }
     const fs::path executable = target / kExecutableName;
     auto started = start_service_and_wait(executable, target);
     lock->release();
-    if (!started) {
-        report(service_unconfirmed_text(started.error().message), kErrorIcon);
-        return;
+    if (!started) return failure(service_unconfirmed_text(started.error().message));
+    if (!quiet) {
+        if (auto settings = ipc::start_program(executable, L"", 0, target); !settings) {
+            return failure(service_unconfirmed_text("설정 창을 열지 못했습니다.\n\n" + settings.error().message));
+        }
     }
-    if (auto settings = ipc::start_program(executable, L"", 0, target); !settings) {
-        report(service_unconfirmed_text("설정 창을 열지 못했습니다.\n\n" + settings.error().message), kErrorIcon);
-        return;
-    }
-    report(install_success_text(target, *names), kInfoIcon);
+    return succeeded(install_success_text(target, *names) + unrestored_text(unrestored),
+                     unrestored.empty() ? kInfoIcon : kWarningIcon);
 }
 
 }  // namespace veltrane

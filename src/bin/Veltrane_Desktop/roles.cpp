@@ -19,12 +19,12 @@ void rollback_helper() { roll_back_unready_update(); }
 
 void settings_window() { run_settings_window(); }
 
-void install_program(const std::filesystem::path& source, const std::filesystem::path& target) {
-    veltrane::install_program(source, target);
+SetupOutcome install_program(const std::filesystem::path& source, const std::filesystem::path& target, bool quiet) {
+    return veltrane::install_program(source, target, quiet);
 }
 
-Result<Unrestored> remove_installation(const std::filesystem::path& install_folder) {
-    return veltrane::remove_installation(install_folder);
+Result<Unrestored> remove_installation(const std::filesystem::path& install_folder, bool at_once) {
+    return veltrane::remove_installation(install_folder, at_once);
 }
 
 }  // namespace veltrane::roles

@@ -21,8 +21,7 @@ void apply_update();
 void rollback_helper();
 // The installed copy started without a switch.
 void settings_window();
-// Reports its own result by message box.
-void install_program(const std::filesystem::path& source, const std::filesystem::path& target);
-Result<Unrestored> remove_installation(const std::filesystem::path& install_folder);
+SetupOutcome install_program(const std::filesystem::path& source, const std::filesystem::path& target, bool quiet);
+Result<Unrestored> remove_installation(const std::filesystem::path& install_folder, bool at_once);
 
 }  // namespace veltrane::roles

@@ -21,6 +21,7 @@
 #include "spotlight/spotlight_win.h"
 #include "sync/sync_run.h"
 #include "sync/sync_service.h"
+#include "uninstall_entry_win.h"
 #include "build_info/build_version.h"
 #include "update/apply_update.h"
 #include "update/update_check.h"
@@ -529,6 +530,8 @@ Status serve(ServiceState& s, HWND window, HANDLE shutdown) {
     service_refresh(s);
     // Recorded before the event is set, so that whoever waits for it reads the outcome.
     if (auto finished = finish_update_when_ready(s.exe_folder); !finished) write_last_error(finished.error().message);
+    // Every build that serves, a self-update's too, gives Apps & Features its version.
+    refresh_uninstall_entry(s.exe_folder);
     signal_ready();
     const ipc::LoopEnd end = ipc::run_message_loop(shutdown);
     s.refreshing = true;  // the service ends: the reset's own broadcast must not present again

@@ -11,6 +11,7 @@
 
 #include "command_line.h"
 #include "file_util/result.h"
+#include "setup_outcome.h"
 
 namespace veltrane {
 
@@ -42,6 +43,15 @@ struct Platform {
     std::function<bool(const std::filesystem::path&)> file_exists;
     // Deletes the running program's own file, or leaves it to the next restart; silent.
     std::function<void(const std::filesystem::path&)> delete_self;
+    // The installed copy's own file, moved to the temporary folder (the same volume) so that
+    // removal can delete the folder while this process still runs from it; the new path.
+    std::function<Result<std::filesystem::path>(const std::filesystem::path& exe)> move_out_of_folder;
+    // After a failed removal; a file that cannot go back is deleted as the running program's.
+    std::function<void(const std::filesystem::path& moved, const std::filesystem::path& exe)> move_back;
+    // Installation is per user: a distribution agent's SYSTEM account has no profile of a user.
+    std::function<bool()> runs_as_system;
+    // Writes the quiet forms' record to the temporary folder; silent.
+    std::function<void(const std::string& record)> write_result_record;
 
     // The roles, each one call.
     std::function<Status()> service;
@@ -50,15 +60,22 @@ struct Platform {
     // From a temporary copy of a new build that never became ready.
     std::function<void()> rollback_helper;
     std::function<void()> settings_window;
-    std::function<void(const std::filesystem::path& source, const std::filesystem::path& target)> install_program;
-    std::function<Result<Unrestored>(const std::filesystem::path& install_folder)> remove_installation;
+    // `quiet`: no settings window, and a busy set-up lock fails at once instead of waiting.
+    std::function<SetupOutcome(const std::filesystem::path& source, const std::filesystem::path& target, bool quiet)>
+        install_program;
+    std::function<Result<Unrestored>(const std::filesystem::path& install_folder, bool quiet)> remove_installation;
 };
 
-// Runs the role the arguments choose; returns when it has ended.
-void run_program(const std::vector<std::u16string>& args, const Platform& platform);
+// Runs the role the arguments choose; returns when it has ended, with the exit code: 0 but
+// for the quiet set-up forms.
+int run_program(const std::vector<std::u16string>& args, const Platform& platform);
 
 // No switch: the installed copy opens the settings window; any other copy asks.
 void run_setup_dialogue(const Platform& platform);
+
+// "--install" / "--remove", with "--quiet" or without: no question before installing; the
+// exit code is the outcome's only when quiet, else the dialogue's box shows it.
+int run_setup_switch(const std::vector<std::u16string>& args, const Platform& platform);
 
 // From a temporary copy: remove the installation, report the result, delete this copy.
 void run_uninstall_helper(const Platform& platform);

@@ -8,6 +8,7 @@
 #include "settings/settings.h"
 #include "spotlight/spotlight_win.h"
 #include "startup.h"
+#include "uninstall_entry_win.h"
 #include "uninstaller.h"
 #include "update/update_check.h"
 #include "wallpaper/original_wallpaper_win.h"
@@ -17,8 +18,9 @@ namespace fs = std::filesystem;
 
 // The wallpapers go back before autostart and the shortcut go: a restore that fails ends the
 // removal with the program whole, its records kept, and the next logon starts it again.
-Result<Unrestored> remove_installation(const fs::path& install_folder) {
-    auto lock = ipc::acquire_setup_lock(install_folder / kUpdateFolder / kUpdaterName);
+Result<Unrestored> remove_installation(const fs::path& install_folder, bool at_once) {
+    auto lock = ipc::acquire_setup_lock(install_folder / kUpdateFolder / kUpdaterName,
+                                        at_once ? std::chrono::milliseconds(0) : ipc::kSetupWait);
     if (!lock) return lock.take_error();
     if (auto stopped = ipc::stop_running_instances(); !stopped) return stopped.take_error();
     auto unrestored = restore_original_wallpapers_over_damage(install_folder);
@@ -35,6 +37,8 @@ Result<Unrestored> remove_installation(const fs::path& install_folder) {
         fs::remove(*shortcut, ignored);
     }
     if (auto deleted = delete_install_folder(install_folder); !deleted) return deleted.take_error();
+    // Last: an entry outliving a failed removal lets the user try again from Apps & Features.
+    if (auto unregistered = delete_uninstall_entry(); !unregistered) return unregistered.take_error();
     return std::move(*unrestored);
 }
 

@@ -16,7 +16,8 @@ namespace veltrane {
 // Stops at the first failure and returns its text; a wallpaper that no retry could give back
 // (a damaged record, a monitor that is not connected) does not stop it and is named in the
 // result.
-Result<Unrestored> remove_installation(const std::filesystem::path& install_folder);
+// `at_once`: a busy set-up lock fails at once instead of waiting.
+Result<Unrestored> remove_installation(const std::filesystem::path& install_folder, bool at_once = false);
 
 // Asks, copies the program to the temporary folder, starts the copy with "--uninstall-helper"
 // and destroys the settings window; reports its own failures by message box.
