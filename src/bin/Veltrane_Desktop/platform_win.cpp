@@ -40,6 +40,8 @@ Result<std::filesystem::path> move_out_of_folder(const std::filesystem::path& ex
         const DWORD failed = GetLastError();
         return Error{"실행 파일을 설치 폴더 밖으로 옮기지 못했습니다. (Win32 오류 " + std::to_string(failed) + ")", failed};
     }
+    // A caller may have started it in its folder; a current directory there keeps it open.
+    SetCurrentDirectoryW(temp->c_str());
     return moved;
 }
 
