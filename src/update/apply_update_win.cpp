@@ -269,6 +269,11 @@ Result<ServiceStart> finish_interrupted_update(const fs::path& dir) {
     Status done;
     switch (interrupted_apply_action(record, current_build_version(), left_backups(dir))) {
     case InterruptedApply::Nothing:
+        // An apply that ended after its record, or an updater ended before it wrote one,
+        // leaves staging that no record waits for.
+        if (record.status != UpdateStatus::Staged && record.status != UpdateStatus::Checking) {
+            (void)remove_tree(staging_folder(dir));
+        }
         break;
     case InterruptedApply::CountStart:
         done = count_unready_start(dir);
@@ -285,6 +290,8 @@ Result<ServiceStart> finish_interrupted_update(const fs::path& dir) {
         }
         [[fallthrough]];
     case InterruptedApply::RecordFailed:
+        // The next check stages the release again; an ended apply's copy is not trusted.
+        (void)remove_tree(staging_folder(dir));
         done = set_update_status(dir, UpdateStatus::Failed);
         break;
     }

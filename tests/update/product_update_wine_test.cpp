@@ -206,6 +206,9 @@ protected:
     ContentServer server;
     const std::string product_exe = read_raw(program_path());
     const std::string product_font = read_raw(unix_file(VELTRANE_TEST_FONT));
+    // The build the installer rows install over the first, so that a mix of the two shows.
+    const std::string newer_exe = read_raw(unix_file(VELTRANE_NEW_PROGRAM));
+    const std::string newer_font = product_font + std::string("\0newer", 6);
     fs::path download = scratch / "download";
     fs::path helper = fs::temp_directory_path() / "Veltrane_Desktop-uninstall-1.exe";
     std::vector<std::pair<std::string, std::string>> builds;  // executable and font of each whole build
@@ -289,8 +292,8 @@ protected:
     // The set-up copy in a download folder; reinstalling over the installed program.
     UniqueHandle start_installer(HWND& question) {
         fs::create_directories(download);
-        write_raw(download / kInstalledExecutableName, product_exe);
-        write_raw(download / kInstalledFontName, product_font);
+        write_raw(download / kInstalledExecutableName, newer_exe);
+        write_raw(download / kInstalledFontName, newer_font);
         write_png_file(download / "Veltrane_Desktop.png", 400, 300, kGreen);
         write_raw(download / "Veltrane_Desktop.txt", "R항생제 관리팀\nP김지현팀장 2231\n");
         fs::create_directories(fs::path(_wgetenv(L"APPDATA")) / "Microsoft" / "Windows" / "Start Menu" / "Programs");
@@ -298,18 +301,32 @@ protected:
         question = box_of(installer);
         return installer;
     }
+    // Steps: asking, copying (a file half-copied), installing, service started, reporting.
     void end_installer_at(int step) {
         install_product();
+        builds.emplace_back(newer_exe, newer_font);
         ASSERT_TRUE(start_service());
         const DWORD old_service = service_pid();
         HWND question = nullptr;
         UniqueHandle installer = start_installer(question);
         ASSERT_TRUE(question);
-        if (step >= 1) press(question, IDYES);
-        if (step >= 2) {
+        if (step == 1) {
+            // Ended the moment a temporary copy appears: inside the copy of the files.
+            PostMessageW(question, WM_COMMAND, MAKEWPARAM(IDYES, BN_CLICKED), 0);
+            bool copying = false;
+            for (int i = 0; i < 90000 && !copying; ++i) {
+                copying = !leftovers().empty();
+                if (!copying) Sleep(1);
+            }
+            end_process(installer.get());
+            ASSERT_TRUE(copying);
+            return;
+        }
+        if (step >= 2) press(question, IDYES);
+        if (step >= 3) {
             ASSERT_TRUE(wait_until([&] { return service_pid() != 0 && service_pid() != old_service; }, 90000));
         }
-        if (step >= 3) {
+        if (step >= 4) {
             ASSERT_TRUE(box_of(installer, kSettingsCaption, 90000));
         }
         end_process(installer.get());
@@ -361,7 +378,10 @@ protected:
         write_raw(install / kExecutableBackupName, "older program");
         builds = {{old_exe, "old font"}, {new_exe, "new font"}};
         fs::copy_file(test_program("update_child.exe"), install / "update_child.exe");
-        ASSERT_EQ(check_and_stage(install, real_check_inputs(kOld)).kind, CheckOutcome::Staged);
+        // Staged and recorded as the check does it before it starts the updater.
+        const CheckOutcome staged = check_and_stage(install, real_check_inputs(kOld));
+        ASSERT_EQ(staged.kind, CheckOutcome::Staged);
+        ASSERT_TRUE(write_update_state(record_outcome(UpdateState{}, staged), install / kUpdateStateFile).ok());
         ASSERT_TRUE(start_service());
         UniqueHandle updater = start(install / "update_child.exe", L"apply-until " + std::to_wstring(step));
         ASSERT_EQ(WaitForSingleObject(updater.get(), 90000), WAIT_OBJECT_0);
@@ -400,14 +420,26 @@ protected:
         if (!fs::exists(install / "Veltrane_Desktop.config")) return may_be_removed;
         return file("Veltrane_Desktop.config") == settings_bytes;
     }
+    // Names only an ended process leaves: temporary copies, staging folders, an update's
+    // staging once no staged update waits.
     std::string leftovers() const {
         std::string found;
         std::error_code ec;
+        const bool staged = read_update_state(install / kUpdateStateFile).status == UpdateStatus::Staged;
         for (fs::recursive_directory_iterator it(install, ec), end; !ec && it != end; it.increment(ec)) {
             const std::string name = path_to_utf8(it->path().filename());
-            if (name.find(".tmp-") != std::string::npos || name.starts_with(".staging-")) found += " " + name;
+            const bool update_staging = it->path() == staging_folder(install) && !staged;
+            if (name.find(".tmp-") != std::string::npos || name.starts_with(".staging-") || update_staging) {
+                found += " " + name;
+            }
         }
         return found;
+    }
+    // Looked at before anything is stopped: what still runs must be a service that answers (a
+    // watchdog's restart) or end on its own, not linger holding the singleton.
+    std::string lingering() const {
+        const bool settled = wait_until([] { return program_processes().empty() || ipc::is_service_running(); }, 20000);
+        return settled ? "" : program_process_names();
     }
     // Empty when a stop ends every process of the program, else the names left.
     std::string left_after_stop() {
@@ -422,6 +454,7 @@ protected:
         row.end_at_step();
         std::vector<std::string> broken;
         if (::testing::Test::HasFatalFailure()) return {"set-up"};
+        if (std::string left = lingering(); !left.empty()) broken.push_back(left.insert(0, "lingering"));
         // The desktop once nothing runs: a service still giving it back is not a fault.
         if (std::string left = left_after_stop(); !left.empty()) broken.push_back(left.insert(0, "processes"));
         if (!desktop_whole()) broken.push_back("desktop " + standin_wallpaper(monitor));
@@ -466,6 +499,17 @@ TEST_F(FaultMatrix, EveryProcessEndedAtEveryStepLeavesAWholeProgramAndDesktop) {
             if (pid != service_pid()) end_process(pid);
         }
     }, service});
+    rows.push_back({"watchdog", "restoring", [this] {
+        install_product();
+        ASSERT_TRUE(start_service());
+        ASSERT_TRUE(wait_until([this] { return composed() && watchdog_alive(); }, 60000));
+        // Held here so that the watchdog is inside its restore when it is ended.
+        const UniqueHandle restore_lock(CreateMutexW(nullptr, TRUE, ipc::kWallpaperRestoreName));
+        end_process(service_pid());
+        Sleep(1500);
+        for (DWORD pid : program_processes()) end_process(pid);
+        ReleaseMutex(restore_lock.get());
+    }, service});
     rows.push_back({"sync run", "downloading", [this] {
         install_product(false);
         serve_slow_content();
@@ -475,8 +519,8 @@ TEST_F(FaultMatrix, EveryProcessEndedAtEveryStepLeavesAWholeProgramAndDesktop) {
         end_process(child.get());
     }, service});
     const auto installer = [this] { return installer_next_start(); };
-    const char* installer_steps[] = {"asking", "installing", "service started", "reporting"};
-    for (int step = 0; step < 4; ++step) {
+    const char* installer_steps[] = {"asking", "copying", "installing", "service started", "reporting"};
+    for (int step = 0; step < 5; ++step) {
         rows.push_back({"installer", installer_steps[step], [this, step] { end_installer_at(step); }, installer});
     }
     const auto removal = [this] { return removal_next_start(); };
