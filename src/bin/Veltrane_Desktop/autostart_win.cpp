@@ -11,6 +11,7 @@ namespace veltrane {
 namespace {
 
 constexpr DWORD kMaxRunValueBytes = 65536;
+constexpr DWORD kShellWaitMs = 60000;
 
 std::wstring wide(std::u16string_view text) { return std::wstring(text.begin(), text.end()); }
 std::u16string utf16(std::wstring_view text) { return std::u16string(text.begin(), text.end()); }
@@ -26,6 +27,16 @@ std::vector<std::u16string> own_environment() {
 
 // Starts the program with its standard handles inherited and waits without time-out; true
 // only when it ran and ended with code 0.
+// The shell runs in a job that ends with this process, and for a minute at most: an installer
+// ended part-way leaves no shell behind, and a shell that hangs does not hold the installer.
+win::UniqueHandle job_ending_with_this_process() {
+    win::UniqueHandle job(CreateJobObjectW(nullptr, nullptr));
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    if (job && !SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits, sizeof limits)) job.reset();
+    return job;
+}
+
 bool run_to_success(const std::filesystem::path& program, std::u16string command, std::u16string environment) {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
@@ -36,15 +47,26 @@ bool run_to_success(const std::filesystem::path& program, std::u16string command
     PROCESS_INFORMATION info{};
     std::wstring line = wide(command);
     std::wstring env = wide(environment);
-    if (!CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE, ipc::kNoWindowFlag | CREATE_UNICODE_ENVIRONMENT,
-                        env.data(), nullptr, &startup, &info)) {
+    const win::UniqueHandle job = job_ending_with_this_process();
+    if (!job) return false;
+    if (!CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE,
+                        ipc::kNoWindowFlag | CREATE_UNICODE_ENVIRONMENT | CREATE_SUSPENDED, env.data(), nullptr, &startup,
+                        &info)) {
         return false;
     }
     win::UniqueHandle process(info.hProcess);
     win::UniqueHandle thread(info.hThread);
+    if (!AssignProcessToJobObject(job.get(), process.get())) {
+        TerminateProcess(process.get(), 1);
+        return false;
+    }
+    ResumeThread(thread.get());
     DWORD code = 1;
-    return WaitForSingleObject(process.get(), INFINITE) == WAIT_OBJECT_0 && GetExitCodeProcess(process.get(), &code) &&
-           code == 0;
+    if (WaitForSingleObject(process.get(), kShellWaitMs) != WAIT_OBJECT_0) {
+        TerminateProcess(process.get(), 1);
+        return false;
+    }
+    return GetExitCodeProcess(process.get(), &code) && code == 0;
 }
 
 std::u16string path_text(const std::filesystem::path& path) { return utf16(path.wstring()); }
