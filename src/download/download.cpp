@@ -38,7 +38,8 @@ std::optional<std::string> redirect_target(std::string_view from, std::string_vi
     const std::string_view scheme = scheme_of(from);
     if (scheme.empty() || location.empty()) return std::nullopt;
     std::string target;
-    if (location.find("://") != std::string_view::npos) {
+    if (const std::size_t scheme_end = location.find("://");
+        scheme_end != std::string_view::npos && scheme_end < location.find_first_of("/?")) {
         target = location;
     } else if (location.substr(0, 2) == "//") {
         target = std::string(scheme) + ":" + std::string(location);

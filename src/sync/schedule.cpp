@@ -108,6 +108,10 @@ std::string sync_status_after_failure(std::optional<std::string_view> status_tex
     std::string record(status_line(status_text, false));
     if (!proxy) return record;
     std::string name = proxy->substr(0, 200);
+    // Not in the middle of a character: the record is read back as strict UTF-8.
+    while (name.size() < proxy->size() && !name.empty() && (static_cast<unsigned char>((*proxy)[name.size()]) & 0xC0) == 0x80) {
+        name.pop_back();
+    }
     for (char& c : name) {
         if (static_cast<unsigned char>(c) < 0x20) c = ' ';
     }

@@ -47,6 +47,7 @@ TEST(Redirect, ResolvesLocationAndRefusesAStepDown) {
     EXPECT_EQ(redirect_target(from, "//cdn.example/a"), "https://cdn.example/a");
     EXPECT_EQ(redirect_target(from, " /b?c=d#frag"), "https://h:8443/b?c=d");
     EXPECT_EQ(redirect_target(from, "other"), "https://h:8443/api/veltrane/other");
+    EXPECT_EQ(redirect_target(from, "/p?u=http://x"), "https://h:8443/p?u=http://x");
     EXPECT_EQ(redirect_target("https://h?x", "p"), "https://h/p");
     EXPECT_EQ(redirect_target("http://h/a", "https://h/b"), "https://h/b");
     EXPECT_EQ(redirect_target(from, "http://h/b"), std::nullopt);

@@ -79,6 +79,7 @@ TEST(SyncSchedule, StatusLines) {
     EXPECT_EQ(sync_note_line(refused), "프록시 서버가 인증을 요구합니다: proxy:3128  x");
     EXPECT_EQ(sync_status_after_failure(refused, std::nullopt), "2026.12/07 10:21");
     EXPECT_EQ(sync_status_after_failure(std::nullopt, ""), "\n프록시 서버가 인증을 요구합니다");
+    EXPECT_EQ(sync_status_after_failure("", std::string(199, 'p') + "프록시").size(), 1 + 45 + 2 + 199);
     EXPECT_EQ(last_sync_line("\n프록시 서버가 인증을 요구합니다"), "최근: 없음");
 
     EXPECT_EQ(next_sync_line(at(2026, 12, 7, 10, 22)), "다음: 2026.12/07 16:20");
