@@ -75,10 +75,12 @@ Result<std::wstring> current_wallpaper() {
     return std::wstring(buffer.data());
 }
 
-// Setting the wallpaper: the Win32 code of a failure.
+// Setting the wallpaper: the Win32 code of a failure, never 0, which callers read as a
+// damaged record rather than a failure a retry can mend.
 std::optional<DWORD> set_wallpaper(const std::wstring& path, UINT flags = kUpdateAndBroadcast) {
     if (SystemParametersInfoW(SPI_SETDESKWALLPAPER, 0, const_cast<wchar_t*>(path.c_str()), flags)) return std::nullopt;
-    return GetLastError();
+    const DWORD code = GetLastError();
+    return code ? code : ERROR_GEN_FAILURE;
 }
 
 bool is_record_file(const fs::path& path) {

@@ -256,12 +256,15 @@ void command_restore(WindowState& s) {
         box(s, "서비스 작업이 끝난 뒤에 다시 시도해 주세요.", kInfoIcon);
         return;
     }
-    disable(s, control_by_id(s.window, ui::kRestoreId));
+    // Saving or removing meanwhile would race the restore's own settings and wallpapers.
+    for (int id : {ui::kRestoreId, ui::kSaveId, ui::kRemoveId}) disable(s, control_by_id(s.window, id));
 }
 
 void restore_done(WindowState& s, const Status& outcome) {
     EnableWindow(control_by_id(s.window, ui::kRestoreId), TRUE);
+    EnableWindow(control_by_id(s.window, ui::kRemoveId), TRUE);
     if (!outcome) {
+        update_save(s);
         box(s, outcome.error().message);
         return;
     }
@@ -271,8 +274,8 @@ void restore_done(WindowState& s, const Status& outcome) {
         s.current.method = s.saved.method = DisplayMethod::TopLevel;
         s.current.background = s.saved.background = BackgroundMode::Original;
         select_options(s);
-        update_save(s);
     }
+    update_save(s);
     box(s, "이전 바탕화면으로 되돌렸습니다.", kInfoIcon);
 }
 
