@@ -5,7 +5,7 @@ if(NOT rc EQUAL 0)
   message(FATAL_ERROR "objdump failed on ${EXE}")
 endif()
 set(system kernel32 user32 gdi32 gdiplus advapi32 shell32 ole32 oleaut32 winhttp crypt32 msvcrt
-    shlwapi comctl32 uxtheme dwmapi version bcrypt ntdll ws2_32 imm32 uuid oleacc)
+    shlwapi comctl32 uxtheme dwmapi version bcrypt ntdll ws2_32 imm32 uuid oleacc wintrust imagehlp)
 string(REGEX MATCHALL "DLL Name: [^\n]+" names "${dump}")
 if(NOT names)
   message(FATAL_ERROR "no imports found in ${EXE}")

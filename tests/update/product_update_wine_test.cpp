@@ -313,10 +313,21 @@ protected:
         if (step == 1) {
             // Ended the moment a temporary copy appears: inside the copy of the files.
             PostMessageW(question, WM_COMMAND, MAKEWPARAM(IDYES, BN_CLICKED), 0);
+            const auto copying_now = [this] {
+                std::error_code ec;
+                for (const auto& entry : fs::directory_iterator(install, ec)) {
+                    const std::string name = path_to_utf8(entry.path().filename());
+                    if (name.starts_with(std::string(".") + kInstalledExecutableName + ".tmp-") ||
+                        name.starts_with(std::string(".") + kInstalledFontName + ".tmp-")) {
+                        return true;
+                    }
+                }
+                return false;
+            };
             bool copying = false;
-            for (int i = 0; i < 90000 && !copying; ++i) {
-                copying = !leftovers().empty();
-                if (!copying) Sleep(1);
+            for (int i = 0; i < 30000 && !copying; ++i) {
+                copying = copying_now();
+                if (!copying) Sleep(3);
             }
             end_process(installer.get());
             ASSERT_TRUE(copying);
@@ -438,7 +449,12 @@ protected:
     // Looked at before anything is stopped: what still runs must be a service that answers (a
     // watchdog's restart) or end on its own, not linger holding the singleton.
     std::string lingering() const {
-        const bool settled = wait_until([] { return program_processes().empty() || ipc::is_service_running(); }, 20000);
+        const auto serving = [] {
+            HWND controller = FindWindowW(ipc::kControllerClass, nullptr);
+            DWORD_PTR answer = 0;
+            return controller && SendMessageTimeoutW(controller, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &answer) != 0;
+        };
+        const bool settled = wait_until([&] { return program_processes().empty() || serving(); }, 20000);
         return settled ? "" : program_process_names();
     }
     // Empty when a stop ends every process of the program, else the names left.
@@ -504,7 +520,8 @@ TEST_F(FaultMatrix, EveryProcessEndedAtEveryStepLeavesAWholeProgramAndDesktop) {
         ASSERT_TRUE(start_service());
         ASSERT_TRUE(wait_until([this] { return composed() && watchdog_alive(); }, 60000));
         // Held here so that the watchdog is inside its restore when it is ended.
-        const UniqueHandle restore_lock(CreateMutexW(nullptr, TRUE, ipc::kWallpaperRestoreName));
+        const UniqueHandle restore_lock(CreateMutexW(nullptr, FALSE, ipc::kWallpaperRestoreName));
+        ASSERT_EQ(WaitForSingleObject(restore_lock.get(), 0), WAIT_OBJECT_0);
         end_process(service_pid());
         Sleep(1500);
         for (DWORD pid : program_processes()) end_process(pid);

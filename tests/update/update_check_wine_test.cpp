@@ -99,7 +99,10 @@ struct Installation {
         return record;
     }
     std::string file(const char* name) const { return vt::read_raw(folder / name); }
+    // The test builds share one version, which the site takes only once: each starts afresh.
     void publish(const fs::path& release) {
+        std::error_code ec;
+        fs::remove_all(vt::server_root() / "api" / "static" / "veltrane", ec);
         new_exe = vt::read_raw(release);
         EXPECT_EQ(vt::publish_test_release(release, folder / "new.ttf"), "");
     }
@@ -198,8 +201,9 @@ TEST(ApplyUpdate, ASignedBuildTakesOnlyABuildItsPublisherSigned) {
     vt::ContentServer server;
     {
         Installation install("");
-        fs::copy_file(code_signed("update_child.signed.exe"), install.folder / "update_child.exe",
-                      fs::copy_options::overwrite_existing);
+        // MinGW's copy_file refuses to overwrite, whatever the options.
+        fs::remove(install.folder / "update_child.exe");
+        fs::copy_file(code_signed("update_child.signed.exe"), install.folder / "update_child.exe");
         // Unsigned, then another publisher's: refused, the running build stays.
         for (const fs::path& release : {test_program("service_standin_new.exe"), other}) {
             install.publish(release);
