@@ -125,6 +125,16 @@ Status copy_file_atomic(const std::filesystem::path& source, const std::filesyst
     return status;
 }
 
+Result<std::filesystem::path> copy_to_temporary(const std::filesystem::path& source,
+                                                const std::filesystem::path& target) {
+    auto temp = temp_path_for(target);
+    if (Status copied = copy_into(source, temp); !copied) {
+        native::remove_quietly(temp);
+        return copied.take_error();
+    }
+    return temp;
+}
+
 Status write_file_synced(const std::filesystem::path& path, std::span<const std::uint8_t> bytes) {
     return write_and_flush(path, bytes);
 }

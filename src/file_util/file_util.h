@@ -45,6 +45,9 @@ Status replace_file(const std::filesystem::path& source, const std::filesystem::
 Status write_file_atomic(const std::filesystem::path& target, std::span<const std::uint8_t> bytes);
 Status write_file_atomic(const std::filesystem::path& target, std::string_view text);
 Status copy_file_atomic(const std::filesystem::path& source, const std::filesystem::path& target);
+// The first half of copy_file_atomic: the source copied and flushed into a temporary sibling
+// of the target, for a caller that moves several files into place back to back.
+Result<std::filesystem::path> copy_to_temporary(const std::filesystem::path& source, const std::filesystem::path& target);
 
 // Create, write, flush, close: only for files in a private folder that is moved into place
 // afterwards, or a download that is then moved with replace_file.

@@ -71,17 +71,39 @@ Status empty_install_folder(const fs::path& folder, const std::vector<std::strin
     return {};
 }
 
+// Every file is copied beside its target first and the renames follow back to back, the
+// executable last: an installer ended while copying leaves the old build whole, and the new
+// executable never runs beside the old font for longer than two renames.
 Status copy_install_files(const fs::path& source, const fs::path& target, const std::vector<std::string>& names) {
     std::error_code ec;
     fs::create_directories(target, ec);
     if (ec) return make_error(with_detail("설치 폴더를 만들지 못했습니다.\n\n", target, file_system_error(ec)));
+    std::vector<std::pair<fs::path, fs::path>> staged;  // temporary, target
+    const auto discard_staged = [&] {
+        for (const auto& [temp, to] : staged) fs::remove(temp, ec);
+    };
+    const auto copy_failure = [](const fs::path& from, const fs::path& to, const Error& error) {
+        return make_error("설치 파일을 복사하지 못했습니다.\n\n" + path_to_utf8(from) + "\n→ " + path_to_utf8(to) + "\n\n" +
+                          error.message);
+    };
     for (const auto& name : names) {
         const fs::path from = source / name;
         const fs::path to = target / name;
         if (from == to) continue;
-        if (auto copied = copy_file_atomic(from, to); !copied) {
-            return make_error("설치 파일을 복사하지 못했습니다.\n\n" + path_to_utf8(from) + "\n→ " + path_to_utf8(to) +
-                              "\n\n" + copied.error().message);
+        auto temp = copy_to_temporary(from, to);
+        if (!temp) {
+            discard_staged();
+            return copy_failure(from, to, temp.error());
+        }
+        staged.emplace_back(std::move(*temp), to);
+    }
+    std::stable_partition(staged.begin(), staged.end(),
+                          [](const auto& entry) { return entry.second.filename() != kInstallFiles[0]; });
+    for (std::size_t i = 0; i < staged.size(); ++i) {
+        if (auto moved = replace_file(staged[i].first, staged[i].second); !moved) {
+            staged.erase(staged.begin(), staged.begin() + static_cast<std::ptrdiff_t>(i));
+            discard_staged();
+            return copy_failure(source / staged.front().second.filename(), staged.front().second, moved.error());
         }
     }
     return {};
