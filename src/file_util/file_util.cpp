@@ -47,11 +47,29 @@ Result<Bytes> read_bounded(native::File& file, std::uint64_t limit) {
     return buffer;
 }
 
-Status write_and_flush(const std::filesystem::path& path, std::span<const std::uint8_t> bytes) {
+Status write_and_flush(const std::filesystem::path& path, std::span<const std::span<const std::uint8_t>> parts) {
     auto file = native::File::create(path);
     if (!file) return file.take_error();
-    if (auto w = file->write_all(bytes); !w) return w;
+    for (const auto part : parts) {
+        if (auto w = file->write_all(part); !w) return w;
+    }
     return file->flush();
+}
+
+Status write_and_flush(const std::filesystem::path& path, std::span<const std::uint8_t> bytes) {
+    const std::span<const std::uint8_t> parts[] = {bytes};
+    return write_and_flush(path, parts);
+}
+
+// Fills the whole buffer unless the file ends first.
+Result<bool> read_fully(native::File& file, std::span<std::uint8_t> buffer) {
+    while (!buffer.empty()) {
+        auto got = file.read(buffer);
+        if (!got) return got.take_error();
+        if (*got == 0) return false;
+        buffer = buffer.subspan(*got);
+    }
+    return true;
 }
 
 Status copy_into(const std::filesystem::path& source, const std::filesystem::path& temp) {
@@ -75,6 +93,21 @@ Result<Bytes> read_limited(const std::filesystem::path& path, std::uint64_t limi
     auto file = native::File::open_read(path);
     if (!file) return file.take_error();
     return read_bounded(*file, limit);
+}
+
+Result<bool> read_after_head(const std::filesystem::path& path, std::span<const std::uint8_t> head,
+                             std::span<std::uint8_t> body) {
+    auto file = native::File::open_read(path);
+    if (!file) return file.take_error();
+    Bytes found(head.size());
+    auto read = read_fully(*file, found);
+    if (!read || !*read || !std::equal(found.begin(), found.end(), head.begin())) return read ? false : read;
+    read = read_fully(*file, body);
+    if (!read || !*read) return read;
+    std::array<std::uint8_t, 1> more;
+    auto got = file->read(more);
+    if (!got) return got.take_error();
+    return *got == 0;
 }
 
 Result<std::string> utf8_text(std::span<const std::uint8_t> bytes) {
@@ -106,8 +139,13 @@ Status replace_file(const std::filesystem::path& source, const std::filesystem::
 Status remove_tree(const std::filesystem::path& path) { return native::remove_tree(path); }
 
 Status write_file_atomic(const std::filesystem::path& target, std::span<const std::uint8_t> bytes) {
+    const std::span<const std::uint8_t> parts[] = {bytes};
+    return write_file_atomic(target, parts);
+}
+
+Status write_file_atomic(const std::filesystem::path& target, std::span<const std::span<const std::uint8_t>> parts) {
     const auto temp = temp_path_for(target);
-    Status status = write_and_flush(temp, bytes);
+    Status status = write_and_flush(temp, parts);
     if (status) status = replace_file(temp, target);
     if (!status) native::remove_quietly(temp);
     return status;

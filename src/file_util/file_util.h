@@ -33,6 +33,12 @@ Result<Bytes> read_limited(const std::filesystem::path& path, std::uint64_t limi
 // describes the first bad sequence.
 Result<std::string> utf8_text(std::span<const std::uint8_t> bytes);
 
+// For a large record that starts with its own key: true only when the file is `head`
+// followed by exactly body.size() bytes, which are read into `body`. Nothing past that is
+// read; on false the body may hold part of the file.
+Result<bool> read_after_head(const std::filesystem::path& path, std::span<const std::uint8_t> head,
+                             std::span<std::uint8_t> body);
+
 // As read_limited, then utf8_text.
 Result<std::string> read_text_limited(const std::filesystem::path& path, std::uint64_t limit);
 
@@ -44,6 +50,8 @@ Status replace_file(const std::filesystem::path& source, const std::filesystem::
 
 Status write_file_atomic(const std::filesystem::path& target, std::span<const std::uint8_t> bytes);
 Status write_file_atomic(const std::filesystem::path& target, std::string_view text);
+// The parts one after another, as one file: a large record is never copied to be joined.
+Status write_file_atomic(const std::filesystem::path& target, std::span<const std::span<const std::uint8_t>> parts);
 Status copy_file_atomic(const std::filesystem::path& source, const std::filesystem::path& target);
 // The first half of copy_file_atomic: the source copied and flushed into a temporary sibling
 // of the target, for a caller that moves several files into place back to back.

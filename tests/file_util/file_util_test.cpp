@@ -105,6 +105,23 @@ TEST(WriteFileAtomic, ReplacesWholeAndLeavesNothingBehind) {
     EXPECT_EQ(read_raw(target), "");
 }
 
+TEST(ReadAfterHead, ReadsTheBodyOnlyBehindItsOwnHeadAndExactSize) {
+    ScratchDir dir("head");
+    const auto target = dir / "record";
+    const Bytes head = bytes_of("key 1\n"), body = bytes_of("pixels");
+    const std::span<const std::uint8_t> parts[] = {head, body};
+    ASSERT_TRUE(write_file_atomic(target, parts).ok());
+    EXPECT_EQ(read_raw(target), "key 1\npixels");
+    Bytes out(body.size());
+    EXPECT_TRUE(*read_after_head(target, head, out));
+    EXPECT_EQ(out, body);
+    EXPECT_FALSE(*read_after_head(target, bytes_of("key 2\n"), out));
+    Bytes shorter(body.size() - 1), longer(body.size() + 1);
+    EXPECT_FALSE(*read_after_head(target, head, shorter));
+    EXPECT_FALSE(*read_after_head(target, head, longer));
+    EXPECT_TRUE(is_not_found(read_after_head(dir / "absent", head, out).error()));
+}
+
 TEST(WriteFileAtomic, IntoAMissingFolderFailsAndCreatesNothing) {
     ScratchDir dir("nofolder");
     auto r = write_file_atomic(dir / "absent" / "record", std::string_view("x"));
