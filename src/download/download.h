@@ -1,7 +1,8 @@
 // The download module: every HTTP request the program makes (content sync, the Spotlight
 // background, the update check and releases) goes through here. One GET, 30-second time-outs
 // per call and an overall deadline, status 200 only, at most `limit` bytes of body, no retry.
-// The user agent names the build; no other header is added. Requests go through the user's
+// The user agent names the build; requests to the content server's origin also carry the
+// installation's identity (settings/install_identity.h), requests elsewhere nothing more. Requests go through the user's
 // proxy (a proxy server of the per-user settings with its bypass list, else WinHTTP's
 // automatic proxy), TLS end to end through its CONNECT. Failures carry no detail: every
 // caller turns them into its own outcome.
@@ -29,6 +30,10 @@ std::uint64_t download_deadline_ms(std::uint64_t limit);
 
 // "Veltrane_Desktop/20261019.230507.0": lets the server's logs tell builds apart.
 std::string download_user_agent();
+
+// Whether the URL is on this origin ("https://host[:port]", as the build constants give it),
+// compared exactly: only such requests carry the installation's identity.
+bool is_on_origin(std::string_view url, std::string_view origin);
 
 // Where a redirect leads: Location resolved against the URL that answered. Nothing for a
 // scheme other than http(s), or for a step down from https to http.

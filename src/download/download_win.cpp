@@ -10,9 +10,12 @@
 #include <thread>
 #include <utility>
 
+#include "build_info/build_constants.h"
 #include "download/download.h"
 #include "download/proxy.h"
 #include "file_util/win.h"
+#include "settings/install_identity.h"
+#include "settings/settings.h"
 
 namespace veltrane {
 namespace {
@@ -245,6 +248,16 @@ Answer request_once(const std::string& url, std::uint64_t limit, Clock::time_poi
                                               WINHTTP_DEFAULT_ACCEPT_TYPES, parts->secure ? WINHTTP_FLAG_SECURE : 0));
     // Set on the request as well: not every WinHTTP hands the session's time-outs down.
     if (!request || !set_limits(request.get()) || !set_call_timeouts(request.get(), deadline)) return {};
+    // Checked for every hop: a redirect to another host never takes the identity along.
+    if (is_on_origin(url, build::kContentServerOrigin)) {
+        const auto folder = executable_folder();
+        if (const auto identity = folder ? read_install_identity(*folder) : std::nullopt) {
+            const std::wstring header = win::to_wide(std::string(kInstallIdentityHeader) + ": " + *identity);
+            if (!WinHttpAddRequestHeaders(request.get(), header.c_str(), static_cast<DWORD>(-1L), WINHTTP_ADDREQ_FLAG_ADD)) {
+                return {};
+            }
+        }
+    }
     const bool answered =
         WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) &&
         set_call_timeouts(request.get(), deadline) && WinHttpReceiveResponse(request.get(), nullptr);

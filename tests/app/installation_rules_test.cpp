@@ -103,6 +103,7 @@ TEST(Installer, EmptyingKeepsTheSettingsTheWallpaperBackupAndTheFilesToBeReplace
     write_raw(target / "Veltrane_Desktop.png", "a chart the new set does not bring");
     write_raw(target / "VELTRANE_DESKTOP.WALLPAPER-BACKUP", "path=C:\\w.jpg\n");
     write_raw(target / "Veltrane_Desktop.sync-status", "x");
+    write_raw(target / "Veltrane_Desktop.install-id", "0123456789abcdef0123456789abcdef\n");
     write_raw(target / "veltrane_desktop.config", "autostart=0\n");
     fs::create_directories(target / "Update" / "staging");
     write_raw(target / "Update" / "staging" / "ready", "1");
@@ -118,7 +119,7 @@ TEST(Installer, EmptyingKeepsTheSettingsTheWallpaperBackupAndTheFilesToBeReplace
     for (const auto& e : fs::directory_iterator(target.path())) left.push_back(path_to_utf8(e.path().filename()));
     std::sort(left.begin(), left.end());
     EXPECT_EQ(left, (std::vector<std::string>{"VELTRANE_DESKTOP.WALLPAPER-BACKUP", "Veltrane_Desktop.exe",
-                                              "WallpaperComposite", "veltrane_desktop.TTF", "veltrane_desktop.config"}));
+                                              "Veltrane_Desktop.install-id", "WallpaperComposite", "veltrane_desktop.TTF", "veltrane_desktop.config"}));
     EXPECT_EQ(testing::read_raw(target / "WallpaperComposite" / "Backup" / "monitor-1.jpg"), "user picture");
     fs::create_directories(target / "other" / "WallpaperComposite" / "Content");
     ASSERT_TRUE(empty_install_folder(target / "other", {}).ok());

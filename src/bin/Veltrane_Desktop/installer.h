@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "file_util/result.h"
+#include "settings/install_identity.h"
 #include "settings/settings.h"
 #include "spotlight/spotlight.h"
 
@@ -19,7 +20,8 @@ inline constexpr const char* kInstallFiles[] = {"Veltrane_Desktop.exe", "Veltran
                                                 "Veltrane_Desktop.ttf"};
 // The user's settings and the black and Spotlight modes' record of the user's wallpaper
 // outlive a reinstall: they stay in place, so no moment exists where only memory holds them.
-inline constexpr const char* kKeptFileNames[] = {kSettingsFileName, kWallpaperBackupFile};
+// So does the installation's identity, so that the server's report and rings keep knowing it.
+inline constexpr const char* kKeptFileNames[] = {kSettingsFileName, kWallpaperBackupFile, kInstallIdentityFile};
 
 // The required file (or the "필수 파일이 없습니다." error), then the optional ones that are
 // regular files in the source.

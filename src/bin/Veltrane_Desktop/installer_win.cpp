@@ -8,6 +8,7 @@
 #include "ipc/ipc.h"
 #include "ipc/process_win.h"
 #include "platform_win.h"
+#include "settings/install_identity.h"
 #include "settings/settings.h"
 #include "update/apply_update.h"
 #include "update/update_check.h"
@@ -33,6 +34,8 @@ Result<std::vector<std::string>> put_files_in_place(const fs::path& source, cons
     unrestored.insert(unrestored.end(), restored->begin(), restored->end());
     if (auto emptied = empty_install_folder(target, *names); !emptied) return emptied.take_error();
     if (auto copied = copy_install_files(source, target, *names); !copied) return copied.take_error();
+    // Kept from an earlier installation; should this fail, the service's start makes it.
+    (void)ensure_install_identity(target);
     const fs::path executable = target / kExecutableName;
     if (auto enabled = enable_autostart(executable); !enabled) return enabled.take_error();
     if (auto linked = create_start_menu_shortcut(executable, target); !linked) return linked.take_error();

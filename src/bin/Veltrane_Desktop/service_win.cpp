@@ -21,6 +21,7 @@
 #include "spotlight/spotlight_win.h"
 #include "sync/sync_run.h"
 #include "sync/sync_service.h"
+#include "settings/install_identity.h"
 #include "uninstall_entry_win.h"
 #include "build_info/build_version.h"
 #include "update/apply_update.h"
@@ -599,6 +600,9 @@ Status run_service() {
         unrestored = "바탕화면 복원 실패: " + reset.error().message;
         write_last_error(unrestored);
     }
+    // A build that came by self-update, or a record someone damaged, gets its identity here
+    // before the first request; without one, requests go out without it.
+    if (const auto folder = executable_folder()) (void)ensure_install_identity(*folder);
     if (!has_content()) {
         // Started without it all the same: the sync ticks try again.
         if (auto synced = run_content_sync(); !synced) write_last_error(synced.error().message);
