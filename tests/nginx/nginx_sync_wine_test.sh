@@ -84,6 +84,6 @@ echo "nginx sync: every generation was one published set, byte for byte ($(wc -l
 # The fleet report on the log nginx wrote: the workstation, its last sync and the build its
 # user agent names.
 report=$($run "$build/tools/publish/veltrane-publish.exe" fleet --log "$(winpath "$state/nginx/access.log")")
-grep -q "^127\.0\.0\.1  last sync 20.* UTC  build 20261019\.230507\.0  last update check never" <<<"$report" ||
+grep -q "^address 127\.0\.0\.1, no identity  last sync 20.* UTC  build 20261019\.230507\.0  last update check never  ring all" <<<"$report" ||
     { echo "fleet report without the workstation's sync and build:" >&2; echo "$report" >&2; exit 1; }
 echo "nginx sync: the fleet report names the workstation's last sync and build"

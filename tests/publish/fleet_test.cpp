@@ -13,10 +13,11 @@ namespace {
 // 2026-12-08 00:00:00 UTC.
 constexpr std::int64_t kDay = 1796688000;
 
-// A line in the site file's log_format.
+// A line in the site file's log_format; without a ring, as the site file wrote before rings.
 std::string line(const std::string& address, const std::string& time, const std::string& request, int status,
-                 const std::string& agent) {
-    return address + " [" + time + "] \"" + request + "\" " + std::to_string(status) + " 42 \"" + agent + "\" \"-\"";
+                 const std::string& agent, const std::string& install = "-", const std::string& ring = "") {
+    return address + " [" + time + "] \"" + request + "\" " + std::to_string(status) + " 42 \"" + agent + "\" \"" +
+           install + "\"" + (ring.empty() ? "" : " \"" + ring + "\"");
 }
 
 std::string sync(const std::string& address, const std::string& time, const std::string& agent) {
@@ -76,37 +77,41 @@ TEST(Fleet, ParsesTheSiteLogFormat) {
     EXPECT_FALSE(build_of_user_agent("Mozilla/5.0").has_value());
 }
 
-TEST(Fleet, ReportsEachWorkstationsLastSyncBuildAndUpdateCheck) {
+TEST(Fleet, ReportsEachInstallationByIdentityAndBuildsWithoutOneByAddress) {
+    const std::string a(32, 'a'), b(32, 'b');
+    const std::string current = "GET /api/veltrane/current HTTP/1.1", check = "GET /api/static/veltrane/update.json HTTP/1.1";
     Fleet fleet;
-    // Out of order, as rotated files are read: the latest request names the build.
-    add_access_line(fleet, line("10.0.0.1", "2026-12-08T10:00:00+00:00", "GET /api/veltrane/current HTTP/1.1", 200, kNew));
-    add_access_line(fleet, line("10.0.0.1", "2026-12-08T08:00:00+00:00", "GET /api/veltrane/current HTTP/1.1", 200, kOld));
-    add_access_line(fleet, line("10.0.0.1", "2026-12-08T11:00:00+00:00", "GET /api/veltrane/current HTTP/1.1", 503, kNew));
-    add_access_line(fleet, line("10.0.0.1", "2026-12-08T06:00:00+00:00",
-                                "GET /api/static/veltrane/update.json HTTP/1.1", 404, kOld));
-    add_access_line(fleet, line("10.0.0.2", "2026-12-07T20:00:00+00:00", "GET /api/veltrane/current HTTP/1.1", 200, kOld));
-    add_access_line(fleet, line("10.0.0.3", "2026-12-08T10:00:00+00:00", "GET /api/veltrane/current HTTP/1.1", 404,
-                                "Veltrane_Desktop"));
+    // Two installations behind one proxy address; out of order, as rotated files are read:
+    // the latest request names the build, the ring and the address.
+    add_access_line(fleet, line("10.0.0.1", "2026-12-08T10:00:00+00:00", current, 200, kNew, a, "pilot"));
+    add_access_line(fleet, line("10.0.0.1", "2026-12-08T08:00:00+00:00", current, 200, kOld, a, "-"));
+    add_access_line(fleet, line("10.0.0.1", "2026-12-08T11:00:00+00:00", current, 503, kNew, a, "pilot"));
+    add_access_line(fleet, line("10.0.0.1", "2026-12-08T06:00:00+00:00", check, 404, kOld, a));
+    add_access_line(fleet, line("10.0.0.1", "2026-12-07T20:00:00+00:00", current, 200, kOld, b) + " \"\"");
+    add_access_line(fleet, line("10.0.0.1", "2026-12-07T21:00:00+00:00", check, 200, kOld, b, "-"));
+    // Builds that send none, and a malformed identity: by address.
+    add_access_line(fleet, line("10.0.0.3", "2026-12-08T10:00:00+00:00", current, 404, "Veltrane_Desktop"));
+    add_access_line(fleet, line("10.0.0.3", "2026-12-08T09:00:00+00:00", current, 200, kOld, "XYZ"));
     add_access_line(fleet, line("10.9.9.9", "2026-12-08T10:00:00+00:00", "GET / HTTP/1.1", 200, "Mozilla/5.0"));
     add_access_line(fleet, "garbage", "access.log:8");
-    EXPECT_EQ(fleet.read_lines, 7u);
+    EXPECT_EQ(fleet.read_lines, 9u);
 
     const std::string report = fleet_report(fleet, kDay + 12 * 3600, 12);
     EXPECT_EQ(report,
-              "workstations: 3\n"
-              "10.0.0.1  last sync 2026-12-08 10:00:00 UTC  build 20261208.71500.0  last update check 2026-12-08 06:00:00 UTC\n"
-              "10.0.0.2  last sync 2026-12-07 20:00:00 UTC  build 20261019.230507.0  last update check never\n"
-              "10.0.0.3  last sync never  build unknown  last update check never\n"
-              "builds:\n"
-              "  20261019.230507.0  1\n"
-              "  20261208.71500.0  1\n"
-              "  unknown  1\n"
+              "installations: 3 (2 by identity, 1 by address: builds that send no identity, one row for all behind an address)\n"
+              "installation " + a + " at 10.0.0.1  last sync 2026-12-08 10:00:00 UTC  build 20261208.71500.0  "
+              "last update check 2026-12-08 06:00:00 UTC  ring pilot\n"
+              "installation " + b + " at 10.0.0.1  last sync 2026-12-07 20:00:00 UTC  build 20261019.230507.0  "
+              "last update check 2026-12-07 21:00:00 UTC  ring all\n"
+              "address 10.0.0.3, no identity  last sync 2026-12-08 09:00:00 UTC  build unknown  last update check never  ring all\n"
+              "builds per ring:\n"
+              "  all  20261019.230507.0  1\n"
+              "  all  unknown  1\n"
+              "  pilot  20261208.71500.0  1\n"
               "last sync older than 12 h:\n"
-              "  10.0.0.2  last sync 2026-12-07 20:00:00 UTC\n"
-              "  10.0.0.3  last sync never\n"
+              "  installation " + b + " at 10.0.0.1  last sync 2026-12-07 20:00:00 UTC\n"
               "lines not in the log format of veltrane-site.conf, skipped: 1\n"
               "  access.log:8: garbage\n");
-    EXPECT_NE(fleet_report(fleet, kDay + 12 * 3600, 24).find("older than 24 h:\n  10.0.0.3"), std::string::npos);
 }
 
 TEST(Fleet, ReadsTheLogWithItsRotatedFilesOfBothNamingSchemes) {
@@ -123,10 +128,10 @@ TEST(Fleet, ReadsTheLogWithItsRotatedFilesOfBothNamingSchemes) {
 
     const auto fleet = read_fleet(dir / "access.log");
     ASSERT_TRUE(fleet.ok()) << fleet.error().message;
-    EXPECT_EQ(fleet->workstations.size(), 5u);
-    EXPECT_EQ(fleet->workstations.at("10.0.0.3").build, "20261019.230507.0");
-    EXPECT_TRUE(fleet->workstations.count("10.0.0.5"));
-    EXPECT_FALSE(fleet->workstations.count("10.0.0.7"));
+    EXPECT_EQ(fleet->by_address.size(), 5u);
+    EXPECT_EQ(fleet->by_address.at("10.0.0.3").build, "20261019.230507.0");
+    EXPECT_TRUE(fleet->by_address.count("10.0.0.5"));
+    EXPECT_FALSE(fleet->by_address.count("10.0.0.7"));
     ASSERT_EQ(fleet->warnings.size(), 1u);
     EXPECT_NE(fleet->warnings[0].find("access.log.3.gz"), std::string::npos) << fleet->warnings[0];
     EXPECT_EQ(fleet->skipped_lines, 1u);

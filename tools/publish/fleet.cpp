@@ -1,5 +1,7 @@
 #include "fleet.h"
 
+#include "settings/install_identity.h"
+
 #include <algorithm>
 #include <cstdio>
 
@@ -112,22 +114,37 @@ void later(std::optional<std::int64_t>& slot, const std::optional<std::int64_t>&
     if (t && (!slot || *t > *slot)) slot = t;
 }
 
-void merge(Workstation& into, const Workstation& from) {
-    if (into.build.empty() || from.build_time >= into.build_time) {
+void merge(Installation& into, const Installation& from) {
+    if (into.build.empty() || from.latest >= into.latest) {
         into.build = from.build;
-        into.build_time = from.build_time;
+        into.ring = from.ring;
+        into.address = from.address;
+        into.latest = from.latest;
     }
     later(into.last_sync, from.last_sync);
     later(into.last_update_check, from.last_update_check);
 }
+
+void merge_all(std::map<std::string, Installation>& into, const std::map<std::string, Installation>& from) {
+    for (const auto& [key, installation] : from) merge(into[key], installation);
+}
+
+// nginx logs an empty value as "" and a missing one as "-".
+std::string field_value(std::string_view field) { return field == "-" ? std::string() : std::string(field); }
+
+struct Row {
+    std::string name;
+    const Installation* installation;
+};
 
 }  // namespace
 
 std::optional<AccessLine> parse_access_line(std::string_view line) {
     // The site file's log_format:
     //   $remote_addr [$time_iso8601] "$request" $status $body_bytes_sent "$http_user_agent"
-    //   "$http_x_veltrane_install"
-    // nginx writes a quote inside a field as \x22, so a quote always ends a field.
+    //   "$http_x_veltrane_install" "$veltrane_ring"
+    // (lines of the site file before rings end after the identity). nginx writes a quote
+    // inside a field as \x22, so a quote always ends a field.
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     std::size_t at = 0;
     const auto address = take_until(line, at, " [");
@@ -138,10 +155,16 @@ std::optional<AccessLine> parse_access_line(std::string_view line) {
     if (!time_text || !request || !status || !digits(*status) || status->size() != 3) return std::nullopt;
     const auto bytes = take_until(line, at, " \"");
     const auto agent = take_until(line, at, "\" \"");
-    // The installation's identity, not reported yet: "-" when absent.
     const auto install = take_until(line, at, "\"");
-    if (!bytes || !digits(*bytes) || !agent || !install || at != line.size()) return std::nullopt;
-    for (const std::string_view quoted : {*request, *agent, *install}) {
+    if (!bytes || !digits(*bytes) || !agent || !install) return std::nullopt;
+    std::optional<std::string_view> ring = std::string_view();
+    if (at != line.size()) {
+        if (line.substr(at, 2) != " \"") return std::nullopt;
+        at += 2;
+        ring = take_until(line, at, "\"");
+        if (!ring || at != line.size()) return std::nullopt;
+    }
+    for (const std::string_view quoted : {*request, *agent, *install, *ring}) {
         if (quoted.find('"') != std::string_view::npos) return std::nullopt;
     }
     const auto time = parse_iso_time(*time_text);
@@ -152,6 +175,8 @@ std::optional<AccessLine> parse_access_line(std::string_view line) {
     out.path = path_of_request(*request);
     out.status = number(*status);
     out.user_agent = std::string(*agent);
+    out.install = parse_install_identity(*install).value_or("");
+    out.ring = field_value(*ring);
     return out;
 }
 
@@ -177,16 +202,20 @@ void add_access_line(Fleet& fleet, std::string_view line, std::string_view where
     ++fleet.read_lines;
     const auto build = build_of_user_agent(parsed->user_agent);
     if (!build) return;
-    Workstation seen;
+    Installation seen;
     seen.build = *build;
-    seen.build_time = parsed->time;
+    seen.ring = parsed->ring.empty() ? std::string(kDefaultRing) : parsed->ring;
+    seen.address = parsed->address;
+    seen.latest = parsed->time;
     if (parsed->path == kSyncPath && parsed->status == 200) seen.last_sync = parsed->time;
     if (parsed->path == kUpdateCheckPath) seen.last_update_check = parsed->time;
-    merge(fleet.workstations[parsed->address], seen);
+    if (parsed->install.empty()) merge(fleet.by_address[parsed->address], seen);
+    else merge(fleet.by_identity[parsed->install], seen);
 }
 
 void add_fleet(Fleet& into, const Fleet& from) {
-    for (const auto& [address, w] : from.workstations) merge(into.workstations[address], w);
+    merge_all(into.by_identity, from.by_identity);
+    merge_all(into.by_address, from.by_address);
     into.read_lines += from.read_lines;
     into.skipped_lines += from.skipped_lines;
     for (const std::string& example : from.skipped_examples) {
@@ -196,19 +225,27 @@ void add_fleet(Fleet& into, const Fleet& from) {
 }
 
 std::string fleet_report(const Fleet& fleet, std::int64_t now, std::int64_t stale_hours) {
-    std::string out = "workstations: " + std::to_string(fleet.workstations.size()) + "\n";
-    std::map<std::string, std::size_t> builds;
+    std::vector<Row> rows;
+    for (const auto& [identity, i] : fleet.by_identity) rows.push_back({"installation " + identity + " at " + i.address, &i});
+    for (const auto& [address, i] : fleet.by_address) rows.push_back({"address " + address + ", no identity", &i});
+    std::string out = "installations: " + std::to_string(rows.size()) + " (" + std::to_string(fleet.by_identity.size()) +
+                      " by identity, " + std::to_string(fleet.by_address.size()) +
+                      " by address: builds that send no identity, one row for all behind an address)\n";
+    std::map<std::pair<std::string, std::string>, std::size_t> builds;
     std::string stale;
-    for (const auto& [address, w] : fleet.workstations) {
-        out += address + "  last sync " + when(w.last_sync) + "  build " + w.build + "  last update check " +
-               when(w.last_update_check) + "\n";
-        ++builds[w.build];
-        if (!w.last_sync || now - *w.last_sync > stale_hours * 3600) {
-            stale += "  " + address + "  last sync " + when(w.last_sync) + "\n";
+    for (const Row& row : rows) {
+        const Installation& i = *row.installation;
+        out += row.name + "  last sync " + when(i.last_sync) + "  build " + i.build + "  last update check " +
+               when(i.last_update_check) + "  ring " + i.ring + "\n";
+        ++builds[{i.ring, i.build}];
+        if (!i.last_sync || now - *i.last_sync > stale_hours * 3600) {
+            stale += "  " + row.name + "  last sync " + when(i.last_sync) + "\n";
         }
     }
-    out += "builds:\n";
-    for (const auto& [build, count] : builds) out += "  " + build + "  " + std::to_string(count) + "\n";
+    out += "builds per ring:\n";
+    for (const auto& [ring_build, count] : builds) {
+        out += "  " + ring_build.first + "  " + ring_build.second + "  " + std::to_string(count) + "\n";
+    }
     out += "last sync older than " + std::to_string(stale_hours) + " h:\n" + (stale.empty() ? "  none\n" : stale);
     if (fleet.skipped_lines) {
         out += "lines not in the log format of veltrane-site.conf, skipped: " + std::to_string(fleet.skipped_lines) +

@@ -1,7 +1,8 @@
 // The fleet report for hospital IT: from the access log that the site file
-// (tools/nginx/veltrane-site.conf) declares in its own format, per workstation address the
-// last content sync, the build it runs and its last update check; the number of workstations
-// per build; the workstations whose last sync is older than a limit. Parsing and the report
+// (tools/nginx/veltrane-site.conf) declares in its own format, per installation (by its
+// identity, or by address for builds that send none) the last content sync, the build it
+// runs, its last update check and its ring; the installations per ring and build; those whose
+// last sync is older than a limit. Parsing and the report
 // are portable; reading the logs (plain and gzip-compressed, rotated) is in fleet_log.cpp.
 #pragma once
 
@@ -24,6 +25,8 @@ struct AccessLine {
     std::string path;  // without scheme and authority (absolute form) and without the query
     int status = 0;
     std::string user_agent;
+    std::string install;  // the installation's identity; empty when the line has none or a malformed one
+    std::string ring;     // the ring nginx placed the request in; empty for none (and in older lines)
 };
 
 std::optional<AccessLine> parse_access_line(std::string_view line);
@@ -32,15 +35,22 @@ std::optional<AccessLine> parse_access_line(std::string_view line);
 // for builds that sent the bare name; nothing for other programs.
 std::optional<std::string> build_of_user_agent(std::string_view user_agent);
 
-struct Workstation {
-    std::string build;  // of its latest request
-    std::int64_t build_time = 0;
+// The ring that serves the site's own update.json: every request no ring places.
+inline constexpr std::string_view kDefaultRing = "all";
+
+struct Installation {
+    std::string build;  // these three of its latest request
+    std::string ring;
+    std::string address;
+    std::int64_t latest = 0;
     std::optional<std::int64_t> last_sync;
     std::optional<std::int64_t> last_update_check;
 };
 
 struct Fleet {
-    std::map<std::string, Workstation> workstations;  // by address
+    std::map<std::string, Installation> by_identity;
+    // Builds that send no identity: one row per address, however many stand behind it.
+    std::map<std::string, Installation> by_address;
     std::uint64_t read_lines = 0;                      // in the site's log format
     std::uint64_t skipped_lines = 0;                   // not in it
     std::vector<std::string> skipped_examples;         // the first few, "FILE:LINE: text"
