@@ -12,6 +12,7 @@
 #include "file_util/generation.h"
 #include "file_util/text.h"
 #include "image/content_block.h"
+#include "wallpaper/background_cache_win.h"
 #include "wallpaper/desktop_wallpaper_win.h"
 #include "wallpaper/gdiplus_win.h"
 #include "wallpaper/original_state.h"
@@ -123,20 +124,39 @@ const OriginalEntry* recorded_entry(const OriginalState& state, const std::strin
     return nullptr;
 }
 
-void draw_background(GpGraphics* graphics, const Composition& c, const WallpaperMonitor& monitor) {
-    if (c.mode == BackgroundMode::Black) {
-        flat::GdipGraphicsClear(graphics, 0xFF000000);
-        return;
-    }
-    flat::GdipGraphicsClear(graphics, opaque_argb(c.state.color));
+// The colour, and the picture drawn over it when there is one.
+struct Background {
+    std::uint32_t argb = 0xFF000000;
+    std::optional<BackgroundPicture> picture;
+};
+
+Background background_of(const Composition& c, const WallpaperMonitor& monitor) {
+    if (c.mode == BackgroundMode::Black) return {};
+    Background background{opaque_argb(c.state.color), std::nullopt};
     if (c.mode == BackgroundMode::Spotlight && c.spotlight_image && file_exists(*c.spotlight_image)) {
-        draw_wallpaper_file(graphics, *c.spotlight_image, kPositionFill, monitor.rect, c.bounds);
-        return;
+        background.picture = BackgroundPicture{*c.spotlight_image, kPositionFill};
+        return background;
     }
     const OriginalEntry* entry = recorded_entry(c.state, monitor.device_path);
-    if (!entry) return;
-    if (const auto picture = restorable_path(*entry))
-        draw_wallpaper_file(graphics, utf8_to_path(*picture), c.state.position, monitor.rect, c.bounds);
+    if (!entry) return background;
+    if (const auto picture = restorable_path(*entry); picture && !picture->empty())
+        background.picture = BackgroundPicture{utf8_to_path(*picture), c.state.position};
+    return background;
+}
+
+// Graphics of their own, so the bitmap can be locked for the cache once they are gone.
+Status draw_background(Gdiplus::GpBitmap* bitmap, const Background& background, const Composition& c,
+                       const WallpaperMonitor& monitor) {
+    GpGraphics* raw_graphics = nullptr;
+    if (flat::GdipGetImageGraphicsContext(bitmap, &raw_graphics) != Gdiplus::Ok || !raw_graphics)
+        return make_error(kGraphicsMessage);
+    const gdiplus::Graphics graphics(raw_graphics);
+    flat::GdipSetInterpolationMode(graphics.get(), Gdiplus::InterpolationModeHighQualityBicubic);
+    flat::GdipGraphicsClear(graphics.get(), background.argb);
+    if (background.picture)
+        draw_wallpaper_file(graphics.get(), background.picture->path, background.picture->position, monitor.rect,
+                            c.bounds);
+    return {};
 }
 
 // The primary monitor is the one at the virtual screen's origin.
@@ -157,29 +177,37 @@ Status draw_content(GpGraphics* graphics, const Composition& c, std::int32_t w, 
     return {};
 }
 
-// One monitor's bitmap exists only inside this call, so peak memory is one monitor.
-Status compose_monitor(const Composition& c, const WallpaperMonitor& monitor, const fs::path& file) {
+// One monitor's bitmap exists only inside this call, so peak memory is one monitor; its
+// cached background is read straight into it.
+Status compose_monitor(const Composition& c, const WallpaperMonitor& monitor, const fs::path& file,
+                       const fs::path& cache_file) {
     const std::int64_t w = std::int64_t{monitor.rect.right} - monitor.rect.left;
     const std::int64_t h = std::int64_t{monitor.rect.bottom} - monitor.rect.top;
     if (w < 1 || w > kMaxMonitorSide || h < 1 || h > kMaxMonitorSide) return make_error(kMonitorSizeMessage);
+    const auto width = static_cast<std::int32_t>(w), height = static_cast<std::int32_t>(h);
     Gdiplus::GpBitmap* raw_bitmap = nullptr;
-    if (flat::GdipCreateBitmapFromScan0(static_cast<INT>(w), static_cast<INT>(h), 0, PixelFormat32bppPARGB, nullptr,
-                                        &raw_bitmap) != Gdiplus::Ok ||
+    if (flat::GdipCreateBitmapFromScan0(width, height, 0, PixelFormat32bppPARGB, nullptr, &raw_bitmap) != Gdiplus::Ok ||
         !raw_bitmap)
         return make_error(kBitmapMessage);
     const gdiplus::Image bitmap(raw_bitmap);
-    Status drawn;
-    {
+    const Background background = background_of(c, monitor);
+    // Keyed before drawing: a file replaced meanwhile is then drawn again next time.
+    const auto key = background.picture ? background_key(*background.picture, background.argb, monitor.rect, c.bounds)
+                                        : std::nullopt;
+    std::error_code ec;
+    if (!key) fs::remove(cache_file, ec);  // not this monitor's background any more
+    if (!key || !load_background(cache_file, *key, bitmap.bitmap(), width, height)) {
+        if (auto drawn = draw_background(bitmap.bitmap(), background, c, monitor); !drawn) return drawn;
+        if (key) store_background(cache_file, *key, bitmap.bitmap(), width, height);
+    }
+    if (shows_content(c.settings, monitor)) {
         GpGraphics* raw_graphics = nullptr;
         if (flat::GdipGetImageGraphicsContext(bitmap.get(), &raw_graphics) != Gdiplus::Ok || !raw_graphics)
             return make_error(kGraphicsMessage);
         const gdiplus::Graphics graphics(raw_graphics);
         flat::GdipSetInterpolationMode(graphics.get(), Gdiplus::InterpolationModeHighQualityBicubic);
-        draw_background(graphics.get(), c, monitor);
-        if (shows_content(c.settings, monitor)) drawn = draw_content(graphics.get(), c, static_cast<std::int32_t>(w),
-                                                                     static_cast<std::int32_t>(h));
+        if (auto drawn = draw_content(graphics.get(), c, width, height); !drawn) return drawn;
     }
-    if (!drawn) return drawn;
     const Gdiplus::GpStatus saved = flat::GdipSaveImageToFile(bitmap.get(), file.c_str(), &kPngEncoder, nullptr);
     if (saved != Gdiplus::Ok) return make_error(kSaveMessage + gdiplus::status_text(saved));
     return {};
@@ -230,9 +258,14 @@ Result<OutputFolder> create_output_folder(const fs::path& content_folder) {
     return folder;
 }
 
-Status draw_all(const Composition& c, std::span<const WallpaperMonitor> monitors, const fs::path& staging) {
+Status draw_all(const Composition& c, std::span<const WallpaperMonitor> monitors, const fs::path& staging,
+                const fs::path& cache) {
+    std::error_code ec;
+    fs::create_directories(cache, ec);
+    tidy_background_cache(cache, monitors.size());
     for (std::size_t i = 0; i < monitors.size(); ++i) {
-        if (auto drawn = compose_monitor(c, monitors[i], staging / monitor_file_name(i)); !drawn) return drawn;
+        const fs::path file = staging / monitor_file_name(i);
+        if (auto drawn = compose_monitor(c, monitors[i], file, background_cache_file(cache, i)); !drawn) return drawn;
     }
     return {};
 }
@@ -301,7 +334,7 @@ Status compose_wallpapers(const fs::path& install_folder, const RenderedContent&
         return layers.take_error();
     }
     const Composition c{content, settings, mode, spotlight_image, *state, virtual_bounds(*monitors), *layers};
-    if (auto drawn = draw_all(c, *monitors, output->staging); !drawn) {
+    if (auto drawn = draw_all(c, *monitors, output->staging, paths.folder / kBackgroundCacheFolder); !drawn) {
         remove_quietly(output->staging);
         return drawn;
     }

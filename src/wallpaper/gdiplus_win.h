@@ -97,6 +97,27 @@ private:
     Gdiplus::GpImageAttributes* attributes_ = nullptr;
 };
 
+// A bitmap's pixels locked as 32-bit premultiplied ARGB for the owner's lifetime; empty
+// when the lock failed.
+class LockedBits {
+public:
+    LockedBits(Gdiplus::GpBitmap* bitmap, INT width, INT height, UINT mode) : bitmap_(bitmap) {
+        const Gdiplus::GpRect whole(0, 0, width, height);
+        if (flat::GdipBitmapLockBits(bitmap, &whole, mode, PixelFormat32bppPARGB, &data_) != Gdiplus::Ok) bitmap_ = nullptr;
+    }
+    LockedBits(const LockedBits&) = delete;
+    LockedBits& operator=(const LockedBits&) = delete;
+    ~LockedBits() {
+        if (bitmap_) flat::GdipBitmapUnlockBits(bitmap_, &data_);
+    }
+    explicit operator bool() const { return bitmap_ != nullptr; }
+    const Gdiplus::BitmapData& data() const { return data_; }
+
+private:
+    Gdiplus::GpBitmap* bitmap_;
+    Gdiplus::BitmapData data_{};
+};
+
 // The status's name and number, "Win32Error (7)".
 std::string status_text(Gdiplus::GpStatus status);
 

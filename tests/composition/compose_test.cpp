@@ -79,6 +79,38 @@ TEST_F(Composition, EachMonitorGetsItsOwnPictureAndTheUserWallpaperIsRecorded) {
     EXPECT_EQ(state->monitors[1].composite, path_to_utf8(published / "monitor-1.png"));
 }
 
+// Seen through the pixels: a background painted into the cache file shows while its key
+// holds; a new last-write time of the wallpaper, or a damaged file, draws it again.
+TEST_F(Composition, ACachedBackgroundIsReusedUntilItsKeyChanges) {
+    describe_two_monitors(path_to_utf8(user_wallpaper), 4, kBlueColorref);
+    const auto compose_left = [&] {
+        EXPECT_TRUE(compose(install, sample_content(255), Settings{}, BackgroundMode::Original).ok());
+        return Picture(monitor_picture(0));
+    };
+    const fs::path cache = composite_paths(install).folder / "Cache";
+    const auto paint_cache_white = [&](std::size_t cut) {
+        std::string bytes = read_raw(cache / "monitor-0.background");
+        const auto head = bytes.find("\n\n");
+        ASSERT_NE(head, std::string::npos);
+        ASSERT_EQ(bytes.size() - head - 2, 1920u * 1080 * 4);
+        std::fill(bytes.begin() + static_cast<std::ptrdiff_t>(head + 2), bytes.end(), '\xFF');
+        write_raw(cache / "monitor-0.background", bytes.substr(0, bytes.size() - cut));
+    };
+    EXPECT_EQ(compose_left().at(10, 10), kRed);
+    EXPECT_FALSE(fs::exists(cache / "monitor-1.background"));  // the colour alone is not kept
+
+    paint_cache_white(0);
+    const Picture reused = compose_left();
+    EXPECT_EQ(reused.at(10, 10), kWhite);
+    EXPECT_EQ(reused.at(kCentreX, kImageY), kGreen);
+
+    fs::last_write_time(user_wallpaper, fs::last_write_time(user_wallpaper) + std::chrono::seconds(10));
+    EXPECT_EQ(compose_left().at(10, 10), kRed);
+
+    paint_cache_white(1);
+    EXPECT_EQ(compose_left().at(10, 10), kRed);
+}
+
 TEST_F(Composition, AlphaBlackModeAndDisabledMonitors) {
     describe_two_monitors(path_to_utf8(user_wallpaper), 4, kBlueColorref);
     ASSERT_TRUE(compose(install, sample_content(128), Settings{}, BackgroundMode::Black).ok());
