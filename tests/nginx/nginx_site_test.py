@@ -48,9 +48,9 @@ def fleet(log):
     return subprocess.run([tool, "fleet", "--log", log], capture_output=True, text=True)
 
 
-def get(path, method="GET", headers={}):
+def get(path, method="GET", headers={}, source="127.0.0.1"):
     context = ssl.create_default_context(cafile=os.path.join(state, "nginx", "tls", "test-ca.pem"))
-    connection = http.client.HTTPSConnection("localhost", port, context=context, timeout=10)
+    connection = http.client.HTTPSConnection("localhost", port, context=context, timeout=10, source_address=(source, 0))
     connection.request(method, path, headers=headers)
     response = connection.getresponse()
     body = response.read()
@@ -113,9 +113,39 @@ try:
     agent = {"User-Agent": "Veltrane_Desktop/20261208.71500.0"}
     check(get("https://localhost:%d/api/veltrane/current" % port, headers=agent)[0] == 200, "sync in absolute form")
     report = fleet(os.path.join(state, "nginx", "access.log"))
-    check(report.returncode == 0 and "\n127.0.0.1  last sync 20" in report.stdout and
+    check(report.returncode == 0 and "\naddress 127.0.0.1, no identity  last sync 20" in report.stdout and
           "build 20261208.71500.0" in report.stdout and "skipped" not in report.stdout,
           "fleet report: " + report.stdout)
+
+    # A ring by address and by share, in the ring file that the site file includes: one
+    # command, one reload. An address range wins over a share; a missing or malformed identity
+    # is no share; the ring's folder has no path of its own.
+    rings = os.path.join(state, "rings.conf")
+    shutil.copy(os.path.join(os.path.dirname(control), "veltrane-rings.conf"), rings)
+    subprocess.run([control, "stop", os.path.join(state, "nginx")], check=True)
+    subprocess.run([control, "start", os.path.join(state, "nginx"), str(port), site, "", rings], check=True)
+    check(publish("ring", "define", "pilot", "--site", site, "--rings", rings, "--addresses", "127.0.0.2/32",
+                  "--share", "50") == 0, "ring defined")
+    subprocess.run([control, "reload", os.path.join(state, "nginx"), str(port), site], check=True)
+    write(os.path.join(release, "rings", "pilot", "update.json"), b"pilot")
+    inside, outside = "7f" + "0" * 30, "80" + "f" * 30
+    for source, install, expected in (("127.0.0.1", None, b"{}"), ("127.0.0.1", inside, b"pilot"),
+                                      ("127.0.0.1", outside, b"{}"), ("127.0.0.1", inside.upper(), b"{}"),
+                                      ("127.0.0.2", None, b"pilot"), ("127.0.0.2", outside, b"pilot")):
+        headers = {"User-Agent": "Veltrane_Desktop/20261208.71500.0"}
+        if install:
+            headers["X-Veltrane-Install"] = install
+        check(get("/api/static/veltrane/update.json", headers=headers, source=source)[1] == expected,
+              "ring of %s %s" % (source, install))
+    check(get("/api/static/veltrane/update.json.sig", headers={"X-Veltrane-Install": inside})[1] == b"sig",
+          "a ring without its own signature yet")
+    check(get("/api/static/veltrane/rings/pilot/update.json")[0] == 404, "ring folder unreachable")
+    report = fleet(os.path.join(state, "nginx", "access.log"))
+    # One row per identity, wherever it came from last; one per address for requests without.
+    check(report.returncode == 0 and "installation %s at 127.0.0.1  " % inside in report.stdout and
+          "installation %s at 127.0.0.2  " % outside in report.stdout and
+          "\naddress 127.0.0.2, no identity  " in report.stdout and
+          "\n  pilot  20261208.71500.0  3\n" in report.stdout, "fleet report by identity: " + report.stdout)
 finally:
     subprocess.run([control, "stop", os.path.join(state, "nginx")])
 

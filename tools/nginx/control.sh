@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Starts or stops Debian's nginx with the repository's site configuration on loopback, under
 # a private prefix, with the test CA's server certificate; never the system's nginx service.
-#   control.sh start|stop STATE_FOLDER PORT SITE_FOLDER [TLS_FOLDER]
+#   control.sh start|stop|reload STATE_FOLDER PORT SITE_FOLDER [TLS_FOLDER] [RING_FILE]
 # TLS_FOLDER (default STATE_FOLDER/tls) is made by tools/content-server/tls.sh; the Wine
-# tests pass the build's, whose CA the prefix trusts. The site's access log is
+# tests pass the build's, whose CA the prefix trusts. RING_FILE (default the shipped one, no
+# ring) is what `veltrane-publish ring define --rings` writes. The site's access log is
 # STATE_FOLDER/access.log.
 # Start returns once the site serves with that certificate, or fails at once and says why.
 set -Eeuo pipefail
@@ -31,6 +32,9 @@ start)
     mkdir -p "$4"
     site=$(cd "$4" && pwd)
     tls=${5:-$state/tls}
+    rings=${6:-$here/veltrane-rings.conf}
+    [ -f "$rings" ] || { echo "nginx: no ring file $rings" >&2; exit 1; }
+    rings=$(cd "$(dirname "$rings")" && pwd)/$(basename "$rings")
     "$here/../content-server/tls.sh" "$tls"
     tls=$(cd "$tls" && pwd)
     stop
@@ -38,10 +42,11 @@ start)
     # The site file exactly as deployed, bound to this prefix's port, folder and certificate.
     sed -e "s|listen 443 ssl;|listen 127.0.0.1:$port ssl;|" -e '/listen \[::\]:443 ssl;/d' \
         -e "s|/srv/veltrane/site|$site|" -e "s|/etc/ssl/veltrane/|$tls/|" \
-        -e "s|/var/log/nginx/veltrane-access.log|$state/access.log|" \
+        -e "s|/var/log/nginx/veltrane-access.log|$state/access.log|" -e "s|/etc/nginx/veltrane-rings.conf|$rings|" \
         "$here/veltrane-site.conf" >"$state/veltrane-site.conf"
     grep -q "127.0.0.1:$port" "$state/veltrane-site.conf" && grep -q "root $site;" "$state/veltrane-site.conf" &&
-        grep -q "access_log $state/access.log veltrane;" "$state/veltrane-site.conf"
+        grep -q "access_log $state/access.log veltrane;" "$state/veltrane-site.conf" &&
+        grep -q "^include $rings;" "$state/veltrane-site.conf"
     cat >"$state/nginx.conf" <<CONF
 pid $state/nginx.pid;
 error_log $state/error.log;
@@ -74,6 +79,12 @@ CONF
         stop
         exit 1
     fi
+    ;;
+reload)
+    # After the ring file changed: nginx reads it again, and refuses a broken one.
+    nginx -p "$state" -c "$state/nginx.conf" -e "$state/error.log" -t -q
+    nginx -p "$state" -c "$state/nginx.conf" -e "$state/error.log" -s reload
+    sleep 1
     ;;
 stop)
     stop

@@ -1,7 +1,8 @@
 // veltrane-publish: the release-signing tool of the people who publish releases. A program
 // of its own, never part of Veltrane_Desktop.exe.
 //   keygen SECRET_KEY_FILE
-//   release --secret-key FILE --site FOLDER [--minimum-windows-build N] [AUTHENTICODE] EXECUTABLE FONT
+//   release --secret-key FILE --site FOLDER [--ring NAME] [--minimum-windows-build N] [AUTHENTICODE] EXECUTABLE FONT
+//   ring --site FOLDER [--rings FILE] | ring define NAME ... | ring remove NAME ... | ring promote FROM TO ... | ring halt NAME ...
 //   sign AUTHENTICODE EXECUTABLE
 //   verify --key HEX [--ca-file PEM] MANIFEST SIGNATURE [EXECUTABLE]
 //   content --site FOLDER --image PNG --text TXT
@@ -22,6 +23,7 @@
 #include "file_util/text.h"
 #include "key_file.h"
 #include "release.h"
+#include "rings.h"
 
 namespace {
 
@@ -31,8 +33,13 @@ using namespace veltrane::publish;
 constexpr const char* kUsage =
     "usage:\n"
     "  veltrane-publish keygen SECRET_KEY_FILE\n"
-    "  veltrane-publish release --secret-key FILE --site FOLDER [--minimum-windows-build N] [AUTHENTICODE]\n"
-    "                           EXECUTABLE FONT\n"
+    "  veltrane-publish release --secret-key FILE --site FOLDER [--ring NAME] [--minimum-windows-build N]\n"
+    "                           [AUTHENTICODE] EXECUTABLE FONT\n"
+    "  veltrane-publish ring --site FOLDER [--rings RING_FILE]\n"
+    "  veltrane-publish ring define NAME --site FOLDER --rings RING_FILE [--addresses CIDR,...] [--share PERCENT]\n"
+    "  veltrane-publish ring remove NAME --site FOLDER --rings RING_FILE\n"
+    "  veltrane-publish ring promote FROM TO --site FOLDER\n"
+    "  veltrane-publish ring halt NAME --site FOLDER\n"
     "  veltrane-publish sign AUTHENTICODE EXECUTABLE\n"
     "  veltrane-publish verify --key HEX [--ca-file PEM] MANIFEST SIGNATURE [EXECUTABLE]\n"
     "  veltrane-publish content --site FOLDER --image PNG --text TXT\n"
@@ -150,8 +157,9 @@ int release(const Arguments& a) {
     const std::string* key_file = a.option("--secret-key");
     const std::string* site = a.option("--site");
     const std::string* minimum = a.option("--minimum-windows-build");
+    const std::string* ring = a.option("--ring");
     if (!key_file || !site || a.positional.size() != 2 ||
-        !only_options(a, {"--secret-key", "--site", "--minimum-windows-build"}, true)) {
+        !only_options(a, {"--secret-key", "--site", "--minimum-windows-build", "--ring"}, true)) {
         return usage();
     }
     auto authenticode = authenticode_options(a);
@@ -161,6 +169,7 @@ int release(const Arguments& a) {
     options.site = utf8_to_path(*site);
     options.executable = utf8_to_path(a.positional[0]);
     options.font = utf8_to_path(a.positional[1]);
+    if (ring) options.ring = *ring;
     if (minimum) {
         if (minimum->empty() || minimum->size() > 10 || minimum->find_first_not_of("0123456789") != std::string::npos ||
             std::stoull(*minimum) > 0xFFFFFFFFull) {
@@ -177,6 +186,7 @@ int release(const Arguments& a) {
     std::printf("origin %s\n", published->identity.origin.c_str());
     std::printf("signing key %s\n", encode_hex(published->identity.key).c_str());
     std::printf("site folder %s\n", path_to_utf8(published->folder).c_str());
+    std::printf("ring %s\n", options.ring.c_str());
     if (published->authenticode) print_signer(*published->authenticode);
     else std::puts("Authenticode: the executable is published as it was given (no --sign-pkcs12 or --sign-cert)");
     print_warnings(published->warnings);
@@ -321,6 +331,110 @@ int fleet(const Arguments& a) {
     return 0;
 }
 
+std::string version_text(const std::optional<BuildVersion>& v) { return v ? format_build_version(*v) : "none"; }
+
+constexpr const char* kReload = "reload nginx to apply it: nginx -t && systemctl reload nginx\n";
+
+int list_rings(const std::filesystem::path& site, const std::string* ring_file) {
+    std::vector<RingDefinition> definitions;
+    if (ring_file) {
+        auto read = read_ring_file(utf8_to_path(*ring_file));
+        if (!read) return fail(read.error().message);
+        definitions = std::move(*read);
+    }
+    for (const std::string& name : site_rings(site)) {
+        const auto release = ring_release(site, name);
+        if (!release) return fail(release.error().message);
+        std::string line = "ring " + name + ": serves " + version_text(release->served);
+        if (name != kAllRing && !release->own) line += " (follows all)";
+        line += release->can_halt ? ", halt goes back to " + version_text(release->previous) : ", nothing to halt";
+        for (const RingDefinition& d : definitions) {
+            if (d.name != name) continue;
+            for (const std::string& range : d.addresses) line += ", address " + range;
+            if (d.share) line += ", " + std::to_string(d.share) + " % of identities";
+        }
+        std::printf("%s\n", line.c_str());
+    }
+    for (const RingDefinition& d : definitions) {
+        if (!std::filesystem::is_directory(ring_folder(site, d.name))) {
+            std::printf("ring %s: defined in the ring file but not in the site\n", d.name.c_str());
+        }
+    }
+    return 0;
+}
+
+Status write_rings(const std::string& ring_file, const std::vector<RingDefinition>& rings) {
+    auto text = format_ring_file(rings);
+    if (!text) return text.take_error();
+    return write_file_atomic(utf8_to_path(ring_file), *text);
+}
+
+int rings(const Arguments& a) {
+    const std::string* site_text = a.option("--site");
+    const std::string* ring_file = a.option("--rings");
+    if (!site_text) return usage();
+    const std::filesystem::path site = utf8_to_path(*site_text);
+    const std::vector<std::string>& p = a.positional;
+    if (p.empty()) return only_options(a, {"--site", "--rings"}) ? list_rings(site, ring_file) : usage();
+    if ((p[0] == "define" || p[0] == "remove") && p.size() == 2 && ring_file) {
+        const std::string* addresses = a.option("--addresses");
+        const std::string* share = a.option("--share");
+        if (p[0] == "remove" ? !only_options(a, {"--site", "--rings"})
+                             : !only_options(a, {"--site", "--rings", "--addresses", "--share"})) {
+            return usage();
+        }
+        auto definitions = read_ring_file(utf8_to_path(*ring_file));
+        if (!definitions) return fail(definitions.error().message);
+        // A ring keeps its place in the list, and with it the band of identities its share takes.
+        const auto same = std::find_if(definitions->begin(), definitions->end(), [&](const RingDefinition& d) { return d.name == p[1]; });
+        const auto place = definitions->erase(same, same == definitions->end() ? same : same + 1) - definitions->begin();
+        if (p[0] == "define") {
+            if (!addresses && !share) return fail("a ring needs --addresses, --share or both");
+            RingDefinition ring{p[1], {}, 0};
+            if (addresses) {
+                for (std::size_t at = 0; at <= addresses->size();) {
+                    const std::size_t end = std::min(addresses->find(',', at), addresses->size());
+                    ring.addresses.push_back(addresses->substr(at, end - at));
+                    at = end + 1;
+                }
+            }
+            if (share) {
+                if (share->empty() || share->size() > 3 || share->find_first_not_of("0123456789") != std::string::npos ||
+                    std::stoul(*share) < 1 || std::stoul(*share) > 100) {
+                    return fail("--share takes a whole percentage from 1 to 100");
+                }
+                ring.share = static_cast<unsigned>(std::stoul(*share));
+            }
+            definitions->insert(definitions->begin() + place, std::move(ring));
+            // The folder first: until nginx reloads, nobody is placed in the ring anyway.
+            if (auto added = add_ring_folder(site, p[1]); !added) return fail(added.error().message);
+        }
+        if (auto written = write_rings(*ring_file, *definitions); !written) return fail(written.error().message);
+        if (p[0] == "remove") {
+            if (auto removed = remove_ring_folder(site, p[1]); !removed) return fail(removed.error().message);
+        }
+        std::printf("ring file %s written\n%s", ring_file->c_str(), kReload);
+        return 0;
+    }
+    if (!only_options(a, {"--site"})) return usage();
+    if (p[0] == "promote" && p.size() == 3) {
+        const auto promoted = promote_ring(site, p[1], p[2]);
+        if (!promoted) return fail(promoted.error().message);
+        std::printf("ring %s now serves %s (no nginx reload needed)\n", p[2].c_str(), format_build_version(*promoted).c_str());
+        return 0;
+    }
+    if (p[0] == "halt" && p.size() == 2) {
+        const auto halted = halt_ring(site, p[1]);
+        if (!halted) return fail(halted.error().message);
+        const auto now = ring_release(site, p[1]);
+        std::printf("ring %s halted: it serves %s again; installations that took a newer build keep it "
+                    "(no nginx reload needed)\n",
+                    p[1].c_str(), now ? version_text(now->served).c_str() : "?");
+        return 0;
+    }
+    return usage();
+}
+
 int run(const std::vector<std::string>& args) {
     if (sodium_init() < 0) return fail("libsodium failed to initialise");
     if (args.empty()) return usage();
@@ -333,6 +447,7 @@ int run(const std::vector<std::string>& args) {
     if (args[0] == "content") return content(a);
     if (args[0] == "duty") return duty(a);
     if (args[0] == "fleet") return fleet(a);
+    if (args[0] == "ring") return rings(a);
     return usage();
 }
 

@@ -6,6 +6,7 @@
 
 #include "file_util/text.h"
 #include "file_util/white_space.h"
+#include "rings.h"
 
 namespace veltrane::publish {
 namespace fs = std::filesystem;
@@ -49,9 +50,20 @@ Result<Bytes> read_release_input(const fs::path& path, std::uint64_t limit, cons
     return bytes;
 }
 
-// The version the site offers now, if it has a manifest; an unreadable one stops the
-// release, since nothing could then tell whether the new one is newer.
-Result<std::optional<BuildVersion>> site_version(const fs::path& manifest_path) {
+nlohmann::ordered_json release_file_json(const ReleaseIdentity& identity, const char* name,
+                                         std::span<const std::uint8_t> bytes) {
+    nlohmann::ordered_json file;
+    file["url"] = release_url_for(identity.origin, identity.version, name);
+    file["size"] = bytes.size();
+    file["sha256"] = encode_hex(sha256(bytes));
+    return file;
+}
+
+}  // namespace
+
+fs::path static_folder(const fs::path& site) { return site / "api" / "static" / "veltrane"; }
+
+Result<std::optional<BuildVersion>> manifest_version(const fs::path& manifest_path) {
     std::error_code ec;
     if (!fs::exists(manifest_path, ec) && !ec) return std::optional<BuildVersion>{};
     auto text = read_text_limited(manifest_path, kManifestLimit);
@@ -65,17 +77,7 @@ Result<std::optional<BuildVersion>> site_version(const fs::path& manifest_path) 
     return std::optional<BuildVersion>{*version};
 }
 
-nlohmann::ordered_json release_file_json(const ReleaseIdentity& identity, const char* name,
-                                         std::span<const std::uint8_t> bytes) {
-    nlohmann::ordered_json file;
-    file["url"] = release_url_for(identity.origin, identity.version, name);
-    file["size"] = bytes.size();
-    file["sha256"] = encode_hex(sha256(bytes));
-    return file;
-}
-
-// The signature first, then the manifest; when the manifest cannot be written the old
-// signature goes back, so the site's pair still verifies (a new site loses its new signature).
+// A folder without a signature before loses its new one again.
 Status replace_signed_pair(const fs::path& folder, const std::string& manifest, const std::string& signature) {
     const fs::path manifest_path = folder / "update.json";
     const fs::path signature_path = folder / "update.json.sig";
@@ -99,9 +101,6 @@ Status replace_signed_pair(const fs::path& folder, const std::string& manifest, 
     return failure;
 }
 
-}  // namespace
-
-fs::path static_folder(const fs::path& site) { return site / "api" / "static" / "veltrane"; }
 
 Result<ReleaseIdentity> find_release_identity(std::span<const std::uint8_t> executable) {
     const std::string_view text(reinterpret_cast<const char*>(executable.data()), executable.size());
@@ -168,11 +167,11 @@ Result<PublishedRelease> publish_release(const ReleaseOptions& options, const Se
     PublishedRelease release;
     release.identity = *identity;
     release.folder = static_folder(options.site);
-    const auto current = site_version(release.folder / "update.json");
+    const auto current = ring_release(options.site, options.ring);
     if (!current) return error_with("", current.error());
-    if (*current && **current >= identity->version) {
-        return make_error("release " + format_build_version(identity->version) + " is not newer than the site's " +
-                          format_build_version(**current));
+    if (current->served && *current->served >= identity->version) {
+        return make_error("release " + format_build_version(identity->version) + " is not newer than " +
+                          format_build_version(*current->served) + ", which ring " + options.ring + " serves");
     }
 
     if (options.authenticode) {
@@ -205,19 +204,34 @@ Result<PublishedRelease> publish_release(const ReleaseOptions& options, const Se
 
     // Release files first, so that every manifest the server hands out names files it has;
     // the signature before the manifest, so that a failure between them leaves the site's
-    // version as it was and publishing again is not refused.
+    // version as it was and publishing again is not refused. A release already in the site
+    // (released to another ring) is shared: it must be these very bytes.
     const fs::path folder = release.folder / "releases" / format_build_version(identity->version);
+    const std::pair<fs::path, std::span<const std::uint8_t>> files[] = {{folder / kReleaseExecutableName, *executable},
+                                                                        {folder / kReleaseFontName, *font}};
+    std::vector<bool> present;
+    for (const auto& [path, bytes] : files) {
+        std::error_code ec;
+        present.push_back(fs::exists(path, ec));
+        const auto same = present.back() ? file_matches_digest(path, {bytes.size(), sha256(bytes)}) : Result<bool>(true);
+        if (!same || !*same) {
+            return make_error(path_to_utf8(path) + " is already in the site with other bytes, and release files never "
+                              "change: promote the ring that has this release instead");
+        }
+    }
     std::error_code ec;
     fs::create_directories(folder, ec);
     if (ec) return error_with("cannot create " + path_to_utf8(folder) + ": ", file_system_error(ec));
-    const std::pair<fs::path, std::span<const std::uint8_t>> files[] = {{folder / kReleaseExecutableName, *executable},
-                                                                        {folder / kReleaseFontName, *font}};
-    for (const auto& [path, bytes] : files) {
-        if (auto written = write_file_atomic(path, bytes); !written) {
-            return error_with("cannot write " + path_to_utf8(path) + ": ", written.error());
+    for (std::size_t i = 0; i < std::size(files); ++i) {
+        if (present[i]) continue;
+        if (auto written = write_file_atomic(files[i].first, files[i].second); !written) {
+            return error_with("cannot write " + path_to_utf8(files[i].first) + ": ", written.error());
         }
     }
-    if (auto pair = replace_signed_pair(release.folder, release.manifest, release.signature); !pair) return pair.take_error();
+    if (auto kept = keep_ring_history(options.site, options.ring); !kept) return kept.take_error();
+    if (auto pair = replace_signed_pair(ring_folder(options.site, options.ring), release.manifest, release.signature); !pair) {
+        return pair.take_error();
+    }
     return release;
 }
 

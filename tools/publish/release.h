@@ -44,6 +44,7 @@ struct ReleaseOptions {
     std::filesystem::path font;
     std::uint32_t minimum_windows_build = kMinimumWindowsBuildFloor;
     std::optional<SigningCredentials> authenticode{};  // none: the executable is published as it is
+    std::string ring = "all";  // rings.h: "all" is the site's own update.json
 };
 
 struct PublishedRelease {
@@ -56,12 +57,21 @@ struct PublishedRelease {
 };
 
 // Checks everything first (sizes, the marker, the key the build trusts against the
-// signing key, a version newer than the site's), signs the executable with Authenticode
+// signing key, a version newer than what the ring serves, release files already in the site
+// that differ: they never change), signs the executable with Authenticode
 // when asked (so the manifest names the signed file), then writes the release files, then
 // update.json and update.json.sig, each replaced atomically.
 Result<PublishedRelease> publish_release(const ReleaseOptions& options, const SecretSeed& seed);
 
 // The folder of the manifest, signature and releases inside a site.
 std::filesystem::path static_folder(const std::filesystem::path& site);
+
+// The version a manifest names; nothing when there is no file. An unreadable one is an
+// error, since nothing could then tell whether a release is newer.
+Result<std::optional<BuildVersion>> manifest_version(const std::filesystem::path& manifest_path);
+
+// Writes update.json.sig, then update.json, into the folder; when the manifest cannot be
+// written the old signature goes back, so the folder keeps a pair that verifies.
+Status replace_signed_pair(const std::filesystem::path& folder, const std::string& manifest, const std::string& signature);
 
 }  // namespace veltrane::publish
