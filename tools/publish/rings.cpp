@@ -18,6 +18,13 @@ constexpr const char* kHistoryFolder = "previous";
 constexpr const char* kManifest = "update.json";
 constexpr const char* kSignature = "update.json.sig";
 
+// Joined by appending: GCC 12 at -O3 warns falsely about "literal" + std::string chains.
+std::string joined(std::initializer_list<std::string_view> parts) {
+    std::string out;
+    for (const std::string_view part : parts) out.append(part);
+    return out;
+}
+
 bool all_of(std::string_view s, bool (*accept)(char)) { return std::all_of(s.begin(), s.end(), accept); }
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
@@ -51,9 +58,10 @@ std::string share_pattern(unsigned low, unsigned high) {
         }
         if (digits.empty()) continue;
         if (!alternatives.empty()) alternatives += "|";
-        alternatives += std::string(1, hex[nibble]) + (digits.size() == 16 ? "[0-9a-f]" : "[" + digits + "]");
+        alternatives += hex[nibble];
+        alternatives += digits.size() == 16 ? std::string("[0-9a-f]") : joined({"[", digits, "]"});
     }
-    return "~^(?:" + alternatives + ")[0-9a-f]{30}$";
+    return joined({"~^(?:", alternatives, ")[0-9a-f]{30}$"});
 }
 
 fs::path history_folder(const fs::path& site, std::string_view ring) { return ring_folder(site, ring) / kHistoryFolder; }
@@ -94,10 +102,10 @@ Status remove_pair(const fs::path& folder) {
 
 Status check_ring(const fs::path& site, std::string_view ring) {
     if (ring == kAllRing) return {};
-    if (!is_valid_ring_name(ring)) return make_error("\"" + std::string(ring) + "\" is no ring name");
+    if (!is_valid_ring_name(ring)) return make_error(joined({"\"", ring, "\" is no ring name"}));
     std::error_code ec;
     if (!fs::is_directory(ring_folder(site, ring), ec)) {
-        return make_error("the site has no ring \"" + std::string(ring) + "\": define it with veltrane-publish ring define");
+        return make_error(joined({"the site has no ring \"", ring, "\": define it with veltrane-publish ring define"}));
     }
     return {};
 }
@@ -137,12 +145,12 @@ Result<std::string> format_ring_file(const std::vector<RingDefinition>& rings) {
     std::string share = "map $http_x_veltrane_install $veltrane_ring_by_share {\n    default \"\";\n";
     unsigned total = 0;
     for (const RingDefinition& ring : rings) {
-        if (!is_valid_ring_name(ring.name)) return make_error("\"" + ring.name + "\" is no ring name");
+        if (!is_valid_ring_name(ring.name)) return make_error(joined({"\"", ring.name, "\" is no ring name"}));
         head += std::string(kRingLine) + ring.name;
         if (!ring.addresses.empty()) {
             head += " addresses=";
             for (std::size_t i = 0; i < ring.addresses.size(); ++i) {
-                if (!is_valid_address_range(ring.addresses[i])) return make_error("\"" + ring.addresses[i] + "\" is no address range");
+                if (!is_valid_address_range(ring.addresses[i])) return make_error(joined({"\"", ring.addresses[i], "\" is no address range"}));
                 head += (i ? "," : "") + ring.addresses[i];
                 geo += "    " + ring.addresses[i] + " " + ring.name + ";\n";
             }
@@ -172,7 +180,7 @@ Result<std::vector<RingDefinition>> parse_ring_file(std::string_view text) {
         const auto words = split(line.substr(kRingLine.size()), ' ');
         RingDefinition ring;
         ring.name = std::string(words[0]);
-        const auto bad = [&] { return make_error("the ring file's line \"" + std::string(line) + "\" is damaged"); };
+        const auto bad = [&] { return make_error(joined({"the ring file's line \"", line, "\" is damaged"})); };
         if (!is_valid_ring_name(ring.name)) return bad();
         for (std::size_t i = 1; i < words.size(); ++i) {
             if (words[i].starts_with("addresses=")) {
@@ -217,7 +225,7 @@ std::vector<std::string> site_rings(const fs::path& site) {
 }
 
 Status add_ring_folder(const fs::path& site, std::string_view ring) {
-    if (!is_valid_ring_name(ring)) return make_error("\"" + std::string(ring) + "\" is no ring name");
+    if (!is_valid_ring_name(ring)) return make_error(joined({"\"", ring, "\" is no ring name"}));
     std::error_code ec;
     fs::create_directories(ring_folder(site, ring), ec);
     if (ec) return make_error("cannot create " + path_to_utf8(ring_folder(site, ring)) + ": " + ec.message());
@@ -225,7 +233,7 @@ Status add_ring_folder(const fs::path& site, std::string_view ring) {
 }
 
 Status remove_ring_folder(const fs::path& site, std::string_view ring) {
-    if (!is_valid_ring_name(ring)) return make_error("\"" + std::string(ring) + "\" is no ring name");
+    if (!is_valid_ring_name(ring)) return make_error(joined({"\"", ring, "\" is no ring name"}));
     if (!present(ring_folder(site, ring))) return {};
     if (auto removed = remove_pair(ring_folder(site, ring)); !removed) return removed;
     return remove_tree(ring_folder(site, ring));
@@ -269,12 +277,12 @@ Result<BuildVersion> promote_ring(const fs::path& site, std::string_view from, s
     const fs::path source = served_folder(site, from);
     auto version = version_in(source);
     if (!version) return version.take_error();
-    if (!*version) return make_error("ring " + std::string(from) + " serves no release");
+    if (!*version) return make_error(joined({"ring ", from, " serves no release"}));
     auto target = version_in(served_folder(site, to));
     if (!target) return target.take_error();
     if (*target && **target >= **version) {
-        return make_error("ring " + std::string(to) + " already serves " + format_build_version(**target) +
-                          ", not older than " + format_build_version(**version) + " of ring " + std::string(from));
+        return make_error(joined({"ring ", to, " already serves ", format_build_version(**target), ", not older than ",
+                                format_build_version(**version), " of ring ", from}));
     }
     auto pair = read_pair(source);
     if (!pair) return pair.take_error();
@@ -288,7 +296,7 @@ Result<BuildVersion> promote_ring(const fs::path& site, std::string_view from, s
 Result<std::optional<BuildVersion>> halt_ring(const fs::path& site, std::string_view ring) {
     if (auto checked = check_ring(site, ring); !checked) return checked.take_error();
     const fs::path history = history_folder(site, ring);
-    if (!present(history)) return make_error("ring " + std::string(ring) + " has nothing to go back to");
+    if (!present(history)) return make_error(joined({"ring ", ring, " has nothing to go back to"}));
     auto previous = version_in(history);
     if (!previous) return previous.take_error();
     const fs::path folder = ring_folder(site, ring);
