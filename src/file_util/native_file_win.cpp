@@ -114,7 +114,7 @@ Result<std::vector<Entry>> list_folder(const std::wstring& folder) {
     std::vector<Entry> entries;
     WIN32_FIND_DATAW data;
     win::UniqueFind find{FindFirstFileExW((folder + L"\\*").c_str(), FindExInfoBasic, &data, FindExSearchNameMatch, nullptr, 0)};
-    if (find.h == INVALID_HANDLE_VALUE) {
+    if (!find) {
         const DWORD code = GetLastError();
         if (code == ERROR_FILE_NOT_FOUND) return entries;
         return os_error(code);
@@ -122,7 +122,7 @@ Result<std::vector<Entry>> list_folder(const std::wstring& folder) {
     do {
         const std::wstring name = data.cFileName;
         if (name != L"." && name != L"..") entries.push_back({folder + L"\\" + name, data.dwFileAttributes});
-    } while (FindNextFileW(find.h, &data));
+    } while (FindNextFileW(find.get(), &data));
     if (const DWORD code = GetLastError(); code != ERROR_NO_MORE_FILES) return os_error(code);
     return entries;
 }

@@ -1,6 +1,6 @@
 // Windows-only glue shared by every module's *_win.cpp: wide strings at system calls,
-// system error texts, environment variables, and RAII owners for kernel handles and
-// registry keys. Include after <windows.h>.
+// system error texts, environment variables, and the RAII owners of every kind of handle
+// (kernel objects, searches, registry keys, GDI objects). Include after <windows.h>.
 #pragma once
 
 #ifdef _WIN32
@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <utility>
 
 namespace veltrane::win {
 
@@ -32,52 +33,98 @@ bool retry_while_held(const std::function<bool()>& call, DWORD also_held = ERROR
 // The variable's value; nothing when it is not set.
 std::optional<std::wstring> environment_variable(const wchar_t* name);
 
-// Owns a kernel handle (file, mutex, event, process, thread); closed exactly once.
-class UniqueHandle {
+// One move-only owner for every kind of Windows handle: `Traits` names the handle type, its
+// empty value, which values mean "none", and how one is given back.
+template <class Traits>
+class Unique {
 public:
-    UniqueHandle() = default;
-    explicit UniqueHandle(HANDLE h) : h_(h == INVALID_HANDLE_VALUE ? nullptr : h) {}
-    UniqueHandle(UniqueHandle&& o) noexcept : h_(o.release()) {}
-    UniqueHandle& operator=(UniqueHandle&& o) noexcept {
+    using Handle = typename Traits::Handle;
+    Unique() = default;
+    explicit Unique(Handle h) : h_(Traits::is_none(h) ? Traits::none() : h) {}
+    Unique(Unique&& o) noexcept : h_(o.release()) {}
+    Unique& operator=(Unique&& o) noexcept {
         if (this != &o) reset(o.release());
         return *this;
     }
-    UniqueHandle(const UniqueHandle&) = delete;
-    UniqueHandle& operator=(const UniqueHandle&) = delete;
-    ~UniqueHandle() { reset(); }
+    Unique(const Unique&) = delete;
+    Unique& operator=(const Unique&) = delete;
+    ~Unique() { reset(); }
 
-    HANDLE get() const { return h_; }
-    explicit operator bool() const { return h_ != nullptr; }
-    HANDLE release() {
-        HANDLE h = h_;
-        h_ = nullptr;
-        return h;
-    }
-    void reset(HANDLE h = nullptr) {
-        if (h_) CloseHandle(h_);
-        h_ = h;
+    Handle get() const { return h_; }
+    explicit operator bool() const { return !Traits::is_none(h_); }
+    Handle release() { return std::exchange(h_, Traits::none()); }
+    void reset(Handle h = Traits::none()) {
+        if (!Traits::is_none(h_)) Traits::close(h_);
+        h_ = Traits::is_none(h) ? Traits::none() : h;
     }
 
 private:
-    HANDLE h_ = nullptr;
+    Handle h_ = Traits::none();
 };
 
-// Owns a FindFirstFile search; INVALID_HANDLE_VALUE when the search found nothing or failed.
-struct UniqueFind {
-    HANDLE h;
-    explicit UniqueFind(HANDLE handle) : h(handle) {}
-    UniqueFind(const UniqueFind&) = delete;
-    UniqueFind& operator=(const UniqueFind&) = delete;
-    ~UniqueFind() {
-        if (h != INVALID_HANDLE_VALUE) FindClose(h);
+// A kernel handle (file, mutex, event, process, thread); INVALID_HANDLE_VALUE is none too.
+struct KernelHandle {
+    using Handle = HANDLE;
+    static HANDLE none() { return nullptr; }
+    static bool is_none(HANDLE h) { return h == nullptr || h == INVALID_HANDLE_VALUE; }
+    static void close(HANDLE h) { CloseHandle(h); }
+};
+using UniqueHandle = Unique<KernelHandle>;
+
+// A FindFirstFile search.
+struct FindHandle {
+    using Handle = HANDLE;
+    static HANDLE none() { return INVALID_HANDLE_VALUE; }
+    static bool is_none(HANDLE h) { return h == nullptr || h == INVALID_HANDLE_VALUE; }
+    static void close(HANDLE h) { FindClose(h); }
+};
+using UniqueFind = Unique<FindHandle>;
+
+struct RegistryKey {
+    using Handle = HKEY;
+    static HKEY none() { return nullptr; }
+    static bool is_none(HKEY h) { return h == nullptr; }
+    static void close(HKEY h) { RegCloseKey(h); }
+};
+using UniqueKey = Unique<RegistryKey>;
+
+// A font, bitmap, pen or brush; it must no longer be selected when its owner goes.
+template <class T>
+struct GdiObject {
+    using Handle = T;
+    static T none() { return nullptr; }
+    static bool is_none(T h) { return h == nullptr; }
+    static void close(T h) { DeleteObject(h); }
+};
+using UniqueFont = Unique<GdiObject<HFONT>>;
+using UniqueBrush = Unique<GdiObject<HBRUSH>>;
+using UniquePen = Unique<GdiObject<HPEN>>;
+using UniqueBitmap = Unique<GdiObject<HBITMAP>>;
+
+// A memory device context from CreateCompatibleDC.
+struct MemoryDc {
+    using Handle = HDC;
+    static HDC none() { return nullptr; }
+    static bool is_none(HDC h) { return h == nullptr; }
+    static void close(HDC h) { DeleteDC(h); }
+};
+using UniqueDC = Unique<MemoryDc>;
+
+// Selects an object for the owner's lifetime and puts the previous one back afterwards.
+class Selection {
+public:
+    Selection(HDC dc, HGDIOBJ object) : dc_(dc), previous_(SelectObject(dc, object)) {}
+    Selection(const Selection&) = delete;
+    Selection& operator=(const Selection&) = delete;
+    ~Selection() {
+        if (ok()) SelectObject(dc_, previous_);
     }
-};
+    bool ok() const { return previous_ != nullptr && previous_ != HGDI_ERROR; }
 
-struct KeyCloser {
-    void operator()(HKEY key) const { RegCloseKey(key); }
+private:
+    HDC dc_;
+    HGDIOBJ previous_;
 };
-// Owns an open registry key; closed exactly once.
-using UniqueKey = std::unique_ptr<std::remove_pointer_t<HKEY>, KeyCloser>;
 
 }  // namespace veltrane::win
 

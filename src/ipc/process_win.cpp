@@ -27,10 +27,10 @@ void delete_old_helper_copies(const fs::path& temp, const std::string& prefix) {
     std::vector<fs::path> copies;
     {
         const win::UniqueFind find{FindFirstFileW((temp / (prefix + "*.exe")).c_str(), &found)};
-        if (find.h == INVALID_HANDLE_VALUE) return;
+        if (!find) return;
         do {
             if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) copies.push_back(temp / found.cFileName);
-        } while (FindNextFileW(find.h, &found));
+        } while (FindNextFileW(find.get(), &found));
     }
     // Deleted once the search is closed, as every delete here runs outside an enumeration.
     for (const auto& copy : copies) DeleteFileW(copy.c_str());

@@ -7,16 +7,15 @@
 #include <limits>
 #include <optional>
 
+#include "file_util/win.h"
 #include "image/content_block.h"
 #include "ipc/ipc.h"
-#include "overlay/gdi_win.h"
 
 namespace veltrane {
 namespace {
 
 using win::Selection;
 using win::UniqueDC;
-using win::UniqueGdiObject;
 using win::UniqueWindow;
 
 // No-activate, layered, tool window, transparent; popup.
@@ -57,7 +56,7 @@ private:
     }
 
     // Declared so that the selection is undone first, then the DC and last the bitmap go.
-    std::optional<UniqueGdiObject<HBITMAP>> bitmap_;
+    std::optional<win::UniqueBitmap> bitmap_;
     std::optional<UniqueDC> dc_;
     std::optional<Selection> selection_;
 };

@@ -6,7 +6,6 @@
 #include <stdexcept>
 
 #include "file_util/win.h"
-#include "overlay/gdi_win.h"
 #include "overlay/text_layout.h"
 #include "overlay/text_table.h"
 
@@ -15,9 +14,8 @@ namespace {
 
 using win::Selection;
 using win::UniqueDC;
-using win::UniqueGdiObject;
-using UniqueFont = UniqueGdiObject<HFONT>;
-using UniqueBitmap = UniqueGdiObject<HBITMAP>;
+using win::UniqueBitmap;
+using win::UniqueFont;
 
 Error win32_error(const char* what) {
     const DWORD code = GetLastError();

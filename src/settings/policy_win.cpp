@@ -12,7 +12,7 @@ namespace {
 win::UniqueKey open_policy_key(HKEY hive) {
     HKEY key = nullptr;
     const std::wstring path = win::to_wide(kPolicyKey);
-    if (RegOpenKeyExW(hive, path.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return nullptr;
+    if (RegOpenKeyExW(hive, path.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return {};
     return win::UniqueKey(key);
 }
 

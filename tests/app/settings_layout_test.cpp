@@ -1,4 +1,5 @@
 #include "settings_layout.h"
+#include "settings_choices.h"
 
 #include <gtest/gtest.h>
 
@@ -72,6 +73,32 @@ TEST(SettingsLayout, SaveIsEnabledExactlyWhenAChoiceDiffersAndSavingKeepsUnknown
     const Settings next = collect_settings(settings, current, monitors);
     EXPECT_EQ(next.disabled_monitors, (std::vector<std::string>{"\\\\.\\DISPLAY9", "\\\\.\\DISPLAY1"}));
     EXPECT_EQ(next.method, DisplayMethod::TopLevel);
+}
+
+TEST(SettingsChoices, PolicyIsShownAndNeverWrittenAndClicksChangeOnlyTheRecord) {
+    const std::vector<MonitorEntry> monitors{monitor("\\\\.\\DISPLAY1", 0, true), monitor("\\\\.\\DISPLAY2", 1920, false)};
+    Settings file;
+    file.background = BackgroundMode::Original;
+    Policy policy;
+    policy.background = BackgroundMode::Black;
+    policy.monitors = MonitorScope::Primary;
+    policy.autostart = true;
+    const Choices shown = choices_from(file, monitors, false, policy);
+    EXPECT_EQ(shown.background, BackgroundMode::Black);
+    EXPECT_EQ(shown.monitors, (std::vector<bool>{true, false}));
+    EXPECT_TRUE(shown.autostart);
+    EXPECT_TRUE(fixed_by_policy(policy, kBlackId) && fixed_by_policy(policy, kFirstMonitorId + 1));
+    EXPECT_FALSE(fixed_by_policy(policy, kTopLevelId) || fixed_by_policy(policy, kUpdateId));
+
+    // The user changes what policy leaves free; the file keeps its own background and monitors.
+    const Choices chosen = choose(choose(shown, kTopLevelId), kFirstMonitorId);
+    EXPECT_TRUE(option_selected(chosen, kTopLevelId) && !option_selected(chosen, kCompositeId));
+    EXPECT_FALSE(option_selected(chosen, kFirstMonitorId));
+    const Settings written = collect_settings(file, chosen, monitors, policy);
+    EXPECT_EQ(written.method, DisplayMethod::TopLevel);
+    EXPECT_EQ(written.background, BackgroundMode::Original);
+    EXPECT_TRUE(written.disabled_monitors.empty());
+    EXPECT_FALSE(written.primary_only);
 }
 
 TEST(SettingsLayout, ColoursFollowStyleAndState) {

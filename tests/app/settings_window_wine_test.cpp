@@ -12,6 +12,7 @@
 #include "composition/composition_fixture.h"
 #include "ipc/ipc.h"
 #include "program_boxes.h"
+#include "settings_layout.h"
 #include "sync/server_fixture.h"
 #include "wallpaper/original_state.h"
 
@@ -20,6 +21,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace testing;
+using namespace settings_ui;
 
 struct Found {
     DWORD pid;
@@ -148,7 +150,7 @@ bool wait_for_text(HWND control, const std::wstring& text, int ms = 70000) {
 
 // The static left of the service button on the first card.
 HWND service_text(HWND window) {
-    HWND button = child(window, 8);
+    HWND button = child(window, kServiceId);
     RECT b;
     GetWindowRect(button, &b);
     for (HWND c = GetWindow(GetParent(button), GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
@@ -193,11 +195,9 @@ HWND focused(HWND window) {
     return info.hwndFocus;
 }
 
-bool selected(HWND option) { return (GetWindowLongPtrW(option, GWLP_USERDATA) & 1) != 0; }
-
 // What a screen reader hears of a control, through the system's accessibility client.
 struct Heard {
-    std::wstring name;
+    std::wstring name, description;
     long role = 0, state = 0;
 };
 
@@ -216,6 +216,9 @@ Heard heard(HWND control) {
     BSTR name = nullptr;
     if (object->get_accName(self, &name) == S_OK && name) h.name = name;
     SysFreeString(name);
+    BSTR description = nullptr;
+    if (object->get_accDescription(self, &description) == S_OK && description) h.description = description;
+    SysFreeString(description);
     VARIANT v{};
     if (object->get_accRole(self, &v) == S_OK && v.vt == VT_I4) h.role = v.lVal;
     if (object->get_accState(self, &v) == S_OK && v.vt == VT_I4) h.state = v.lVal;
@@ -249,48 +252,48 @@ TEST(SettingsWindow, InstalledCopyOpensTheLaidOutWindowAndSavesTheChosenSettings
     EXPECT_EQ(client.right, 640);
     EXPECT_EQ(client.bottom, 519);
 
-    EXPECT_EQ(client_rect(window, child(window, 1)), "532,479,100,32");
-    EXPECT_EQ(client_rect(window, child(window, 3)), "356,479,160,32");
-    EXPECT_EQ(client_rect(window, child(window, 7)), "8,479,120,32");
-    EXPECT_EQ(client_rect(window, child(window, 10)), "136,479,64,32");
-    EXPECT_EQ(client_rect(window, child(window, 9)), "504,44,112,24");
-    EXPECT_EQ(client_rect(window, child(window, 101)), "24,222,276,28");
-    EXPECT_EQ(client_rect(window, child(window, 104)), "340,242,276,24");
-    EXPECT_EQ(client_rect(window, child(window, 200)), "40,404,160,26");
+    EXPECT_EQ(client_rect(window, child(window, kSaveId)), "532,479,100,32");
+    EXPECT_EQ(client_rect(window, child(window, kAutostartId)), "356,479,160,32");
+    EXPECT_EQ(client_rect(window, child(window, kRestoreId)), "8,479,120,32");
+    EXPECT_EQ(client_rect(window, child(window, kRemoveId)), "136,479,64,32");
+    EXPECT_EQ(client_rect(window, child(window, kUpdateId)), "504,44,112,24");
+    EXPECT_EQ(client_rect(window, child(window, kTopLevelId)), "24,222,276,28");
+    EXPECT_EQ(client_rect(window, child(window, kSpotlightId)), "340,242,276,24");
+    EXPECT_EQ(client_rect(window, child(window, kFirstMonitorId)), "40,404,160,26");
     wchar_t service[32] = {};
-    GetWindowTextW(child(window, 8), service, 32);
+    GetWindowTextW(child(window, kServiceId), service, 32);
     EXPECT_EQ(std::wstring(service), L"서비스 실행");
 
     pause_for_screenshot();
 
     // A screen reader hears each control's meaning, kind and state.
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    const Heard option = heard(child(window, 104));
+    const Heard option = heard(child(window, kSpotlightId));
     EXPECT_EQ(option.name, L"Windows Spotlight · 6시간마다 갱신");
     EXPECT_EQ(option.role, ROLE_SYSTEM_RADIOBUTTON);
     EXPECT_TRUE(option.state & STATE_SYSTEM_CHECKED);
-    EXPECT_FALSE(checked(child(window, 103)));
-    const Heard monitor = heard(child(window, 200));
+    EXPECT_FALSE(checked(child(window, kBlackId)));
+    const Heard monitor = heard(child(window, kFirstMonitorId));
     EXPECT_EQ(monitor.name, L"모니터 1 항생제표 표시");
     EXPECT_EQ(monitor.role, ROLE_SYSTEM_CHECKBUTTON);
     EXPECT_TRUE(monitor.state & STATE_SYSTEM_CHECKED);
-    EXPECT_EQ(heard(child(window, 3)).role, ROLE_SYSTEM_CHECKBUTTON);
-    EXPECT_FALSE(checked(child(window, 3)));
-    const Heard save_button = heard(child(window, 1));
+    EXPECT_EQ(heard(child(window, kAutostartId)).role, ROLE_SYSTEM_CHECKBUTTON);
+    EXPECT_FALSE(checked(child(window, kAutostartId)));
+    const Heard save_button = heard(child(window, kSaveId));
     EXPECT_EQ(save_button.name, L"저장");
     EXPECT_EQ(save_button.role, ROLE_SYSTEM_PUSHBUTTON);
     EXPECT_TRUE(save_button.state & STATE_SYSTEM_UNAVAILABLE);
 
     // Nothing to restore yet: the information text, and neither settings nor wallpaper change.
-    EXPECT_EQ(answer_to_click(process, child(window, 7)), "되돌릴 바탕화면 기록이 없습니다.");
+    EXPECT_EQ(answer_to_click(process, child(window, kRestoreId)), "되돌릴 바탕화면 기록이 없습니다.");
     EXPECT_FALSE(fs::exists(install / "Veltrane_Desktop.config"));
     EXPECT_EQ(desktop_value(L"Wallpaper"), kUserWallpaper);
 
     // Another process is checking for an update; the focus comes back from the box.
     {
         win::UniqueHandle other(CreateEventW(nullptr, TRUE, FALSE, ipc::kUpdateCheckName));
-        EXPECT_EQ(answer_to_click(process, child(window, 9)), "다른 프로세스에서 이미 업데이트를 확인하고 있습니다.");
-        EXPECT_EQ(focused(window), child(window, 9));
+        EXPECT_EQ(answer_to_click(process, child(window, kUpdateId)), "다른 프로세스에서 이미 업데이트를 확인하고 있습니다.");
+        EXPECT_EQ(focused(window), child(window, kUpdateId));
     }
 
     // "지금 동기화" against the content server, pressed twice while the server is slow.
@@ -301,7 +304,7 @@ TEST(SettingsWindow, InstalledCopyOpensTheLaidOutWindowAndSavesTheChosenSettings
     server.put("images/c1.png", read_raw(install / "chart.png"));
     server.put("texts/t1.txt", "계열|약제|등급\n");
     server.set_faults(R"({"/api/veltrane/current": {"delay": 2}})");
-    HWND sync = child(window, 6);
+    HWND sync = child(window, kSyncId);
     HWND last_sync = child_with_text(window, L"최근: ");
     ASSERT_NE(last_sync, nullptr);
     // From the keyboard: the focus moves on from the button it disables, and Tab still works.
@@ -310,36 +313,34 @@ TEST(SettingsWindow, InstalledCopyOpensTheLaidOutWindowAndSavesTheChosenSettings
     key(VK_SPACE);
     EXPECT_FALSE(IsWindowEnabled(sync));
     EXPECT_EQ(window_text(last_sync), L"최근: 확인 중...");
-    EXPECT_EQ(focused(window), child(window, 8));
+    EXPECT_EQ(focused(window), child(window, kServiceId));
     key(VK_TAB);
-    EXPECT_EQ(focused(window), child(window, 100));
+    EXPECT_EQ(focused(window), child(window, kCompositeId));
     click(sync);
     ASSERT_TRUE(wait_until([&] { return IsWindowEnabled(sync) != FALSE; }));
     EXPECT_EQ(window_text(last_sync).rfind(L"최근: 20", 0), 0u) << win::from_wide(window_text(last_sync));
     EXPECT_EQ(requests_for(server, "/api/veltrane/current"), 1u);
     fs::remove(install / "chart.png");
 
-    HWND save = child(window, 1);
+    HWND save = child(window, kSaveId);
     EXPECT_FALSE(IsWindowEnabled(save));
-    click(child(window, 103));
+    click(child(window, kBlackId));
     EXPECT_TRUE(IsWindowEnabled(save));
-    click(child(window, 104));  // back to the saved Spotlight
+    click(child(window, kSpotlightId));  // back to the saved Spotlight
     EXPECT_FALSE(IsWindowEnabled(save));
-    HWND toggle = child(window, 200);
+    HWND toggle = child(window, kFirstMonitorId);
     click(toggle);  // the only monitor off ...
-    EXPECT_FALSE(selected(toggle));
     EXPECT_FALSE(checked(toggle));
     EXPECT_TRUE(IsWindowEnabled(save));
     EXPECT_FALSE(heard(save).state & STATE_SYSTEM_UNAVAILABLE);
     key(VK_SPACE);  // ... and on again from the keyboard, the toggle keeping the focus
-    EXPECT_TRUE(selected(toggle));
     EXPECT_TRUE(heard(toggle).state & STATE_SYSTEM_FOCUSED);
     EXPECT_TRUE(checked(toggle));
     EXPECT_FALSE(IsWindowEnabled(save));
-    click(child(window, 101));
+    click(child(window, kTopLevelId));
     EXPECT_TRUE(IsWindowEnabled(save));
-    click(child(window, 3));  // autostart on
-    EXPECT_TRUE(checked(child(window, 3)));
+    click(child(window, kAutostartId));  // autostart on
+    EXPECT_TRUE(checked(child(window, kAutostartId)));
 
     // Tab from the autostart toggle reaches "저장"; Enter saves.
     key(VK_TAB);
@@ -348,8 +349,11 @@ TEST(SettingsWindow, InstalledCopyOpensTheLaidOutWindowAndSavesTheChosenSettings
     HWND box = box_of(process);
     ASSERT_NE(box, nullptr);
     EXPECT_EQ(text_of(box), "설정을 저장했습니다.\n\nWindows Spotlight는 서비스를 실행하면 내려받아 적용합니다.");
-    press(box, IDOK);
+    key(VK_RETURN);  // the box's OK
+    ASSERT_TRUE(wait_until([&] { return !IsWindow(box); }, 5000));
+    // "저장" is disabled and the keyboard is on the control after it, never on an old one.
     EXPECT_FALSE(IsWindowEnabled(save));
+    EXPECT_TRUE(wait_until([&] { return focused(window) == child(window, kUpdateId); }, 2000));
     EXPECT_EQ(read_raw(install / "Veltrane_Desktop.config"),
               "method=top_level\nbackground=spotlight\nspotlight_wallpaper=on\n");
     EXPECT_EQ(run_value(), L"\"" + exe.wstring() + L"\" --run");
@@ -358,7 +362,7 @@ TEST(SettingsWindow, InstalledCopyOpensTheLaidOutWindowAndSavesTheChosenSettings
     // which moves the content to overlay windows over the user's own wallpaper.
     // Autostart is written again on every save, changed or not.
     delete_run_value();
-    click(child(window, 103));
+    click(child(window, kBlackId));
     EXPECT_EQ(answer_to_click(process, save), "설정을 저장하고 적용했습니다.");
     EXPECT_EQ(desktop_value(L"Wallpaper"), L"");
     EXPECT_EQ(run_value(), L"\"" + exe.wstring() + L"\" --run");
@@ -366,10 +370,10 @@ TEST(SettingsWindow, InstalledCopyOpensTheLaidOutWindowAndSavesTheChosenSettings
         // The restore waits for the restore lock on a worker: the window keeps answering.
         const win::UniqueHandle held(CreateMutexW(nullptr, FALSE, ipc::kWallpaperRestoreName));
         ASSERT_EQ(WaitForSingleObject(held.get(), 0), WAIT_OBJECT_0);
-        click(child(window, 7));
+        click(child(window, kRestoreId));
         DWORD_PTR answered = 0;
         EXPECT_NE(SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &answered), 0);
-        EXPECT_FALSE(IsWindowEnabled(child(window, 7)));
+        EXPECT_FALSE(IsWindowEnabled(child(window, kRestoreId)));
         EXPECT_EQ(desktop_value(L"Wallpaper"), L"");
         ReleaseMutex(held.get());
     }
@@ -386,14 +390,14 @@ TEST(SettingsWindow, InstalledCopyOpensTheLaidOutWindowAndSavesTheChosenSettings
     const fs::path picture = install / "Spotlight" / "spotlight-1765000000.jpg";
     fs::create_directories(picture.parent_path());
     write_jpeg_file(picture, 64, 36, kYellow);
-    click(child(window, 104));
+    click(child(window, kSpotlightId));
     EXPECT_EQ(answer_to_click(process, save), "설정을 저장하고 적용했습니다.");
     EXPECT_EQ(desktop_value(L"Wallpaper"), picture.wstring());
     EXPECT_EQ(desktop_value(L"WallpaperStyle"), L"10");
     EXPECT_EQ(desktop_value(L"TileWallpaper"), L"0");
     EXPECT_EQ(read_raw(install / "Veltrane_Desktop.wallpaper-backup").rfind("path=C:\\windows\\user-wallpaper.bmp\n", 0), 0u);
     // ... and the user's own wallpaper is back with "기존 바탕화면 유지".
-    click(child(window, 102));
+    click(child(window, kOriginalId));
     EXPECT_EQ(answer_to_click(process, save), "설정을 저장하고 적용했습니다.");
     EXPECT_EQ(desktop_value(L"Wallpaper"), kUserWallpaper);
 
@@ -401,20 +405,20 @@ TEST(SettingsWindow, InstalledCopyOpensTheLaidOutWindowAndSavesTheChosenSettings
     write_png_file(install / "Veltrane_Desktop.png", 400, 300, kGreen);
     write_raw(install / "Veltrane_Desktop.txt", "R항생제 관리팀\nP김지현팀장 2231\n");
     // The start runs on a worker: the button is busy and the window keeps answering.
-    click(child(window, 8), 0);
-    EXPECT_TRUE(wait_for_text(child(window, 8), L"시작 중…", 2000));
-    EXPECT_FALSE(IsWindowEnabled(child(window, 8)));
+    click(child(window, kServiceId), 0);
+    EXPECT_TRUE(wait_for_text(child(window, kServiceId), L"시작 중…", 2000));
+    EXPECT_FALSE(IsWindowEnabled(child(window, kServiceId)));
     DWORD_PTR answer = 0;
     EXPECT_NE(SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &answer), 0);
-    EXPECT_TRUE(heard(child(window, 8)).state & STATE_SYSTEM_UNAVAILABLE);
-    EXPECT_TRUE(wait_for_text(child(window, 8), L"서비스 중지"));
-    EXPECT_TRUE(IsWindowEnabled(child(window, 8)));
+    EXPECT_TRUE(heard(child(window, kServiceId)).state & STATE_SYSTEM_UNAVAILABLE);
+    EXPECT_TRUE(wait_for_text(child(window, kServiceId), L"서비스 중지"));
+    EXPECT_TRUE(IsWindowEnabled(child(window, kServiceId)));
     EXPECT_EQ(window_text(service_text(window)), L"실행중");
     EXPECT_NE(FindWindowW(ipc::kLayerClass, nullptr), nullptr);
     pause_for_screenshot();
 
     // Saved while the service runs: the service composes instead of showing windows.
-    click(child(window, 100));
+    click(child(window, kCompositeId));
     EXPECT_EQ(answer_to_click(process, save), "설정을 저장하고 적용했습니다.");
     EXPECT_EQ(read_raw(install / "Veltrane_Desktop.config"),
               "method=wallpaper_composite\nbackground=original\nspotlight_wallpaper=off\n");
@@ -423,15 +427,15 @@ TEST(SettingsWindow, InstalledCopyOpensTheLaidOutWindowAndSavesTheChosenSettings
         return path_is_inside(standin_wallpaper(standin_default_device_path(0)), composite_paths(install).content);
     }));
     // ... and back to overlay windows, which the service shows again.
-    click(child(window, 101));
+    click(child(window, kTopLevelId));
     EXPECT_EQ(answer_to_click(process, save), "설정을 저장하고 적용했습니다.");
     EXPECT_TRUE(wait_until([] { return FindWindowW(ipc::kLayerClass, nullptr) != nullptr; }));
     // Closed during "중지 중…" (held there by the restore lock the stopping service waits for):
     // the window stays until the stop is done, and the stop stays.
     const win::UniqueHandle restore_lock(CreateMutexW(nullptr, FALSE, ipc::kWallpaperRestoreName));
     ASSERT_EQ(WaitForSingleObject(restore_lock.get(), 0), WAIT_OBJECT_0);
-    click(child(window, 8), 0);
-    EXPECT_TRUE(wait_for_text(child(window, 8), L"중지 중…", 10000));
+    click(child(window, kServiceId), 0);
+    EXPECT_TRUE(wait_for_text(child(window, kServiceId), L"중지 중…", 10000));
     PostMessageW(window, WM_CLOSE, 0, 0);
     Sleep(1000);
     EXPECT_TRUE(IsWindow(window));
@@ -449,7 +453,7 @@ TEST(SettingsWindow, InstalledCopyOpensTheLaidOutWindowAndSavesTheChosenSettings
     win::UniqueHandle second = start(exe, L"");
     HWND second_window = settings_window_of(GetProcessId(second.get()));
     ASSERT_NE(second_window, nullptr);
-    click(child(second_window, 10));  // it opened over the other one
+    click(child(second_window, kRemoveId));  // it opened over the other one
     HWND confirm = box_of(second);
     ASSERT_NE(confirm, nullptr);
     EXPECT_EQ(text_of(confirm).rfind("정말로 삭제하시겠습니까?", 0), 0u);
@@ -465,28 +469,53 @@ TEST(SettingsWindow, InstalledCopyOpensTheLaidOutWindowAndSavesTheChosenSettings
 }
 
 // The system DPI a new process reads from the prefix; the whole layout scales with it.
-TEST(SettingsWindow, LayoutScalesAt144DpiAndIsBuiltAgainWhenTheDpiChanges) {
+// Group Policy fixes the background for this user: the window shows it, disabled, with the
+// administrator's note, and a screen reader hears why.
+struct BackgroundPolicy {
+    BackgroundPolicy() {
+        HKEY key = nullptr;
+        RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Policies\\Veltrane\\Veltrane_Desktop", 0, nullptr, 0, KEY_SET_VALUE,
+                        nullptr, &key, nullptr);
+        const wchar_t black[] = L"black";
+        RegSetValueExW(key, L"Background", 0, REG_SZ, reinterpret_cast<const BYTE*>(black), sizeof black);
+        RegCloseKey(key);
+    }
+    ~BackgroundPolicy() { RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Policies\\Veltrane"); }
+};
+
+TEST(SettingsWindow, LayoutScalesAt144DpiMovesWithTheDpiAndShowsWhatPolicyFixes) {
     // Sizes of another process's windows as they are, not mapped to this process's DPI.
     SetThreadDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
     const fs::path exe = install_program();
+    const BackgroundPolicy policy;
     set_system_dpi(144);
     win::UniqueHandle process = start(exe, L"");
     HWND window = settings_window_of(GetProcessId(process.get()));
     set_system_dpi(96);
     ASSERT_NE(window, nullptr);
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    const Heard fixed = heard(child(window, kBlackId));
+    EXPECT_TRUE(fixed.state & STATE_SYSTEM_CHECKED);
+    EXPECT_TRUE(fixed.state & STATE_SYSTEM_UNAVAILABLE);
+    EXPECT_EQ(fixed.description, L"관리자가 설정함");
+    EXPECT_FALSE(IsWindowEnabled(child(window, kSpotlightId)));
+    EXPECT_TRUE(IsWindowVisible(child(window, kPolicyNoteOffset + kOriginalId)));
+    EXPECT_FALSE(IsWindowVisible(child(window, kPolicyNoteOffset + kCompositeId)));
     RECT client;
     GetClientRect(window, &client);
     EXPECT_EQ(client.right, 960);
     EXPECT_EQ(client.bottom, 778);
-    EXPECT_EQ(client_rect(window, child(window, 1)), "798,718,150,48");
-    EXPECT_EQ(client_rect(window, child(window, 200)), "60,606,240,39");
+    EXPECT_EQ(client_rect(window, child(window, kSaveId)), "798,718,150,48");
+    EXPECT_EQ(client_rect(window, child(window, kFirstMonitorId)), "60,606,240,39");
     pause_for_screenshot();
 
-    // Moved to a 96-DPI monitor with an unsaved choice: the window is built again at 96 DPI
-    // and keeps the choice. Wine never sends the message itself; the suggested rectangle is
-    // placed in the window's process, where the window reads it.
-    click(child(window, 103));
-    ASSERT_TRUE(IsWindowEnabled(child(window, 1)));
+    // Moved to a 96-DPI monitor with an unsaved choice: the same controls move and keep the
+    // choice and the keyboard focus. Wine never sends the message itself; the suggested
+    // rectangle is placed in the window's process, where the window reads it.
+    HWND top_level = child(window, kTopLevelId);
+    click(top_level);
+    ASSERT_TRUE(IsWindowEnabled(child(window, kSaveId)));
+    ASSERT_EQ(focused(window), top_level);
     RECT suggested{20, 30, 0, 0};
     win::UniqueHandle target(OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_WRITE, FALSE, GetProcessId(process.get())));
     void* remote = VirtualAllocEx(target.get(), nullptr, sizeof suggested, MEM_COMMIT, PAGE_READWRITE);
@@ -504,10 +533,12 @@ TEST(SettingsWindow, LayoutScalesAt144DpiAndIsBuiltAgainWhenTheDpiChanges) {
     EXPECT_EQ(placed.top, 30);
     EXPECT_EQ(placed.right - placed.left, frame.right - frame.left);
     EXPECT_EQ(placed.bottom - placed.top, frame.bottom - frame.top);
-    EXPECT_EQ(client_rect(window, child(window, 1)), "532,479,100,32");
-    EXPECT_TRUE(IsWindowEnabled(child(window, 1)));
-    EXPECT_EQ(GetWindowLongPtrW(child(window, 103), GWLP_USERDATA) & 1, 1);
-    EXPECT_EQ(GetWindowLongPtrW(child(window, 104), GWLP_USERDATA) & 1, 0);
+    EXPECT_EQ(client_rect(window, child(window, kSaveId)), "532,479,100,32");
+    EXPECT_TRUE(IsWindowEnabled(child(window, kSaveId)));
+    EXPECT_EQ(child(window, kTopLevelId), top_level);
+    EXPECT_EQ(focused(window), top_level);
+    EXPECT_TRUE(checked(top_level));
+    EXPECT_FALSE(checked(child(window, kCompositeId)));
 
     // At 250 % the 1297-pixel client is too tall for the 1080-pixel screen: the window keeps
     // to the work area, and its content scrolls by wheel, scroll bar and Tab.
@@ -522,7 +553,7 @@ TEST(SettingsWindow, LayoutScalesAt144DpiAndIsBuiltAgainWhenTheDpiChanges) {
     EXPECT_NE(GetWindowLongW(window, GWL_STYLE) & WS_VSCROLL, 0);
     GetClientRect(window, &client);
     EXPECT_GE(client.right, 1600);  // Wine draws the scroll bar narrower than asked for
-    HWND save = child(window, 1);
+    HWND save = child(window, kSaveId);
     const auto save_top = [&] {
         RECT r;
         GetWindowRect(save, &r);
@@ -530,8 +561,8 @@ TEST(SettingsWindow, LayoutScalesAt144DpiAndIsBuiltAgainWhenTheDpiChanges) {
         return r.top;
     };
     EXPECT_GT(save_top(), client.bottom);  // below the fold
-    click(child(window, 103));  // selected already; Tab on to "저장"
-    for (int i = 0; i < 6; ++i) key(VK_TAB);
+    click(top_level);  // selected already; Tab on to "저장", past the options policy fixes
+    for (int i = 0; i < 5; ++i) key(VK_TAB);
     EXPECT_EQ(focused(window), save);
     const int in_view = save_top();
     EXPECT_LE(in_view + 80, client.bottom);
@@ -567,7 +598,7 @@ TEST(SettingsWindowMonitors, TheViewportScrollsOverFourMonitorsAndTheBadgeMarksT
 
     int badges = 0;
     for (int i = 0; i < 4; ++i) {
-        HWND card = GetParent(child(window, 200 + i));
+        HWND card = GetParent(child(window, kFirstMonitorId + i));
         ASSERT_NE(card, nullptr);
         HWND size = child_with_text(card, L"1");
         ASSERT_NE(size, nullptr);
@@ -584,12 +615,12 @@ TEST(SettingsWindowMonitors, TheViewportScrollsOverFourMonitorsAndTheBadgeMarksT
 
     // Scroll information stays in the window's own process under Wine; the cards' places
     // tell the range: steps of 100, and at the right end 4 × 200 − 8 units less a page of 592.
-    HWND viewport = GetParent(GetParent(child(window, 200)));
+    HWND viewport = GetParent(GetParent(child(window, kFirstMonitorId)));
     RECT v;
     GetWindowRect(viewport, &v);
     const auto first_card_left = [&] {
         RECT card;
-        GetWindowRect(GetParent(child(window, 200)), &card);
+        GetWindowRect(GetParent(child(window, kFirstMonitorId)), &card);
         return card.left - v.left;
     };
     EXPECT_EQ(first_card_left(), 0);

@@ -78,7 +78,11 @@ public:
         return text_out(d.name, name);
     }
     HRESULT STDMETHODCALLTYPE get_accValue(VARIANT, BSTR* value) override { return nothing(value); }
-    HRESULT STDMETHODCALLTYPE get_accDescription(VARIANT, BSTR* text) override { return nothing(text); }
+    HRESULT STDMETHODCALLTYPE get_accDescription(VARIANT child, BSTR* text) override {
+        AccessibleDescription d;
+        if (const HRESULT hr = describe(child, d); hr != S_OK) return hr;
+        return d.description.empty() ? nothing(text) : text_out(d.description, text);
+    }
     HRESULT STDMETHODCALLTYPE get_accRole(VARIANT child, VARIANT* role) override {
         return number_out(child, &AccessibleDescription::role, role);
     }

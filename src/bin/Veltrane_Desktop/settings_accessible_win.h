@@ -14,6 +14,7 @@ struct AccessibleDescription {
     std::wstring name;
     long role = 0;   // ROLE_SYSTEM_*
     long state = 0;  // STATE_SYSTEM_*
+    std::wstring description;  // why it is unavailable, where that is not plain to see
 };
 using DescribeControl = AccessibleDescription (*)(HWND control);
 

@@ -1,3 +1,5 @@
+#include "settings_commands_win.h"
+
 #include <windows.h>
 
 #include <atomic>
@@ -16,7 +18,8 @@
 #include "ipc/ipc.h"
 #include "platform_win.h"
 #include "settings_accessible_win.h"
-#include "settings_window_parts_win.h"
+#include "settings_focus_win.h"
+#include "settings_view_win.h"
 #include "spotlight/spotlight.h"
 #include "spotlight/spotlight_win.h"
 #include "startup.h"
@@ -33,23 +36,7 @@ namespace fs = std::filesystem;
 using ui::Choices;
 using ui::ServiceState;
 
-Choices current_choices(const WindowState& s) {
-    Choices c;
-    c.method = is_selected(control_by_id(s.window, ui::kTopLevelId)) ? DisplayMethod::TopLevel : DisplayMethod::Composite;
-    c.background = is_selected(control_by_id(s.window, ui::kOriginalId))  ? BackgroundMode::Original
-                   : is_selected(control_by_id(s.window, ui::kBlackId)) ? BackgroundMode::Black
-                                                                          : BackgroundMode::Spotlight;
-    c.autostart = s.current.autostart;
-    for (std::size_t i = 0; i < s.monitors.size(); ++i) {
-        c.monitors.push_back(is_selected(control_by_id(s.window, ui::kFirstMonitorId + static_cast<int>(i))));
-    }
-    return c;
-}
-
-void update_save(WindowState& s) {
-    s.current = current_choices(s);
-    EnableWindow(control_by_id(s.window, ui::kSaveId), !(s.current == s.saved));
-}
+void show_save(WindowState& s) { enable(s, control(s, ui::kSaveId), !(s.current == s.saved)); }
 
 void refresh_service_state(WindowState& s) {
     if (s.work != WindowWork::None) return;
@@ -58,10 +45,11 @@ void refresh_service_state(WindowState& s) {
     if (now == s.service && note == s.sync_note) return;
     s.service = now;
     s.sync_note = std::move(note);
-    set_text(s.service_text, ui::service_line(now, s.sync_note));
-    set_text(s.service_button, ui::service_button_text(now));
-    InvalidateRect(s.service_text, nullptr, TRUE);
-    InvalidateRect(s.service_button, nullptr, TRUE);
+    show_service(s);
+}
+
+void show_update_button(WindowState& s) {
+    enable(s, control(s, ui::kUpdateId), !update_check_running() && !ui::fixed_by_policy(s.policy, ui::kUpdateId));
 }
 
 namespace {
@@ -75,7 +63,7 @@ int box(WindowState& s, const std::string& text, unsigned icon = kErrorIcon) {
 }
 
 void command_sync(WindowState& s) {
-    disable(s, control_by_id(s.window, ui::kSyncId));
+    disable(s, control(s, ui::kSyncId));
     set_text(s.last_sync, "최근: 확인 중...");
     (void)start_sync_thread();
     SetTimer(s.window, kSyncTimer, 300, nullptr);
@@ -91,7 +79,7 @@ void command_update(WindowState& s) {
         box(s, "다른 프로세스에서 이미 업데이트를 확인하고 있습니다.", kInfoIcon);
         return;
     }
-    disable(s, control_by_id(s.window, ui::kUpdateId));
+    disable(s, control(s, ui::kUpdateId));
     set_text(s.program_line, update_status_line());
     SetTimer(s.window, kUpdateTimer, 500, nullptr);
 }
@@ -116,8 +104,7 @@ Status apply_autostart(bool on) {
 }
 
 void command_save(WindowState& s) {
-    update_save(s);
-    const Settings next = ui::collect_settings(s.settings, s.current, s.monitors);
+    const Settings next = ui::collect_settings(s.settings, s.current, s.monitors, s.policy);
     const auto path = settings_path();
     if (!path) {
         box(s, "설정 파일 경로를 확인하지 못했습니다.");
@@ -139,14 +126,15 @@ void command_save(WindowState& s) {
         applied = folder ? apply_background_here(next.background, *folder, no_spotlight_image)
                          : Status(make_error("실행 파일 폴더를 확인하지 못했습니다."));
     }
-    const Status autostart = apply_autostart(s.current.autostart);
+    // What policy fixes is the service's to keep in line, never the window's to write.
+    const Status autostart = s.policy.autostart ? Status{} : apply_autostart(s.current.autostart);
     if (!autostart) {
         box(s, "설정은 저장했지만 Windows 시작 등록을 변경하지 못했습니다.\n\n" + autostart.error().message);
     } else if (!applied) {
         box(s, "설정은 저장했지만 바탕화면을 적용하지 못했습니다.\n\n" + applied.error().message);
     } else {
         s.saved = s.current;
-        update_save(s);
+        show_save(s);
         box(s, no_spotlight_image ? "설정을 저장했습니다.\n\nWindows Spotlight는 서비스를 실행하면 내려받아 적용합니다."
                                : "설정을 저장하고 적용했습니다.",
             kInfoIcon);
@@ -168,7 +156,7 @@ Status start_service() {
 }
 
 
-// The worker's outcome, handed to the window thread by kServiceDone; a message that finds
+// The worker's outcome, handed to the window thread by kWorkDone; a message that finds
 // none here did not come from the worker and is ignored.
 std::atomic<bool> g_window_work{false};
 std::mutex g_outcome_mutex;
@@ -179,10 +167,10 @@ void hand_over(HWND window, Status outcome) {
         const std::lock_guard<std::mutex> guard(g_outcome_mutex);
         g_outcome = std::move(outcome);
     }
-    PostMessageW(window, kServiceDone, 0, 0);
+    PostMessageW(window, kWorkDone, 0, 0);
 }
 
-// The outcome comes back as kServiceDone; false when another job runs or no thread starts.
+// The outcome comes back as kWorkDone; false when another job runs or no thread starts.
 bool start_window_work(WindowState& s, WindowWork kind, std::function<Status()> job, const char* failure) {
     if (!claim_worker(g_window_work)) return false;
     HWND window = s.window;
@@ -211,7 +199,11 @@ void command_service(WindowState& s) {
         box(s, "서비스 작업을 시작하지 못했습니다.");
         return;
     }
-    show_service_busy(s, stopping);
+    // The busy button while the worker runs: the text says what happens, and no second press.
+    HWND button = control(s, ui::kServiceId);
+    set_text(button, stopping ? "중지 중…" : "시작 중…");
+    disable(s, button);
+    InvalidateRect(button, nullptr, TRUE);
 }
 
 // The wallpapers go back first; then the settings say what the desktop now shows. Run on the
@@ -257,36 +249,31 @@ void command_restore(WindowState& s) {
         return;
     }
     // Saving or removing meanwhile would race the restore's own settings and wallpapers.
-    for (int id : {ui::kRestoreId, ui::kSaveId, ui::kRemoveId}) disable(s, control_by_id(s.window, id));
+    for (int id : {ui::kRestoreId, ui::kSaveId, ui::kRemoveId}) disable(s, control(s, id));
 }
 
 void restore_done(WindowState& s, const Status& outcome) {
-    EnableWindow(control_by_id(s.window, ui::kRestoreId), TRUE);
-    EnableWindow(control_by_id(s.window, ui::kRemoveId), TRUE);
+    EnableWindow(control(s, ui::kRestoreId), TRUE);
+    EnableWindow(control(s, ui::kRemoveId), TRUE);
     if (!outcome) {
-        update_save(s);
+        show_save(s);
         box(s, outcome.error().message);
         return;
     }
     if (const auto path = settings_path()) {
         s.settings = read_settings(*path);
-        s.current = current_choices(s);
-        s.current.method = s.saved.method = DisplayMethod::TopLevel;
-        s.current.background = s.saved.background = BackgroundMode::Original;
-        select_options(s);
+        // The restore wrote the method and background; the other choices stay as the user left them.
+        const Choices restored = ui::choices_from(s.settings, s.monitors, s.saved.autostart, s.policy);
+        const Choices before = s.current;
+        s.current.method = s.saved.method = restored.method;
+        s.current.background = s.saved.background = restored.background;
+        show_choices(s, before);
     }
-    update_save(s);
+    show_save(s);
     box(s, "이전 바탕화면으로 되돌렸습니다.", kInfoIcon);
 }
 
 }  // namespace
-
-// The busy button while the worker runs: the text says what happens, and no second press.
-void show_service_busy(WindowState& s, bool stopping) {
-    set_text(s.service_button, stopping ? "중지 중…" : "시작 중…");
-    disable(s, s.service_button);
-    InvalidateRect(s.service_button, nullptr, TRUE);
-}
 
 std::optional<Status> take_work_outcome() {
     const std::lock_guard<std::mutex> guard(g_outcome_mutex);
@@ -304,7 +291,7 @@ void work_done(WindowState& s, const Status& outcome) {
         restore_done(s, outcome);
         return;
     }
-    EnableWindow(s.service_button, TRUE);
+    EnableWindow(control(s, ui::kServiceId), TRUE);
     s.service = ServiceState::Unknown;
     refresh_service_state(s);
     if (!outcome) box(s, outcome.error().message);
@@ -313,37 +300,18 @@ void work_done(WindowState& s, const Status& outcome) {
 void command(WindowState& s, int id) {
     switch (id) {
         case ui::kSaveId: command_save(s); return;
-        case ui::kAutostartId:
-            s.current.autostart = !s.current.autostart;
-            InvalidateRect(control_by_id(s.window, ui::kAutostartId), nullptr, TRUE);
-            notify_state_change(control_by_id(s.window, ui::kAutostartId));
-            update_save(s);
-            return;
         case ui::kSyncId: command_sync(s); return;
         case ui::kRestoreId: command_restore(s); return;
         case ui::kServiceId: command_service(s); return;
         case ui::kUpdateId: command_update(s); return;
         case ui::kRemoveId: launch_removal_helper(s.window); return;
-        case ui::kCompositeId:
-        case ui::kTopLevelId:
-            set_selected(control_by_id(s.window, ui::kCompositeId), id == ui::kCompositeId);
-            set_selected(control_by_id(s.window, ui::kTopLevelId), id == ui::kTopLevelId);
-            update_save(s);
-            return;
-        case ui::kOriginalId:
-        case ui::kBlackId:
-        case ui::kSpotlightId:
-            for (int option : {ui::kOriginalId, ui::kBlackId, ui::kSpotlightId}) {
-                set_selected(control_by_id(s.window, option), option == id);
-            }
-            update_save(s);
-            return;
-        default:
-            if (id >= ui::kFirstMonitorId && id < ui::kFirstMonitorId + static_cast<int>(s.monitors.size())) {
-                HWND toggle = control_by_id(s.window, id);
-                set_selected(toggle, !is_selected(toggle));
-                update_save(s);
-            }
+        default: {
+            if (ui::fixed_by_policy(s.policy, id)) return;
+            const Choices before = s.current;
+            s.current = ui::choose(s.current, id);
+            show_choices(s, before);
+            show_save(s);
+        }
     }
 }
 
@@ -353,16 +321,14 @@ void timer(WindowState& s, UINT_PTR id) {
         KillTimer(s.window, kSyncTimer);
         set_text(s.last_sync, last_sync_line());
         set_text(s.next_sync, next_sync_line());
-        EnableWindow(control_by_id(s.window, ui::kSyncId), TRUE);
+        EnableWindow(control(s, ui::kSyncId), TRUE);
         refresh_service_state(s);
     } else if (id == kServiceTimer) {
         refresh_service_state(s);
     } else if (id == kUpdateTimer) {
         set_text(s.program_line, update_status_line());
-        const bool running = update_check_running();
-        if (running) disable(s, control_by_id(s.window, ui::kUpdateId));
-        else EnableWindow(control_by_id(s.window, ui::kUpdateId), TRUE);
-        if (!running) SetTimer(s.window, kUpdateTimer, 5000, nullptr);
+        show_update_button(s);
+        if (!update_check_running()) SetTimer(s.window, kUpdateTimer, 5000, nullptr);
     }
 }
 

@@ -10,7 +10,8 @@ using K = Kind;
 
 constexpr ControlSpec kFixed[] = {
     {P::Window, K::Card, 0, "", {8, 8, 624, 132}, Slot::Card1},
-    {P::Card1, K::Heading, 0, "상태 및 관리", {16, 12, 592, 20}},
+    {P::Card1, K::Heading, 0, "상태 및 관리", {16, 12, 440, 20}},
+    {P::Card1, K::PolicyNote, kPolicyNoteOffset + kUpdateId, "관리자가 설정함", {464, 12, 144, 20}},
     {P::Card1, K::RowLabel, 0, "프로그램", {16, 36, 120, 24}},
     {P::Card1, K::RowLabel, 0, "콘텐츠 동기화", {16, 64, 120, 24}},
     {P::Card1, K::RowLabel, 0, "백그라운드 서비스", {16, 92, 120, 24}},
@@ -22,19 +23,23 @@ constexpr ControlSpec kFixed[] = {
     {P::Card1, K::EllipsisLine, 0, "", {144, 92, 344, 24}, Slot::ServiceText},
     {P::Card1, K::Button, kServiceId, "", {496, 92, 112, 24}},
     {P::Window, K::Card, 0, "", {8, 148, 308, 132}, Slot::Card2},
-    {P::Card2, K::Heading, 0, "표시 위치", {16, 12, 276, 20}},
+    {P::Card2, K::Heading, 0, "표시 위치", {16, 12, 150, 20}},
+    {P::Card2, K::PolicyNote, kPolicyNoteOffset + kCompositeId, "관리자가 설정함", {172, 12, 120, 20}},
     {P::Card2, K::Option, kCompositeId, "기본 - 바탕화면 직접 합성", {16, 42, 276, 28}},
     {P::Card2, K::Option, kTopLevelId, "대체 - 오버레이 창으로 표시", {16, 74, 276, 28}},
     {P::Window, K::Card, 0, "", {324, 148, 308, 132}, Slot::Card3},
-    {P::Card3, K::Heading, 0, "바탕화면", {16, 12, 276, 20}},
+    {P::Card3, K::Heading, 0, "바탕화면", {16, 12, 150, 20}},
+    {P::Card3, K::PolicyNote, kPolicyNoteOffset + kOriginalId, "관리자가 설정함", {172, 12, 120, 20}},
     {P::Card3, K::Option, kOriginalId, "기존 바탕화면 유지", {16, 42, 276, 24}},
     {P::Card3, K::Option, kBlackId, "검정 배경", {16, 68, 276, 24}},
     {P::Card3, K::Option, kSpotlightId, "Windows Spotlight · 6시간마다 갱신", {16, 94, 276, 24}},
     {P::Window, K::Card, 0, "", {8, 288, 624, 183}, Slot::Card4},
-    {P::Card4, K::Heading, 0, "표시할 모니터", {16, 12, 592, 20}},
+    {P::Card4, K::Heading, 0, "표시할 모니터", {16, 12, 440, 20}},
+    {P::Card4, K::PolicyNote, kPolicyNoteOffset + kFirstMonitorId, "관리자가 설정함", {464, 12, 144, 20}},
     {P::Card4, K::Viewport, 0, "", {16, 40, 592, 127}, Slot::Viewport},
     {P::Window, K::Button, kRestoreId, "백업 배경 복원", {8, 479, 120, 32}},
     {P::Window, K::Button, kRemoveId, "삭제", {136, 479, 64, 32}},
+    {P::Window, K::PolicyNote, kPolicyNoteOffset + kAutostartId, "관리자가 설정함", {208, 479, 140, 32}},
     {P::Window, K::Toggle, kAutostartId, "부팅시 자동실행", {356, 479, 160, 32}},
     {P::Window, K::Button, kSaveId, "저장", {532, 479, 100, 32}},
 };
@@ -140,21 +145,6 @@ ToggleLayout toggle_layout(const Rect& item, int text_width, bool on, ControlSta
     }
     t.track_border = s.enabled && s.focused ? kAccent : (on ? t.track_face : kLineGray);
     return t;
-}
-
-Choices choices_from(const Settings& settings, const std::vector<MonitorEntry>& monitors, bool autostart) {
-    Choices c{settings.method, settings.background, autostart, {}};
-    for (const auto& m : monitors) c.monitors.push_back(is_monitor_enabled(settings, m.device_name));
-    return c;
-}
-
-Settings collect_settings(Settings base, const Choices& c, const std::vector<MonitorEntry>& monitors) {
-    base.method = c.method;
-    base.background = c.background;
-    for (std::size_t i = 0; i < monitors.size() && i < c.monitors.size(); ++i) {
-        set_monitor_enabled(base, monitors[i].device_name, c.monitors[i]);
-    }
-    return base;
 }
 
 std::vector<int> focus_order(std::size_t monitor_count) {

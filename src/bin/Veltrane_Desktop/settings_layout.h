@@ -1,6 +1,6 @@
 // The settings window's portable decisions: where every control sits at a given DPI, the
 // colours of the owner-drawn buttons and toggle, the monitor viewport's scrolling, the
-// keyboard focus order, when "저장" is enabled and which Settings the controls describe.
+// keyboard focus order and what a screen reader is told.
 #pragma once
 
 #include <cstdint>
@@ -68,10 +68,14 @@ enum class Kind {
     Option,        // SelectCard, tab stop
     Viewport,      // MonitorViewport with a horizontal scroll bar
     Toggle,        // owner-drawn toggle
+    PolicyNote,    // static, right-aligned, shown only while policy fixes the setting beside it
 };
 
 // Names of the lines the window fills in at run time.
 enum class Slot { None, Card1, Card2, Card3, Card4, ProgramLine, LastSync, NextSync, ServiceText, Viewport };
+
+// A policy note's id: that of the control whose setting it stands beside, plus this.
+inline constexpr int kPolicyNoteOffset = 1000;
 
 struct ControlSpec {
     Parent parent;
@@ -127,18 +131,6 @@ struct ToggleLayout {
 };
 // `item` in pixels; `text_width` of the label in pixels.
 ToggleLayout toggle_layout(const Rect& item, int text_width, bool on, ControlState state, unsigned dpi);
-
-// What the controls say, compared with the saved copies to enable "저장".
-struct Choices {
-    DisplayMethod method = DisplayMethod::Composite;
-    BackgroundMode background = BackgroundMode::Spotlight;
-    bool autostart = false;
-    std::vector<bool> monitors;  // in monitor-list order
-    friend bool operator==(const Choices&, const Choices&) = default;
-};
-Choices choices_from(const Settings& settings, const std::vector<MonitorEntry>& monitors, bool autostart);
-// The settings to write: `base` with method, background and every listed monitor's flag.
-Settings collect_settings(Settings base, const Choices& choices, const std::vector<MonitorEntry>& monitors);
 
 // Reading order of the focusable controls: status buttons, options, monitor toggles, then
 // the bottom row.
