@@ -109,6 +109,12 @@ std::optional<std::string> utf8_error(std::string_view bytes) {
     return std::nullopt;
 }
 
+std::string utf8_prefix(std::string_view text, std::size_t limit) {
+    std::size_t n = std::min(limit, text.size());
+    while (n > 0 && n < text.size() && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
+    return std::string(text.substr(0, n));
+}
+
 std::u16string utf8_to_utf16(std::string_view text) {
     std::u16string out;
     out.reserve(text.size());

@@ -17,6 +17,8 @@ std::optional<std::string> utf8_error(std::string_view bytes);
 
 // Lossy conversions: malformed input becomes U+FFFD, never an error.
 std::u16string utf8_to_utf16(std::string_view text);
+// At most `limit` bytes of UTF-8 text, never ending inside a character.
+std::string utf8_prefix(std::string_view text, std::size_t limit);
 std::string utf16_to_utf8(std::u16string_view text);
 
 // A path as UTF-8 text; unpaired surrogates in Windows names become U+FFFD.

@@ -1,5 +1,7 @@
 #include "file_util/win.h"
 
+#include <cstdio>
+
 #include "file_util/text.h"
 
 namespace veltrane::win {
@@ -26,6 +28,28 @@ std::string system_message(DWORD code) {
     }
     if (text.empty()) return "Win32 error " + std::to_string(code);
     return from_wide(text);
+}
+
+Error win32_error(std::string_view what, DWORD code, CodeText at) {
+    const std::string number = std::to_string(code);
+    std::string text(what);
+    text += at == CodeText::AfterColon ? ": Win32 오류 " + number : " (Win32 오류 " + number + ")";
+    return Error{std::move(text), static_cast<std::uint32_t>(code)};
+}
+
+Error last_win32_error(std::string_view what, CodeText at) { return win32_error(what, GetLastError(), at); }
+
+std::string hresult_text(HRESULT hr) {
+    char hex[32];
+    std::snprintf(hex, sizeof hex, "0x%08lX", static_cast<unsigned long>(hr));
+    const std::string description = system_message(static_cast<DWORD>(hr));
+    // The system has texts for Win32-based codes only; others come back as the fallback.
+    if (description.rfind("Win32 error ", 0) == 0) return std::string("HRESULT ") + hex;
+    return description + " (HRESULT " + hex + ")";
+}
+
+Error hresult_error(std::string_view what, HRESULT hr) {
+    return Error{std::string(what) + ": " + hresult_text(hr), static_cast<std::uint32_t>(hr)};
 }
 
 bool retry_while_held(const std::function<bool()>& call, DWORD also_held) {

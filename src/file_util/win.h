@@ -15,6 +15,8 @@
 #include <type_traits>
 #include <utility>
 
+#include "file_util/result.h"
+
 namespace veltrane::win {
 
 std::wstring to_wide(std::string_view utf8);
@@ -22,6 +24,18 @@ std::string from_wide(std::wstring_view wide);
 
 // FormatMessageW text for a Win32 code, without the trailing line break.
 std::string system_message(DWORD code);
+
+// The one way a Win32 failure becomes an Error, with the code kept for callers that decide on
+// it. The texts put the code as users and IT know them: "what (Win32 오류 N)", or, where the
+// message is a "what: detail" line, "what: Win32 오류 N".
+enum class CodeText { Parenthesised, AfterColon };
+Error win32_error(std::string_view what, DWORD code, CodeText at = CodeText::Parenthesised);
+// GetLastError taken at once, before anything else can change it.
+Error last_win32_error(std::string_view what, CodeText at = CodeText::Parenthesised);
+// The system's description of the HRESULT (when it has one), then its value in hex.
+std::string hresult_text(HRESULT hr);
+// "what: " and the HRESULT's text.
+Error hresult_error(std::string_view what, HRESULT hr);
 
 // A file that a process held a moment ago (an ended program's image, a virus scanner, the
 // search indexer) refuses a rename with ERROR_ACCESS_DENIED or ERROR_SHARING_VIOLATION for a

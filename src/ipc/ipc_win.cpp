@@ -155,7 +155,7 @@ Result<win::UniqueHandle> open_shutdown_event() {
     win::UniqueHandle event(CreateEventW(nullptr, TRUE, FALSE, kShutdownEventName));
     if (!event) {
         const DWORD code = GetLastError();
-        return Error{"종료 신호를 만들지 못했습니다. (Win32 오류 " + code_text(code) + ")", code};
+        return win::win32_error("종료 신호를 만들지 못했습니다.", code);
     }
     return event;
 }
@@ -177,7 +177,7 @@ Result<NamedLock> acquire_setup_lock(const std::filesystem::path& updater_progra
     auto taken = take_mutex(kSetupName, static_cast<DWORD>(wait.count()));
     if (auto* f = std::get_if<LockFailure>(&taken)) {
         if (!f->creating && f->wait_result == WAIT_TIMEOUT) return Error{kOtherSetupMessage, kSetupBusyCode};
-        return Error{"설치 잠금을 얻지 못했습니다. (Win32 오류 " + code_text(f->code) + ")", f->code};
+        return win::win32_error("설치 잠금을 얻지 못했습니다.", f->code);
     }
     // Owned from here, so a failure below releases it instead of leaving it abandoned.
     NamedLock lock(std::move(std::get<win::UniqueHandle>(taken)));
@@ -197,8 +197,8 @@ Result<NamedLock> acquire_content_lock(std::chrono::milliseconds wait) {
         return make_error("다른 동기화나 업데이트 확인이 끝나지 않아 " + std::to_string(wait.count() / 1000) +
                           "초 안에 콘텐츠 작업 잠금을 얻지 못했습니다. 나중에 다시 시도합니다.");
     }
-    const char* prefix = f.creating ? "콘텐츠 작업 잠금 생성 실패: Win32 오류 " : "콘텐츠 작업 잠금 대기 실패: Win32 오류 ";
-    return Error{prefix + code_text(f.code), f.code};
+    return win::win32_error(f.creating ? "콘텐츠 작업 잠금 생성 실패" : "콘텐츠 작업 잠금 대기 실패", f.code,
+                            win::CodeText::AfterColon);
 }
 
 bool wait_for_watchdog_exit(std::chrono::milliseconds timeout) {
@@ -256,7 +256,7 @@ Status stop_running_instances(std::chrono::milliseconds deadline) {
     if (!event) return event.take_error();
     if (!SetEvent(event->get())) {
         const DWORD code = GetLastError();
-        return Error{"종료 신호를 보내지 못했습니다. (Win32 오류 " + code_text(code) + ")", code};
+        return win::win32_error("종료 신호를 보내지 못했습니다.", code);
     }
     // The signal goes first, so a service busy in a refresh still ends at its next wait.
     for (const auto& m : windows) PostMessageW(m.window, WM_CLOSE, 0, 0);
@@ -271,7 +271,7 @@ Status close_services(std::chrono::milliseconds deadline) {
     win::UniqueHandle stop(CreateEventW(nullptr, TRUE, TRUE, kStopRequestName));
     if (!stop) {
         const DWORD code = GetLastError();
-        return Error{"서비스 중지 신호를 만들지 못했습니다. (Win32 오류 " + code_text(code) + ")", code};
+        return win::win32_error("서비스 중지 신호를 만들지 못했습니다.", code);
     }
     SetEvent(stop.get());
     std::vector<Match> windows;

@@ -17,11 +17,6 @@ using win::UniqueDC;
 using win::UniqueBitmap;
 using win::UniqueFont;
 
-Error win32_error(const char* what) {
-    const DWORD code = GetLastError();
-    return Error{std::string(what) + " (Win32 오류 " + std::to_string(code) + ")", code};
-}
-
 UniqueFont create_font(std::int32_t height, bool bold, const std::wstring& family) {
     return UniqueFont(CreateFontW(-height, 0, 0, 0, bold ? 700 : 400, FALSE, FALSE, FALSE, 1, 0, 0, 5, 0,
                                   family.c_str()));
@@ -47,7 +42,7 @@ Result<Bitmap> create_bitmap(HDC dc, std::int32_t width, std::int32_t height) {
     info.bmiHeader.biCompression = BI_RGB;
     void* bits = nullptr;
     UniqueBitmap bitmap(CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
-    if (!bitmap || !bits) return win32_error("텍스트 bitmap 생성 실패");
+    if (!bitmap || !bits) return win::last_win32_error("텍스트 bitmap 생성 실패");
     return Bitmap{std::move(bitmap), static_cast<std::uint8_t*>(bits)};
 }
 
@@ -103,7 +98,7 @@ Result<TextLayer> copy_opaque(const std::uint8_t* bits, const TableGeometry& geo
     const std::size_t pixels = static_cast<std::size_t>(geometry.width) * static_cast<std::size_t>(geometry.height);
     auto buffer = allocate(pixels * 4);
     if (!buffer) return buffer.take_error();
-    if (!drawn) return win32_error("텍스트 렌더링 실패");
+    if (!drawn) return win::last_win32_error("텍스트 렌더링 실패");
     std::memcpy(buffer->data(), bits, pixels * 4);
     // GDI leaves the alpha byte undefined where it drew text; the box is opaque before rounding.
     for (std::size_t i = 0; i < pixels; ++i) (*buffer)[i * 4 + 3] = 255;
@@ -118,7 +113,7 @@ Result<TextLayer> draw_into_bitmap(HDC dc, const Fonts& fonts, const std::vector
     const std::size_t pixels = static_cast<std::size_t>(geometry.width) * static_cast<std::size_t>(geometry.height);
     fill(bitmap->bits, pixels, style.box_color, 255);
     Selection selected(dc, bitmap->handle.get());
-    if (!selected.ok()) return win32_error("텍스트 bitmap 선택 실패");
+    if (!selected.ok()) return win::last_win32_error("텍스트 bitmap 선택 실패");
     SetBkMode(dc, TRANSPARENT);
     const bool drawn = draw_table(dc, fonts, cells, geometry, style);
     GdiFlush();
@@ -132,12 +127,12 @@ Result<TextLayer> render_text_table(const std::vector<TextCell>& cells, std::int
     auto geometry = table_geometry(cells.size(), width, style);
     if (!geometry) return geometry.take_error();
     const UniqueDC dc(CreateCompatibleDC(nullptr));
-    if (!dc) return win32_error("텍스트 DC 생성 실패");
+    if (!dc) return win::last_win32_error("텍스트 DC 생성 실패");
     const std::wstring wide_family = win::to_wide(family);
     UniqueFont main_font = create_font(style.font_size, style.bold, wide_family);
-    if (!main_font) return win32_error("텍스트 글꼴 생성 실패");
+    if (!main_font) return win::last_win32_error("텍스트 글꼴 생성 실패");
     UniqueFont small_font = create_font(small_font_height(style.font_size), style.bold, wide_family);
-    if (!small_font) return win32_error("텍스트 글꼴 생성 실패");
+    if (!small_font) return win::last_win32_error("텍스트 글꼴 생성 실패");
     const Fonts fonts{std::move(main_font), std::move(small_font)};
     auto layer = draw_into_bitmap(dc.get(), fonts, cells, *geometry, style);
     if (!layer) return layer;

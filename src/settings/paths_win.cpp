@@ -20,7 +20,7 @@ Result<std::filesystem::path> executable_path() {
         const DWORD n = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
         if (n == 0) {
             const DWORD code = GetLastError();
-            return Error{win::system_message(code) + " (Win32 오류 " + std::to_string(code) + ")", code};
+            return win::win32_error(win::system_message(code), code);
         }
         if (n < buffer.size()) return std::filesystem::path(std::wstring(buffer.data(), n));
         if (buffer.size() >= 32768) return Error{"실행 파일 경로가 너무 깁니다.", ERROR_INSUFFICIENT_BUFFER};

@@ -36,8 +36,6 @@ Error system_error_of(DWORD code) { return file_system_error(std::error_code(sta
 
 Error prefixed(const char* prefix, const Error& error) { return Error{prefix + error.message, error.os_code}; }
 
-Error win32_error(const char* prefix, DWORD code) { return Error{prefix + std::to_string(code), code}; }
-
 Status write_registry_string(const wchar_t* subkey, const wchar_t* name, std::string_view value) {
     const std::wstring wide = win::to_wide(value);
     if (wide.size() + 1 >= kMaxRegistryUnits) return make_error(kRegistryStringTooLarge);
@@ -109,7 +107,7 @@ Status save_wallpaper_backup(const std::optional<fs::path>& exe_folder) {
     const fs::path record = *exe_folder / kWallpaperBackupFile;
     if (is_record_file(record)) return {};
     auto path = current_wallpaper();
-    if (!path) return win32_error(kReadWallpaperMessage, path.error().os_code);
+    if (!path) return win::win32_error(kReadWallpaperMessage, path.error().os_code, win::CodeText::AfterColon);
     // The program's own picture is gone once a restore finishes; recorded as the user's, it
     // would be put back as a missing file.
     if (path_is_inside(win::from_wide(*path), *exe_folder)) return make_error(kOwnPictureMessage);
@@ -129,7 +127,7 @@ Status apply_black_background(const std::optional<fs::path>& exe_folder) {
     if (auto s = write_registry_string(kColorsKey, kBackgroundValue, kBlackColor); !s) {
         return prefixed(kBackgroundColorMessage, s.error());
     }
-    if (auto code = set_wallpaper(L"")) return win32_error(kBlackMessage, *code);
+    if (auto code = set_wallpaper(L"")) return win::win32_error(kBlackMessage, *code, win::CodeText::AfterColon);
     return {};
 }
 
@@ -170,7 +168,7 @@ Status restore_wallpaper_backup(const fs::path& exe_folder) {
             return prefixed(kRestoreColorMessage, s.error());
         }
     }
-    if (auto code = set_wallpaper(win::to_wide(backup.path))) return win32_error(kRestoreWallpaperMessage, *code);
+    if (auto code = set_wallpaper(win::to_wide(backup.path))) return win::win32_error(kRestoreWallpaperMessage, *code, win::CodeText::AfterColon);
     // Put back: retired, so a wallpaper the user sets later is never replaced by this one, and
     // the next switch to black or Spotlight records the wallpaper of that moment.
     std::error_code ec;

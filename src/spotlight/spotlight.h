@@ -33,19 +33,19 @@ inline constexpr std::size_t kSpotlightImagesKept = 3;
 inline constexpr std::size_t kSpotlightFolderFull = 4;
 
 inline constexpr const char* kNoBackupFolderMessage = "바탕화면 백업 경로를 확인하지 못했습니다.";
-inline constexpr const char* kReadWallpaperMessage = "현재 바탕화면 경로 확인 실패: Win32 오류 ";
+inline constexpr const char* kReadWallpaperMessage = "현재 바탕화면 경로 확인 실패";
 inline constexpr const char* kSaveBackupMessage = "기존 바탕화면 백업 저장 실패: ";
 inline constexpr const char* kOwnPictureMessage =
     "지금 바탕화면은 벨트레인이 합성한 그림이라 사용자 바탕화면으로 백업하지 않았습니다. 먼저 이전 바탕화면으로 되돌려 주세요.";
 inline constexpr const char* kBackgroundColorMessage = "배경색 레지스트리 값을 기록하지 못했습니다: ";
-inline constexpr const char* kBlackMessage = "검정 배경 적용 실패: Win32 오류 ";
+inline constexpr const char* kBlackMessage = "검정 배경 적용 실패";
 inline constexpr const char* kChangeLockMessage = "바탕화면 변경 잠금이 손상되었습니다.";
 inline constexpr const char* kSpotlightApplyMessage = "Spotlight 배경 적용 실패: ";
 inline constexpr const char* kReadBackupMessage = "바탕화면 백업 읽기 실패: ";
 inline constexpr const char* kRestoreStyleMessage = "바탕화면 스타일 복원 실패: ";
 inline constexpr const char* kRestoreTileMessage = "바탕화면 타일 설정 복원 실패: ";
 inline constexpr const char* kRestoreColorMessage = "바탕화면 색상 복원 실패: ";
-inline constexpr const char* kRestoreWallpaperMessage = "기존 바탕화면 복원 실패: Win32 오류 ";
+inline constexpr const char* kRestoreWallpaperMessage = "기존 바탕화면 복원 실패";
 inline constexpr const char* kRetireBackupMessage = "복원한 바탕화면 백업 기록을 지우지 못했습니다: ";
 inline constexpr const char* kRegistryStringTooLarge = "registry string is too large";
 

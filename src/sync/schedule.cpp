@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 
+#include "file_util/text.h"
 #include "file_util/white_space.h"
 #include "settings/record.h"
 
@@ -107,11 +108,8 @@ std::string sync_note_line(std::optional<std::string_view> status_text) { return
 std::string sync_status_after_failure(std::optional<std::string_view> status_text, const std::optional<std::string>& proxy) {
     std::string record(status_line(status_text, false));
     if (!proxy) return record;
-    std::string name = proxy->substr(0, 200);
     // Not in the middle of a character: the record is read back as strict UTF-8.
-    while (name.size() < proxy->size() && !name.empty() && (static_cast<unsigned char>((*proxy)[name.size()]) & 0xC0) == 0x80) {
-        name.pop_back();
-    }
+    std::string name = utf8_prefix(*proxy, 200);
     for (char& c : name) {
         if (static_cast<unsigned char>(c) < 0x20) c = ' ';
     }

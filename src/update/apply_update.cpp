@@ -67,8 +67,8 @@ bool ready_completes_apply(const UpdateState& record, const BuildVersion& runnin
     return record.status == UpdateStatus::Applying && record.staged_build == running;
 }
 
-std::string append_recovery_error(std::string error, const std::optional<std::string>& recovery) {
-    if (recovery) error += "\n\n업데이트 복구 중 추가 오류:\n" + *recovery;
+std::string append_recovery_error(std::string error, const Status& recovery) {
+    if (!recovery) error += "\n\n업데이트 복구 중 추가 오류:\n" + recovery.error().message;
     return error;
 }
 

@@ -50,7 +50,7 @@ bool ready_completes_apply(const UpdateState& record, const BuildVersion& runnin
 Result<StagedUpdate> verify_staged_update(const std::filesystem::path& install_folder);
 
 // The first error, with the recovery's error behind it when recovery failed too.
-std::string append_recovery_error(std::string error, const std::optional<std::string>& recovery);
+std::string append_recovery_error(std::string error, const Status& recovery);
 
 }  // namespace veltrane
 

@@ -30,20 +30,20 @@ Result<ipc::ChildProcess> start_service_process(const fs::path& executable, cons
     return child;
 }
 
-std::optional<std::string> undo(RestoreAction action, const fs::path& target, const fs::path& backup) {
+Status undo(RestoreAction action, const fs::path& target, const fs::path& backup) {
     if (action == RestoreAction::RestorePrevious) {
         if (auto restored = replace_file(backup, target); !restored) {
-            return "이전 파일 복원 실패: " + path_to_utf8(target) + ": " + restored.error().message;
+            return make_error("이전 파일 복원 실패: " + path_to_utf8(target) + ": " + restored.error().message);
         }
     } else if (action == RestoreAction::RemoveNew) {
         if (!DeleteFileW(target.c_str())) {
             const DWORD code = GetLastError();
             if (code != ERROR_FILE_NOT_FOUND && code != ERROR_PATH_NOT_FOUND) {
-                return "새 파일 제거 실패: " + path_to_utf8(target) + ": " + win::system_message(code);
+                return make_error("새 파일 제거 실패: " + path_to_utf8(target) + ": " + win::system_message(code));
             }
         }
     }
-    return std::nullopt;
+    return {};
 }
 
 // A new service that died or stalls, even before its window exists: the others are asked to
@@ -62,59 +62,57 @@ Status stop_new_service(HANDLE child) {
 
 RestoreAction action_for(bool existed) { return existed ? RestoreAction::RestorePrevious : RestoreAction::RemoveNew; }
 
-// Steps 7 to 12 of applying, once the service is stopped and the staging folder verified
-// again; the error text when the outcome is failed.
-std::optional<std::string> replace_and_start(const fs::path& dir, const StagedUpdate& staged,
+// Applying once the service is stopped and the staging folder verified again; an error when
+// the outcome is failed.
+Status replace_and_start(const fs::path& dir, const StagedUpdate& staged,
                                              const AfterApplyStep& step_done) {
     RestoreAction font_action = RestoreAction::Nothing;
     if (staged.font) {
         const auto replaced = replace_with_backup(*staged.font, dir / kInstalledFontName, dir / kFontBackupName);
         if (!replaced) {
-            return append_recovery_error(replaced.error().message,
-                                         roll_back_update(dir, RestoreAction::Nothing, RestoreAction::Nothing));
+            return make_error(append_recovery_error(replaced.error().message,
+                                                    roll_back_update(dir, RestoreAction::Nothing, RestoreAction::Nothing)));
         }
         font_action = action_for(*replaced);
     }
-    step_done(7);
+    step_done(ApplyStep::FontReplaced);
     const auto replaced = replace_with_backup(staged.executable, dir / kInstalledExecutableName, dir / kExecutableBackupName);
     if (!replaced) {
-        return append_recovery_error(replaced.error().message, roll_back_update(dir, RestoreAction::Nothing, font_action));
+        return make_error(
+            append_recovery_error(replaced.error().message, roll_back_update(dir, RestoreAction::Nothing, font_action)));
     }
     const RestoreAction executable_action = action_for(*replaced);
-    step_done(8);
+    step_done(ApplyStep::ExecutableReplaced);
 
     win::UniqueHandle event = create_ready_event(staged.version);
     if (!event) {
-        return append_recovery_error("업데이트 준비 완료 이벤트를 만들지 못했습니다.",
-                                     roll_back_update(dir, executable_action, font_action));
+        return make_error(append_recovery_error("업데이트 준비 완료 이벤트를 만들지 못했습니다.",
+                                                roll_back_update(dir, executable_action, font_action)));
     }
     std::string error;
     auto child = start_service_process(dir / kInstalledExecutableName, dir, CREATE_NO_WINDOW);
     if (!child) {
         error = "업데이트 후 서비스 시작 실패: " + child.error().message;
     } else {
-        step_done(10);
+        step_done(ApplyStep::NewServiceStarted);
         const bool ready = wait_for_ready_event(child->process.get(), event.get());
         event.reset();
         if (ready) {
-            if (auto recorded = set_update_status(dir, UpdateStatus::Updated, staged.version); !recorded) {
-                return recorded.error().message;
-            }
-            step_done(11);
+            if (auto recorded = set_update_status(dir, UpdateStatus::Updated, staged.version); !recorded) return recorded;
+            step_done(ApplyStep::UpdatedRecorded);
             (void)remove_tree(staged.executable.parent_path());
-            return std::nullopt;
+            return {};
         }
         error = "새 버전이 60초 안에 준비되지 않았습니다.";
     }
 
     if (auto stopped = stop_new_service(child ? child->process.get() : nullptr); !stopped) {
-        return append_recovery_error(error, stopped.error().message);
+        return make_error(append_recovery_error(error, stopped));
     }
-    if (auto lines = roll_back_update(dir, executable_action, font_action)) return append_recovery_error(error, lines);
-    if (auto recorded = record_rollback(dir, staged.version); !recorded) {
-        return recorded.error().message;
+    if (auto rolled = roll_back_update(dir, executable_action, font_action); !rolled) {
+        return make_error(append_recovery_error(error, rolled));
     }
-    return std::nullopt;
+    return record_rollback(dir, staged.version);
 }
 
 // The backups an earlier update kept. Gone before "applying" is recorded, so a backup found
@@ -131,26 +129,24 @@ Status delete_old_backups(const fs::path& dir) {
     return {};
 }
 
-std::optional<std::string> apply_in(const fs::path& dir, const AfterApplyStep& step_done) {
+Status apply_in(const fs::path& dir, const AfterApplyStep& step_done) {
     auto staged = verify_staged_update(dir);
-    if (!staged) return staged.error().message;
-    if (auto deleted = delete_old_backups(dir); !deleted) return deleted.error().message;
-    step_done(2);
-    if (auto recorded = set_update_status(dir, UpdateStatus::Applying, staged->version); !recorded) {
-        return recorded.error().message;
-    }
-    step_done(3);
-    if (auto stopped = ipc::stop_running_instances(); !stopped) return stopped.error().message;
-    step_done(4);
+    if (!staged) return staged.take_error();
+    if (auto deleted = delete_old_backups(dir); !deleted) return deleted;
+    step_done(ApplyStep::OldBackupsDeleted);
+    if (auto recorded = set_update_status(dir, UpdateStatus::Applying, staged->version); !recorded) return recorded;
+    step_done(ApplyStep::ApplyingRecorded);
+    if (auto stopped = ipc::stop_running_instances(); !stopped) return stopped;
+    step_done(ApplyStep::ServiceStopped);
     // A damaged record is moved aside: it must not keep the workstation from ever updating.
     if (auto restored = restore_original_wallpapers_over_damage(dir); !restored) {
-        return restart_previous_service(dir, "업데이트 전 바탕화면 복원 실패: " + restored.error().message);
+        return make_error(restart_previous_service(dir, "업데이트 전 바탕화면 복원 실패: " + restored.error().message));
     }
-    step_done(5);
+    step_done(ApplyStep::WallpapersRestored);
     // Checked again now that no service runs that could still change the files.
     staged = verify_staged_update(dir);
-    if (!staged) return restart_previous_service(dir, staged.error().message);
-    step_done(6);
+    if (!staged) return make_error(restart_previous_service(dir, staged.error().message));
+    step_done(ApplyStep::StagingVerifiedAgain);
     return replace_and_start(dir, *staged, step_done);
 }
 
@@ -166,9 +162,9 @@ LeftBackups left_backups(const fs::path& dir) {
 
 // The font first: a helper ended in between leaves the new executable with its backup, and
 // its next start hands over again.
-std::optional<std::string> put_back_previous_build(const fs::path& dir, LeftBackups backups) {
+Status put_back_previous_build(const fs::path& dir, LeftBackups backups) {
     if (backups.font) {
-        if (auto e = undo(RestoreAction::RestorePrevious, dir / kInstalledFontName, dir / kFontBackupName)) return e;
+        if (auto e = undo(RestoreAction::RestorePrevious, dir / kInstalledFontName, dir / kFontBackupName); !e) return e;
     }
     return undo(RestoreAction::RestorePrevious, dir / kInstalledExecutableName, dir / kExecutableBackupName);
 }
@@ -184,7 +180,7 @@ Status roll_back_unready_in(const fs::path& dir) {
     if (interrupted_apply_action(record, current_build_version(), backups) != InterruptedApply::RollBack) return {};
     // The service that handed over among them: its executable is free once it has ended.
     if (auto stopped = ipc::stop_running_instances(); !stopped) return stopped;
-    if (auto failed = put_back_previous_build(dir, backups)) return make_error(*failed);
+    if (auto put_back = put_back_previous_build(dir, backups); !put_back) return put_back;
     const Status recorded = record_rollback(dir, current_build_version());
     // Not waited for: its ready event carries a build this copy does not know.
     auto previous = start_service_process(dir / kInstalledExecutableName, dir, CREATE_NO_WINDOW);
@@ -219,24 +215,26 @@ Result<bool> replace_with_backup(const fs::path& staged, const fs::path& target,
     return existed;
 }
 
-std::optional<std::string> roll_back_update(const fs::path& install_folder, RestoreAction executable, RestoreAction font) {
+Status roll_back_update(const fs::path& install_folder, RestoreAction executable, RestoreAction font) {
     std::vector<std::string> lines;
-    if (auto e = undo(executable, install_folder / kInstalledExecutableName, install_folder / kExecutableBackupName)) {
-        lines.push_back(*e);
+    if (auto e = undo(executable, install_folder / kInstalledExecutableName, install_folder / kExecutableBackupName); !e) {
+        lines.push_back(e.error().message);
     }
-    if (auto e = undo(font, install_folder / kInstalledFontName, install_folder / kFontBackupName)) lines.push_back(*e);
+    if (auto e = undo(font, install_folder / kInstalledFontName, install_folder / kFontBackupName); !e) {
+        lines.push_back(e.error().message);
+    }
     if (auto started = start_service_and_wait(install_folder / kInstalledExecutableName, install_folder); !started) {
         lines.push_back("이전 서비스 재시작 실패: " + started.error().message);
     }
-    if (lines.empty()) return std::nullopt;
+    if (lines.empty()) return {};
     std::string joined = lines[0];
     for (std::size_t i = 1; i < lines.size(); ++i) joined += "\n" + lines[i];
-    return joined;
+    return make_error(std::move(joined));
 }
 
 std::string restart_previous_service(const fs::path& install_folder, std::string error) {
     if (auto started = start_service_and_wait(install_folder / kInstalledExecutableName, install_folder); !started) {
-        return append_recovery_error(std::move(error), "기존 서비스 재시작 실패: " + started.error().message);
+        return append_recovery_error(std::move(error), make_error("기존 서비스 재시작 실패: " + started.error().message));
     }
     return error;
 }
@@ -317,10 +315,10 @@ void apply_staged_update(const AfterApplyStep& after_step) {
     if (!folder) return;
     // Held for the whole run and released by Windows however the updater ends.
     const win::UniqueHandle running(CreateMutexW(nullptr, TRUE, ipc::kUpdaterRunningName));
-    const AfterApplyStep step_done = after_step ? after_step : [](int) {};
+    const AfterApplyStep step_done = after_step ? after_step : [](ApplyStep) {};
     try {
-        // The error text is neither shown nor stored; the failed status is the outcome.
-        if (apply_in(*folder, step_done)) (void)set_update_status(*folder, UpdateStatus::Failed);
+        // Nobody watches the updater: the reason goes into the record for IT.
+        if (auto applied = apply_in(*folder, step_done); !applied) (void)record_failed_apply(*folder, applied.error().message);
     } catch (...) {
         try {
             (void)set_update_status(*folder, UpdateStatus::Failed);

@@ -14,9 +14,8 @@ Result<bool> replace_with_backup(const std::filesystem::path& staged, const std:
                                  const std::filesystem::path& backup);
 
 // Undoes both replacements and restarts the previous service; every step runs even after a
-// failed one. Nothing, or the failures one per line.
-std::optional<std::string> roll_back_update(const std::filesystem::path& install_folder, RestoreAction executable,
-                                            RestoreAction font);
+// failed one. The failures one per line.
+Status roll_back_update(const std::filesystem::path& install_folder, RestoreAction executable, RestoreAction font);
 
 // The error, extended by a failure to start the installed service again.
 std::string restart_previous_service(const std::filesystem::path& install_folder, std::string error);
@@ -43,9 +42,28 @@ Status finish_update_when_ready(const std::filesystem::path& install_folder);
 // back and starts the previous service. Silent, as the updater.
 void roll_back_unready_update();
 
-// Called after each numbered step of applying; the updater-interrupted tests end the
-// process there. The program passes none.
-using AfterApplyStep = std::function<void(int step)>;
+// The points of applying after which the fault tests end the updater; numbered as the steps
+// of applying are, where a step changes something another process can see.
+enum class ApplyStep : int {
+    OldBackupsDeleted = 2,
+    ApplyingRecorded = 3,
+    ServiceStopped = 4,
+    WallpapersRestored = 5,
+    StagingVerifiedAgain = 6,
+    FontReplaced = 7,
+    ExecutableReplaced = 8,
+    NewServiceStarted = 10,
+    UpdatedRecorded = 11,
+};
+inline constexpr ApplyStep kApplySteps[] = {
+    ApplyStep::OldBackupsDeleted,  ApplyStep::ApplyingRecorded, ApplyStep::ServiceStopped,
+    ApplyStep::WallpapersRestored, ApplyStep::StagingVerifiedAgain, ApplyStep::FontReplaced,
+    ApplyStep::ExecutableReplaced, ApplyStep::NewServiceStarted, ApplyStep::UpdatedRecorded,
+};
+
+// Called after each step of applying; the updater-interrupted tests end the process there.
+// The program passes none.
+using AfterApplyStep = std::function<void(ApplyStep step)>;
 
 // The "--apply-update" mode.
 void apply_staged_update(const AfterApplyStep& after_step = {});

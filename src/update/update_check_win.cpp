@@ -225,7 +225,7 @@ Result<CheckStart> start_update_check(CheckMode mode, std::optional<std::uint64_
     if (g_check_running.exchange(true)) return CheckStart::NotStarted;
     CheckFlagClaim flag;
     win::UniqueHandle event(CreateEventW(nullptr, TRUE, FALSE, ipc::kUpdateCheckName));
-    if (!event) return make_error("업데이트 검사 잠금 생성 실패: Win32 오류 " + std::to_string(GetLastError()));
+    if (!event) return win::last_win32_error("업데이트 검사 잠금 생성 실패", win::CodeText::AfterColon);
     if (GetLastError() == ERROR_ALREADY_EXISTS) return CheckStart::NotStarted;
 
     // Read only once the check is ours, so that another check's result is never overwritten.

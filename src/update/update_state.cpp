@@ -4,6 +4,7 @@
 #include <functional>
 
 #include "file_util/file_util.h"
+#include "file_util/text.h"
 #include "settings/record.h"
 
 namespace veltrane {
@@ -88,6 +89,8 @@ UpdateState parse_update_state(std::string_view text) {
             state.attempts = parse_decimal<std::uint32_t>(value, UINT32_MAX).value_or(0);
         } else if (field.key == "last_attempt") {
             state.last_attempt = parse_decimal<std::uint64_t>(value, UINT64_MAX).value_or(0);
+        } else if (field.key == "failure") {
+            state.failure = std::string(value);
         } else if (field.key == "unready_starts") {
             state.unready_starts = parse_decimal<std::uint32_t>(value, UINT32_MAX).value_or(0);
         }
@@ -105,6 +108,7 @@ std::string format_update_state(const UpdateState& state) {
     if (state.rolled_back_build) out += "rolled_back_build=" + format_build_version(*state.rolled_back_build) + "\n";
     // Only while counting, so every other record reads as an older build wrote it.
     if (state.unready_starts != 0) out += "unready_starts=" + std::to_string(state.unready_starts) + "\n";
+    if (state.status == UpdateStatus::Failed && !state.failure.empty()) out += "failure=" + state.failure + "\n";
     return out;
 }
 
@@ -137,6 +141,22 @@ Status set_update_status(const std::filesystem::path& install_folder, UpdateStat
         state.status = status;
         if (staged_build) state.staged_build = staged_build;
         state.unready_starts = 0;
+    });
+}
+
+Status record_failed_apply(const std::filesystem::path& install_folder, std::string_view reason) {
+    std::string line;
+    for (const char c : reason) {
+        if (c == '\n' || c == '\r') {
+            if (!line.empty() && line.back() != ' ') line += ' ';
+        } else {
+            line += c;
+        }
+    }
+    return change_record(install_folder, [&](UpdateState& state) {
+        state.status = UpdateStatus::Failed;
+        state.unready_starts = 0;
+        state.failure = utf8_prefix(line, kFailureLimit);
     });
 }
 

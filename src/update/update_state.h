@@ -45,6 +45,8 @@ struct UpdateState {
     // Starts of the build an ended updater left that never became ready; it counts only
     // while "applying", and every status set (the next "applying" among them) clears it.
     std::uint32_t unready_starts = 0;
+    // Why the last apply failed, on one line, for IT reading the record; only while "failed".
+    std::string failure;
 
     friend bool operator==(const UpdateState&, const UpdateState&) = default;
 };
@@ -65,6 +67,9 @@ Status set_update_status(const std::filesystem::path& install_folder, UpdateStat
 
 // The status "rolled_back", with the build as staged and as the one never to offer again.
 Status record_rollback(const std::filesystem::path& install_folder, const BuildVersion& build);
+// "failed" with the reason, cut to kFailureLimit bytes at a character boundary.
+Status record_failed_apply(const std::filesystem::path& install_folder, std::string_view reason);
+inline constexpr std::size_t kFailureLimit = 1024;
 
 // One more start of the build an ended updater left, written before that build can fail.
 Status count_unready_start(const std::filesystem::path& install_folder);

@@ -1,5 +1,5 @@
 // COM for the wallpaper module: the apartment for one piece of work (uninitialised only
-// when this scope initialised it), an owning interface pointer, and HRESULT texts.
+// when this scope initialised it) and an owning interface pointer.
 #pragma once
 
 #include <windows.h>
@@ -7,6 +7,8 @@
 
 #include <string>
 #include <utility>
+
+#include "file_util/win.h"
 
 namespace veltrane::win {
 
@@ -16,8 +18,11 @@ public:
     ~ComScope();
     ComScope(const ComScope&) = delete;
     ComScope& operator=(const ComScope&) = delete;
+    // Usable also in an apartment the thread had set up in the other mode.
+    Status status() const;
 
 private:
+    HRESULT result_;
     bool initialised_ = false;
 };
 
@@ -55,7 +60,5 @@ private:
     T* p_ = nullptr;
 };
 
-// The system's description of the HRESULT (when it has one), then its value in hex.
-std::string hresult_text(HRESULT hr);
 
 }  // namespace veltrane::win

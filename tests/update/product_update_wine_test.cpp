@@ -16,6 +16,7 @@
 #include "ipc/ipc.h"
 #include "ipc/process_win.h"
 #include "program_boxes.h"
+#include "update/apply_update_win.h"
 #include "settings/settings.h"
 #include "support/test_paths.h"
 #include "sync/server_fixture.h"
@@ -554,9 +555,9 @@ TEST_F(FaultMatrix, EveryProcessEndedAtEveryStepLeavesAWholeProgramAndDesktop) {
         end_removal_helper_at([](const UniqueHandle& h) { return box_of(h, kSettingsCaption, 0) != nullptr; });
     }, removal, true});
     const auto updater = [this] { return updater_next_start(); };
-    for (int step : {2, 3, 4, 5, 6, 7, 8, 10, 11}) {
-        rows.push_back({"updater", "step " + std::to_string(step), [this, step] { end_updater_at(step); }, updater, false,
-                        true});
+    for (const ApplyStep step : kApplySteps) {
+        const int n = static_cast<int>(step);
+        rows.push_back({"updater", "step " + std::to_string(n), [this, n] { end_updater_at(n); }, updater, false, true});
     }
 
     std::string matrix = "\nfault matrix: process x step -> held / not held\n";

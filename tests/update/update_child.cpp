@@ -20,8 +20,8 @@ int main(int argc, char** argv) {
     }
     if (argc >= 3 && std::strcmp(argv[1], "apply-until") == 0) {
         const int last = std::atoi(argv[2]);
-        apply_staged_update([last](int step) {
-            if (step == last) TerminateProcess(GetCurrentProcess(), 9);
+        apply_staged_update([last](ApplyStep step) {
+            if (static_cast<int>(step) == last) TerminateProcess(GetCurrentProcess(), 9);
         });
         return 0;
     }

@@ -49,6 +49,14 @@ TEST(UpdateState, ParseRules) {
     EXPECT_EQ(s.staged_build, (BuildVersion{20261020, 0}));
     EXPECT_EQ(update_status_line_for(BuildVersion{20261019, 90507}, s), "빌드 20261019-090507 · 업데이트 재시도 대기");
 
+    // An updater's reason stays on one bounded line of the record, and only while failed.
+    ASSERT_TRUE(record_failed_apply(dir.path(), "업데이트 파일 교체 실패: A\n\n추가 오류:\n" + std::string(2000, 'x')));
+    const std::string failure = read_update_state(dir / kUpdateStateFile).failure;
+    EXPECT_EQ(failure.rfind("업데이트 파일 교체 실패: A 추가 오류: xx", 0), 0u);
+    EXPECT_EQ(failure.size(), kFailureLimit);
+    ASSERT_TRUE(set_update_status(dir.path(), UpdateStatus::Staged));
+    EXPECT_EQ(read_update_state(dir / kUpdateStateFile).failure, "");
+
     // A rollback is remembered across later records until a newer build replaces it.
     ASSERT_TRUE(record_rollback(dir.path(), BuildVersion{20261021, 5}));
     ASSERT_TRUE(set_update_status(dir.path(), UpdateStatus::Current));

@@ -34,11 +34,11 @@ std::optional<std::filesystem::path> temp_folder() {
 Result<std::filesystem::path> move_out_of_folder(const std::filesystem::path& exe) {
     const auto temp = temp_folder();
     const DWORD code = GetLastError();
-    if (!temp) return Error{"임시 폴더를 찾지 못했습니다. (Win32 오류 " + std::to_string(code) + ")", code};
+    if (!temp) return win::win32_error("임시 폴더를 찾지 못했습니다.", code);
     const auto moved = *temp / ("Veltrane_Desktop-uninstall-" + std::to_string(GetCurrentProcessId()) + ".exe");
     if (!MoveFileExW(exe.c_str(), moved.c_str(), MOVEFILE_REPLACE_EXISTING)) {
         const DWORD failed = GetLastError();
-        return Error{"실행 파일을 설치 폴더 밖으로 옮기지 못했습니다. (Win32 오류 " + std::to_string(failed) + ")", failed};
+        return win::win32_error("실행 파일을 설치 폴더 밖으로 옮기지 못했습니다.", failed);
     }
     // A caller may have started it in its folder; a current directory there keeps it open.
     SetCurrentDirectoryW(temp->c_str());

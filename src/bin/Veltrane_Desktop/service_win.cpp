@@ -26,6 +26,7 @@
 #include "build_info/build_version.h"
 #include "update/apply_update.h"
 #include "update/update_check.h"
+#include "wallpaper/com_win.h"
 #include "wallpaper/compose_win.h"
 #include "wallpaper/desktop_wallpaper_win.h"
 #include "wallpaper/gdiplus_win.h"
@@ -72,8 +73,6 @@ struct ServiceState {
     bool refreshing = false;
 };
 
-std::string win32_code(DWORD code) { return " (Win32 오류 " + std::to_string(code) + ")"; }
-
 std::optional<std::string> joined(std::optional<std::string> first, const std::optional<std::string>& second) {
     if (!first) return second;
     if (second) *first += "\n" + *second;
@@ -104,32 +103,10 @@ void stop_watchdog(ServiceState& s) {
     s.watchdog_process.reset();
 }
 
-// COM for one composition: an apartment set up in another mode is used as it is.
-class ComApartment {
-public:
-    static Result<std::unique_ptr<ComApartment>> start() {
-        const HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-        if (FAILED(hr) && hr != RPC_E_CHANGED_MODE) {
-            char text[64];
-            std::snprintf(text, sizeof text, "COM 초기화 실패: HRESULT(0x%08lX)", static_cast<unsigned long>(hr));
-            return make_error(text);
-        }
-        return std::make_unique<ComApartment>(SUCCEEDED(hr));
-    }
-    explicit ComApartment(bool initialised) : initialised_(initialised) {}
-    ComApartment(const ComApartment&) = delete;
-    ComApartment& operator=(const ComApartment&) = delete;
-    ~ComApartment() {
-        if (initialised_) CoUninitialize();
-    }
-
-private:
-    bool initialised_;
-};
-
 Status compose_now(const ServiceState& s) {
-    auto com = ComApartment::start();
-    if (!com) return com.take_error();
+    // An apartment set up in another mode is used as it is.
+    const win::ComScope com;
+    if (auto usable = com.status(); !usable) return usable;
     auto gdiplus = gdiplus::Session::start();
     if (!gdiplus) return gdiplus.take_error();
     return compose_wallpapers(s.exe_folder, s.content, s.settings, s.background_image.mode,
@@ -470,8 +447,7 @@ Status register_class(HINSTANCE instance, const wchar_t* name, WNDPROC procedure
     wc.hInstance = instance;
     wc.lpszClassName = name;
     if (RegisterClassExW(&wc)) return {};
-    const DWORD code = GetLastError();
-    return Error{"창 클래스 등록 실패" + win32_code(code), code};
+    return win::last_win32_error("창 클래스 등록 실패");
 }
 
 // Start-up steps 6-7: the first content set that renders.
@@ -520,8 +496,7 @@ Result<HWND> start_controller(ServiceState& s) {
     HWND window = CreateWindowExW(kControllerExStyle, ipc::kControllerClass, L"", kPopupStyle, 0, 0, 0, 0, nullptr,
                                   nullptr, s.instance, &s);
     if (!window) {
-        const DWORD code = GetLastError();
-        return Error{"컨트롤러 창 생성 실패" + win32_code(code), code};
+        return win::last_win32_error("컨트롤러 창 생성 실패");
     }
     return window;
 }
@@ -576,8 +551,7 @@ Status reset_desktop_background() {
 Status run_service() {
     win::UniqueHandle singleton(CreateMutexW(nullptr, FALSE, ipc::kSingletonName));
     if (!singleton) {
-        const DWORD code = GetLastError();
-        return Error{"단일 실행 잠금을 만들 수 없습니다" + win32_code(code), code};
+        return win::last_win32_error("단일 실행 잠금을 만들 수 없습니다");
     }
     if (GetLastError() == ERROR_ALREADY_EXISTS) return {};
     // First, so that a new build that fails early in its start still gets this far, and
@@ -610,7 +584,7 @@ Status run_service() {
     // The window thread keeps one apartment for its life, so each refresh's look at the
     // desktop-wallpaper object does not set COM up and tear it down again. Without it the
     // overlays still work, and a composition reports its own COM failure.
-    const auto apartment = ComApartment::start();
+    const win::ComScope apartment;
     auto state = std::make_unique<ServiceState>();
     state->watchdog_process = std::move(watchdog);
     state->unrestored = std::move(unrestored);

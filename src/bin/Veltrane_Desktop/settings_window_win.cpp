@@ -152,8 +152,7 @@ void run_settings_window() {
     HWND window = CreateWindowExW(kSettingsWindowExStyle, ipc::kSettingsClass, L"벨트레인 설정", kSettingsWindowStyle, CW_USEDEFAULT,
                                   CW_USEDEFAULT, r.right - r.left, r.bottom - r.top, nullptr, nullptr, instance, state.get());
     if (!window) {
-        const DWORD code = GetLastError();
-        message_box("설정 창 생성에 실패했습니다. (Win32 오류 " + std::to_string(code) + ")", kErrorIcon);
+        message_box(win::last_win32_error("설정 창 생성에 실패했습니다.").message, kErrorIcon);
         return;
     }
     // Laid out for the monitor the window opens on, whose DPI may differ from the system's.
@@ -174,7 +173,7 @@ void run_settings_window() {
     const ipc::LoopEnd end = ipc::run_message_loop(shutdown->get(), [window](MSG& msg) { return keyboard(window, msg); });
     if (end.kind == ipc::LoopEnd::Shutdown && IsWindow(window)) DestroyWindow(window);
     if (end.kind == ipc::LoopEnd::WaitFailed) {
-        message_box("창 메시지를 기다리지 못했습니다. (Win32 오류 " + std::to_string(end.error) + ")", kErrorIcon);
+        message_box(win::win32_error("창 메시지를 기다리지 못했습니다.", end.error).message, kErrorIcon);
     }
 }
 

@@ -9,8 +9,7 @@ namespace veltrane {
 namespace {
 
 Error entry_error(LONG code) {
-    return Error{"제거 정보를 등록하지 못했습니다. (Win32 오류 " + std::to_string(code) + ")",
-                 static_cast<std::uint32_t>(code)};
+    return win::win32_error("제거 정보를 등록하지 못했습니다.", code);
 }
 
 LONG set_value(HKEY key, const UninstallValue& v) {
@@ -52,7 +51,7 @@ void refresh_uninstall_entry(const std::filesystem::path& install_folder) {
 Status delete_uninstall_entry() {
     const LONG code = RegDeleteKeyW(HKEY_CURRENT_USER, kUninstallKey);
     if (code == ERROR_SUCCESS || code == ERROR_FILE_NOT_FOUND) return {};
-    return Error{"제거 정보를 지우지 못했습니다. (Win32 오류 " + std::to_string(code) + ")", static_cast<std::uint32_t>(code)};
+    return win::win32_error("제거 정보를 지우지 못했습니다.", code);
 }
 
 }  // namespace veltrane
