@@ -240,13 +240,38 @@ void set_system_dpi(DWORD dpi) {
     RegCloseKey(key);
 }
 
-TEST(SettingsWindow, InstalledCopyOpensTheLaidOutWindowAndSavesTheChosenSettings) {
-    const fs::path exe = install_program();
-    const fs::path install = exe.parent_path();
-    SystemParametersInfoW(SPI_SETDESKWALLPAPER, 0, const_cast<wchar_t*>(kUserWallpaper), SPIF_UPDATEINIFILE);
-    win::UniqueHandle process = start(exe, L"");
-    HWND window = settings_window_of(GetProcessId(process.get()));
-    ASSERT_NE(window, nullptr);
+// The installed program with no settings file, the user's own wallpaper set, and its
+// settings window open; whatever a test leaves running is ended.
+class SettingsWindow : public ::testing::Test {
+protected:
+    void SetUp() override {
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        exe = install_program();
+        install = exe.parent_path();
+        SystemParametersInfoW(SPI_SETDESKWALLPAPER, 0, const_cast<wchar_t*>(kUserWallpaper), SPIF_UPDATEINIFILE);
+        process = start(exe, L"");
+        window = settings_window_of(GetProcessId(process.get()));
+        ASSERT_NE(window, nullptr);
+    }
+    void TearDown() override {
+        if (IsWindow(window)) PostMessageW(window, WM_CLOSE, 0, 0);
+        if (process && WaitForSingleObject(process.get(), 10000) != WAIT_OBJECT_0) TerminateProcess(process.get(), 1);
+        (void)ipc::stop_running_instances();
+    }
+    // The window again, reading the settings file as it is now.
+    void reopen() {
+        PostMessageW(window, WM_CLOSE, 0, 0);
+        ASSERT_TRUE(ended_cleanly(process));
+        process = start(exe, L"");
+        window = settings_window_of(GetProcessId(process.get()));
+        ASSERT_NE(window, nullptr);
+    }
+    fs::path exe, install;
+    win::UniqueHandle process;
+    HWND window = nullptr;
+};
+
+TEST_F(SettingsWindow, OpensLaidOutAndTellsAScreenReaderWhatEachControlIs) {
     RECT client;
     GetClientRect(window, &client);
     EXPECT_EQ(client.right, 640);
@@ -267,7 +292,6 @@ TEST(SettingsWindow, InstalledCopyOpensTheLaidOutWindowAndSavesTheChosenSettings
     pause_for_screenshot();
 
     // A screen reader hears each control's meaning, kind and state.
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     const Heard option = heard(child(window, kSpotlightId));
     EXPECT_EQ(option.name, L"Windows Spotlight · 6시간마다 갱신");
     EXPECT_EQ(option.role, ROLE_SYSTEM_RADIOBUTTON);
@@ -295,7 +319,9 @@ TEST(SettingsWindow, InstalledCopyOpensTheLaidOutWindowAndSavesTheChosenSettings
         EXPECT_EQ(answer_to_click(process, child(window, kUpdateId)), "다른 프로세스에서 이미 업데이트를 확인하고 있습니다.");
         EXPECT_EQ(focused(window), child(window, kUpdateId));
     }
+}
 
+TEST_F(SettingsWindow, KeysSyncChooseAndSaveAndTheFocusMovesOnFromWhatTheyDisable) {
     // "지금 동기화" against the content server, pressed twice while the server is slow.
     ContentServer server;
     write_png_file(install / "chart.png", 400, 300, kGreen);
@@ -357,11 +383,13 @@ TEST(SettingsWindow, InstalledCopyOpensTheLaidOutWindowAndSavesTheChosenSettings
     EXPECT_EQ(read_raw(install / "Veltrane_Desktop.config"),
               "method=top_level\nbackground=spotlight\nspotlight_wallpaper=on\n");
     EXPECT_EQ(run_value(), L"\"" + exe.wstring() + L"\" --run");
+}
 
+TEST_F(SettingsWindow, WithoutAServiceBackgroundsApplyHereAndRestoreGivesTheWallpaperBack) {
     // Black applied to the real wallpaper while no service runs, then put back by the restore,
     // which moves the content to overlay windows over the user's own wallpaper.
-    // Autostart is written again on every save, changed or not.
-    delete_run_value();
+    HWND save = child(window, kSaveId);
+    click(child(window, kAutostartId));
     click(child(window, kBlackId));
     EXPECT_EQ(answer_to_click(process, save), "설정을 저장하고 적용했습니다.");
     EXPECT_EQ(desktop_value(L"Wallpaper"), L"");
@@ -396,11 +424,19 @@ TEST(SettingsWindow, InstalledCopyOpensTheLaidOutWindowAndSavesTheChosenSettings
     EXPECT_EQ(desktop_value(L"WallpaperStyle"), L"10");
     EXPECT_EQ(desktop_value(L"TileWallpaper"), L"0");
     EXPECT_EQ(read_raw(install / "Veltrane_Desktop.wallpaper-backup").rfind("path=C:\\windows\\user-wallpaper.bmp\n", 0), 0u);
-    // ... and the user's own wallpaper is back with "기존 바탕화면 유지".
+    // ... and the user's own wallpaper is back with "기존 바탕화면 유지". Autostart is written
+    // again on every save, changed or not.
+    delete_run_value();
     click(child(window, kOriginalId));
     EXPECT_EQ(answer_to_click(process, save), "설정을 저장하고 적용했습니다.");
     EXPECT_EQ(desktop_value(L"Wallpaper"), kUserWallpaper);
+    EXPECT_EQ(run_value(), L"\"" + exe.wstring() + L"\" --run");
+}
 
+TEST_F(SettingsWindow, TheServiceButtonStartsAndStopsAndAStopOutlivesTheClosedWindow) {
+    write_raw(install / "Veltrane_Desktop.config", "method=top_level\nbackground=original\nspotlight_wallpaper=off\n");
+    reopen();
+    HWND save = child(window, kSaveId);
     // The service button starts the service (overlay windows appear) and stops it again.
     write_png_file(install / "Veltrane_Desktop.png", 400, 300, kGreen);
     write_raw(install / "Veltrane_Desktop.txt", "R항생제 관리팀\nP김지현팀장 2231\n");
@@ -446,10 +482,10 @@ TEST(SettingsWindow, InstalledCopyOpensTheLaidOutWindowAndSavesTheChosenSettings
     };
     EXPECT_TRUE(stopped());
     EXPECT_FALSE(wait_until([&] { return !stopped(); }, 30000));
+}
 
+TEST_F(SettingsWindow, RemovalClosesEverySettingsWindowAndRemovesEverything) {
     // "삭제" confirmed: the removal helper closes every settings window and removes everything.
-    win::UniqueHandle other = start(exe, L"");
-    ASSERT_NE(settings_window_of(GetProcessId(other.get())), nullptr);
     win::UniqueHandle second = start(exe, L"");
     HWND second_window = settings_window_of(GetProcessId(second.get()));
     ASSERT_NE(second_window, nullptr);
@@ -458,7 +494,7 @@ TEST(SettingsWindow, InstalledCopyOpensTheLaidOutWindowAndSavesTheChosenSettings
     ASSERT_NE(confirm, nullptr);
     EXPECT_EQ(text_of(confirm).rfind("정말로 삭제하시겠습니까?", 0), 0u);
     press(confirm, IDYES);
-    EXPECT_TRUE(ended_cleanly(other));
+    EXPECT_TRUE(ended_cleanly(process));
     EXPECT_TRUE(ended_cleanly(second));
     HWND result = find_box(0, kSettingsCaption, 60000);
     ASSERT_NE(result, nullptr);
@@ -468,7 +504,6 @@ TEST(SettingsWindow, InstalledCopyOpensTheLaidOutWindowAndSavesTheChosenSettings
     EXPECT_FALSE(run_value());
 }
 
-// The system DPI a new process reads from the prefix; the whole layout scales with it.
 // Group Policy fixes the background for this user: the window shows it, disabled, with the
 // administrator's note, and a screen reader hears why.
 struct BackgroundPolicy {
@@ -483,7 +518,8 @@ struct BackgroundPolicy {
     ~BackgroundPolicy() { RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Policies\\Veltrane"); }
 };
 
-TEST(SettingsWindow, LayoutScalesAt144DpiMovesWithTheDpiAndShowsWhatPolicyFixes) {
+// The system DPI a new process reads from the prefix; the whole layout scales with it.
+TEST(SettingsWindowDpi, LayoutScalesAt144DpiMovesWithTheDpiAndShowsWhatPolicyFixes) {
     // Sizes of another process's windows as they are, not mapped to this process's DPI.
     SetThreadDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
     const fs::path exe = install_program();
