@@ -20,22 +20,24 @@
 namespace veltrane {
 namespace {
 
-struct InternetCloser {
-    void operator()(void* h) const { WinHttpCloseHandle(h); }
+struct WinHttpHandle {
+    using Handle = HINTERNET;
+    static HINTERNET none() { return nullptr; }
+    static bool is_none(HINTERNET h) { return h == nullptr; }
+    static void close(HINTERNET h) { WinHttpCloseHandle(h); }
 };
-using Internet = std::unique_ptr<void, InternetCloser>;
+using Internet = win::Unique<WinHttpHandle>;
 
 using Clock = std::chrono::steady_clock;
 
-struct GlobalText {
-    wchar_t* text = nullptr;
-    GlobalText() = default;
-    GlobalText(const GlobalText&) = delete;
-    GlobalText& operator=(const GlobalText&) = delete;
-    ~GlobalText() {
-        if (text) GlobalFree(text);
-    }
+// A string WinHTTP allocated for the caller.
+struct GlobalString {
+    using Handle = wchar_t*;
+    static wchar_t* none() { return nullptr; }
+    static bool is_none(wchar_t* h) { return h == nullptr; }
+    static void close(wchar_t* h) { GlobalFree(h); }
 };
+using GlobalText = win::Unique<GlobalString>;
 
 // The per-user settings, as the user's other programs read them.
 struct UserConfig {
@@ -47,22 +49,20 @@ struct UserConfig {
 void read_user_config(UserConfig& out) {
     WINHTTP_CURRENT_USER_IE_PROXY_CONFIG config{};
     if (!WinHttpGetIEProxyConfigForCurrentUser(&config)) return;
-    GlobalText proxy, bypass;
-    proxy.text = config.lpszProxy;
-    bypass.text = config.lpszProxyBypass;
+    const GlobalText proxy(config.lpszProxy), bypass(config.lpszProxyBypass);
     out.auto_detect = config.fAutoDetect;
-    out.auto_config_url.text = config.lpszAutoConfigUrl;
+    out.auto_config_url.reset(config.lpszAutoConfigUrl);
     out.settings.automatic = out.auto_detect || (config.lpszAutoConfigUrl && *config.lpszAutoConfigUrl);
-    if (proxy.text) out.settings.proxy = win::from_wide(proxy.text);
-    if (bypass.text) out.settings.bypass = win::from_wide(bypass.text);
+    if (proxy) out.settings.proxy = win::from_wide(proxy.get());
+    if (bypass) out.settings.bypass = win::from_wide(bypass.get());
 }
 
 // What a PAC script or WPAD says for this URL: "" for DIRECT; nothing when it has no answer.
 std::optional<std::string> ask_automatic(const UserConfig& user, HINTERNET session, const std::wstring& url) {
     WINHTTP_AUTOPROXY_OPTIONS options{};
-    if (user.auto_config_url.text && *user.auto_config_url.text) {
+    if (user.auto_config_url && *user.auto_config_url.get()) {
         options.dwFlags |= WINHTTP_AUTOPROXY_CONFIG_URL;
-        options.lpszAutoConfigUrl = user.auto_config_url.text;
+        options.lpszAutoConfigUrl = user.auto_config_url.get();
     }
     if (user.auto_detect) {
         options.dwFlags |= WINHTTP_AUTOPROXY_AUTO_DETECT;
@@ -71,11 +71,9 @@ std::optional<std::string> ask_automatic(const UserConfig& user, HINTERNET sessi
     options.fAutoLogonIfChallenged = TRUE;
     WINHTTP_PROXY_INFO info{};
     if (!WinHttpGetProxyForUrl(session, url.c_str(), &options, &info)) return std::nullopt;
-    GlobalText proxy, bypass;
-    proxy.text = info.lpszProxy;
-    bypass.text = info.lpszProxyBypass;
-    if (info.dwAccessType != WINHTTP_ACCESS_TYPE_NAMED_PROXY || !proxy.text || !*proxy.text) return std::string();
-    return win::from_wide(proxy.text);
+    const GlobalText proxy(info.lpszProxy), bypass(info.lpszProxyBypass);
+    if (info.dwAccessType != WINHTTP_ACCESS_TYPE_NAMED_PROXY || !proxy || !*proxy.get()) return std::string();
+    return win::from_wide(proxy.get());
 }
 
 // The system's own setting (the machine-wide proxy, and on Windows 8.1 and later whatever
