@@ -4,9 +4,16 @@
 
 #include <algorithm>
 #include <cinttypes>
+#include <condition_variable>
 #include <cstdio>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <new>
 #include <span>
 #include <system_error>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "file_util/file_util.h"
@@ -56,6 +63,96 @@ std::optional<std::span<std::uint8_t>> pixels_of(const gdiplus::LockedBits& bits
     return std::span(static_cast<std::uint8_t*>(data.Scan0), std::size_t(width) * std::size_t(height) * 4);
 }
 
+void write_background(const fs::path& file, const std::string& key, std::span<const std::uint8_t> pixels) {
+    const std::span<const std::uint8_t> parts[] = {as_bytes(key), pixels};
+    (void)write_file_atomic(file, parts);
+}
+
+struct PendingWrite {
+    fs::path file;
+    std::string key;
+    std::vector<std::uint8_t> pixels;
+};
+
+// One thread per batch of writes, ended when its queue is empty, so an idle service holds
+// neither a thread nor a copy. The thread shares only `Queue`, so a thread left running when
+// a wait gives up (or at the process's end) never touches the writer itself.
+class BackgroundWriter {
+public:
+    BackgroundWriter() = default;
+    BackgroundWriter(const BackgroundWriter&) = delete;
+    BackgroundWriter& operator=(const BackgroundWriter&) = delete;
+    ~BackgroundWriter() {
+        if (!finish(kBackgroundWriteWait) && thread_.joinable()) thread_.detach();
+    }
+
+    // False, with nothing queued, when no thread can be started: the caller writes itself.
+    bool queue(PendingWrite&& write) {
+        const std::lock_guard control(control_);
+        std::unique_lock lock(queue_->mutex);
+        queue_->writes.push_back(std::move(write));
+        if (queue_->running) return true;
+        queue_->running = true;
+        lock.unlock();
+        // Not running: the last thread is past its last use of the queue and ends at once.
+        if (thread_.joinable()) thread_.join();
+        try {
+            thread_ = std::thread(work, queue_);
+            return true;
+        } catch (const std::system_error&) {
+            lock.lock();
+            queue_->writes.pop_back();
+            queue_->running = false;
+            return false;
+        }
+    }
+
+    bool finish(std::chrono::milliseconds limit) {
+        const std::lock_guard control(control_);
+        std::unique_lock lock(queue_->mutex);
+        if (!queue_->idle.wait_for(lock, limit, [this] { return !queue_->running; })) return false;
+        lock.unlock();
+        if (thread_.joinable()) thread_.join();
+        return true;
+    }
+
+private:
+    struct Queue {
+        std::mutex mutex;
+        std::condition_variable idle;
+        std::deque<PendingWrite> writes;
+        bool running = false;
+    };
+
+    static void work(std::shared_ptr<Queue> queue) {
+        std::unique_lock lock(queue->mutex);
+        while (!queue->writes.empty()) {
+            {
+                const PendingWrite next = std::move(queue->writes.front());
+                queue->writes.pop_front();
+                lock.unlock();
+                try {
+                    write_background(next.file, next.key, next.pixels);
+                } catch (...) {
+                    // A failed allocation inside the write: that file stays as it was.
+                }
+            }  // the copy is freed before the next one is taken
+            lock.lock();
+        }
+        queue->running = false;
+        queue->idle.notify_all();
+    }
+
+    std::mutex control_;  // one caller at a time owns `thread_`
+    std::shared_ptr<Queue> queue_ = std::make_shared<Queue>();
+    std::thread thread_;
+};
+
+BackgroundWriter& writer() {
+    static BackgroundWriter instance;
+    return instance;
+}
+
 }  // namespace
 
 std::optional<std::string> background_key(const BackgroundPicture& picture, std::uint32_t argb,
@@ -90,9 +187,15 @@ void store_background(const fs::path& file, const std::string& key, Gdiplus::GpB
     const gdiplus::LockedBits bits(bitmap, width, height, Gdiplus::ImageLockModeRead);
     const auto pixels = pixels_of(bits, width, height);
     if (!pixels) return;
-    const std::span<const std::uint8_t> parts[] = {as_bytes(key), *pixels};
-    (void)write_file_atomic(file, parts);
+    try {
+        if (writer().queue(PendingWrite{file, key, std::vector<std::uint8_t>(pixels->begin(), pixels->end())})) return;
+    } catch (const std::bad_alloc&) {
+        // No room for the copy: written here, from the bitmap, as it was before the worker.
+    }
+    write_background(file, key, *pixels);
 }
+
+bool finish_background_writes(std::chrono::milliseconds limit) { return writer().finish(limit); }
 
 void tidy_background_cache(const fs::path& folder, std::size_t count) {
     std::vector<fs::path> keep;

@@ -1,10 +1,12 @@
 // Each monitor's scaled background kept between compositions as a file in
 // WallpaperComposite/Cache, headed by everything that decides its pixels, so a content or
-// duty change draws only the content block over it. Read straight into the monitor's bitmap
-// and written from it: nothing stays in memory between compositions. Any doubt (another key,
-// a short or long file, a failed read) is a miss, and the background is drawn as before.
+// duty change draws only the content block over it. Read straight into the monitor's bitmap;
+// written from a copy on a worker thread, so the composition does not wait for the write and
+// its flush. Nothing stays in memory between compositions. Any doubt (another key, a short or
+// long file, a failed read) is a miss, and the background is drawn as before.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -35,9 +37,20 @@ std::filesystem::path background_cache_file(const std::filesystem::path& folder,
 // True when the file holds this key and filled the whole bitmap.
 bool load_background(const std::filesystem::path& file, const std::string& key, Gdiplus::GpBitmap* bitmap,
                      std::int32_t width, std::int32_t height);
-// A failed write leaves the file as it was, still true to its own key.
+// Copies the bitmap now and writes the copy on the cache's worker thread (here when no thread
+// can be started); the copy is freed once written. A failed write leaves the file as it was,
+// still true to its own key, and so does one that a wait below gave up on: every file is
+// true to its key, so a write landing late costs a miss at most.
 void store_background(const std::filesystem::path& file, const std::string& key, Gdiplus::GpBitmap* bitmap,
                       std::int32_t width, std::int32_t height);
+
+// Before the next composition reads the cache and before anything removes WallpaperComposite
+// (the restore): long enough for a few 4K monitors on a slow disk, well inside the time the
+// service is given to stop.
+inline constexpr std::chrono::milliseconds kBackgroundWriteWait{5000};
+
+// Waits for the queued writes to land and the worker to end; false when `limit` passed first.
+bool finish_background_writes(std::chrono::milliseconds limit = kBackgroundWriteWait);
 
 // Removes every entry but the files of monitors 0 .. count − 1, the temporaries of an
 // interrupted write among them; errors ignored.

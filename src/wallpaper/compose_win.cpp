@@ -177,8 +177,8 @@ Status draw_content(GpGraphics* graphics, const Composition& c, std::int32_t w, 
     return {};
 }
 
-// One monitor's bitmap exists only inside this call, so peak memory is one monitor; its
-// cached background is read straight into it.
+// One monitor's bitmap exists only inside this call, so peak memory is one monitor (and the
+// copies of backgrounds still being written); its cached background is read straight into it.
 Status compose_monitor(const Composition& c, const WallpaperMonitor& monitor, const fs::path& file,
                        const fs::path& cache_file) {
     const std::int64_t w = std::int64_t{monitor.rect.right} - monitor.rect.left;
@@ -260,6 +260,9 @@ Result<OutputFolder> create_output_folder(const fs::path& content_folder) {
 
 Status draw_all(const Composition& c, std::span<const WallpaperMonitor> monitors, const fs::path& staging,
                 const fs::path& cache) {
+    // The last composition's writes land first: a temporary still being written is not
+    // tidied away, and a file is read whole. A write that outlasts the wait costs a miss.
+    (void)finish_background_writes();
     std::error_code ec;
     fs::create_directories(cache, ec);
     tidy_background_cache(cache, monitors.size());

@@ -32,7 +32,8 @@ void draw_wallpaper_file(Gdiplus::GpGraphics* graphics, const std::filesystem::p
                          const MonitorRect& monitor, const MonitorRect& bounds);
 
 // `spotlight_image` is used in the Spotlight mode; without it that mode paints the user's
-// wallpaper. Needs a running GDI+ session on this thread.
+// wallpaper. Needs a running GDI+ session on this thread. The backgrounds it keeps for the
+// next composition may still be being written when it returns (finish_background_writes).
 Status compose_wallpapers(const std::filesystem::path& install_folder, const RenderedContent& content,
                           const Settings& settings, BackgroundMode mode,
                           const std::optional<std::filesystem::path>& spotlight_image);

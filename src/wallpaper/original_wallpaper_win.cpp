@@ -2,13 +2,16 @@
 
 #include "ipc/ipc.h"
 #include "settings/monitors.h"
+#include "wallpaper/background_cache_win.h"
 #include "wallpaper/desktop_wallpaper_win.h"
 
 namespace veltrane {
 namespace {
 
-// Bounded: window threads and the start-up restore too.
+// Bounded: window threads and the start-up restore too. This process's background writes
+// land first (bounded as well): a file still open would keep WallpaperComposite.
 auto restore_lock() {
+    (void)finish_background_writes();
     return ipc::acquire_named_lock(ipc::kWallpaperRestoreName, static_cast<DWORD>(ipc::kRestoreLockWait.count()));
 }
 
