@@ -26,6 +26,7 @@
 #include "overlay/text_table.h"
 #include "settings/settings.h"
 #include "standin_control.h"
+#include "wallpaper/background_cache_win.h"
 #include "wallpaper/com_win.h"
 #include "wallpaper/compose_win.h"
 #include "wallpaper/gdiplus_win.h"
@@ -230,6 +231,7 @@ int wmain(int argc, wchar_t** argv) {
         const auto composed = veltrane::compose_wallpapers(own, *content, {}, veltrane::BackgroundMode::Original, std::nullopt);
         compose = seconds_since(start);
         if (!composed) return fail("the composition here failed");
+        veltrane::finish_background_writes();
         std::error_code ec;
         fs::remove_all(own, ec);
     }
