@@ -618,6 +618,17 @@ TEST(SettingsWindowDpi, LayoutScalesAt144DpiMovesWithTheDpiAndShowsWhatPolicyFix
     click_at(arrow.x, arrow.y);
     EXPECT_EQ(save_top(), 1197 - 250);  // one line down from the top
     pause_for_screenshot();
+
+    // A save writes what policy leaves free and applies what it fixes: the file keeps its own
+    // background, the desktop shows the policy's black.
+    PostMessageW(save, BM_CLICK, 0, 0);
+    HWND saved = box_of(process);
+    ASSERT_NE(saved, nullptr);
+    EXPECT_EQ(text_of(saved), "설정을 저장하고 적용했습니다.");
+    press(saved, IDOK);
+    EXPECT_EQ(read_raw(exe.parent_path() / "Veltrane_Desktop.config"),
+              "method=top_level\nbackground=spotlight\nspotlight_wallpaper=on\n");
+    EXPECT_EQ(desktop_value(L"Wallpaper"), L"");
     PostMessageW(window, WM_CLOSE, 0, 0);
     EXPECT_TRUE(ended_cleanly(process));
 }

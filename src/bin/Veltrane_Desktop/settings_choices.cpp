@@ -4,12 +4,22 @@
 
 namespace veltrane::settings_ui {
 
+Choices lay_policy(Choices c, const Policy& policy, const std::vector<MonitorEntry>& monitors) {
+    if (policy.method) c.method = *policy.method;
+    if (policy.background) c.background = *policy.background;
+    if (policy.autostart) c.autostart = *policy.autostart;
+    if (policy.monitors) {
+        c.monitors.clear();
+        for (const auto& m : monitors) c.monitors.push_back(*policy.monitors == MonitorScope::All || m.is_primary);
+    }
+    return c;
+}
+
 Choices choices_from(const Settings& settings, const std::vector<MonitorEntry>& monitors, bool autostart,
                      const Policy& policy) {
-    const Settings shown = apply_policy(settings, policy);
-    Choices c{shown.method, shown.background, policy.autostart.value_or(autostart), {}};
-    for (const auto& m : monitors) c.monitors.push_back(shows_monitor(shown, m.device_name, m.is_primary));
-    return c;
+    Choices c{settings.method, settings.background, autostart, {}};
+    for (const auto& m : monitors) c.monitors.push_back(is_monitor_enabled(settings, m.device_name));
+    return lay_policy(std::move(c), policy, monitors);
 }
 
 Settings collect_settings(Settings base, const Choices& c, const std::vector<MonitorEntry>& monitors,

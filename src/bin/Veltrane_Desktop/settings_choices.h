@@ -23,6 +23,8 @@ struct Choices {
     friend bool operator==(const Choices&, const Choices&) = default;
 };
 
+// The choices with what policy fixes laid over them.
+Choices lay_policy(Choices choices, const Policy& policy, const std::vector<MonitorEntry>& monitors);
 // The file's settings with what policy fixes laid over them.
 Choices choices_from(const Settings& settings, const std::vector<MonitorEntry>& monitors, bool autostart,
                      const Policy& policy = {});

@@ -52,6 +52,27 @@ void show_update_button(WindowState& s) {
     enable(s, control(s, ui::kUpdateId), !update_check_running() && !ui::fixed_by_policy(s.policy, ui::kUpdateId));
 }
 
+void show_policy(WindowState& s) {
+    for (const auto& [id, h] : s.controls) {
+        if (id >= ui::kPolicyNoteOffset) {
+            ShowWindow(h, ui::fixed_by_policy(s.policy, id - ui::kPolicyNoteOffset) ? SW_SHOWNA : SW_HIDE);
+        } else if (id == ui::kAutostartId || id >= ui::kCompositeId) {
+            enable(s, h, !ui::fixed_by_policy(s.policy, id));
+        }
+    }
+    show_update_button(s);
+}
+
+void refresh_policy(WindowState& s) {
+    s.policy = read_policy();
+    const Choices before = s.current;
+    s.current = ui::lay_policy(s.current, s.policy, s.monitors);
+    s.saved = ui::lay_policy(s.saved, s.policy, s.monitors);
+    show_choices(s, before);
+    show_policy(s);
+    show_save(s);
+}
+
 namespace {
 
 // Message boxes have no owner; the focus returns to the control that had it.
@@ -104,7 +125,11 @@ Status apply_autostart(bool on) {
 }
 
 void command_save(WindowState& s) {
+    // Policy applied since the window opened is neither written nor undone by this save.
+    refresh_policy(s);
     const Settings next = ui::collect_settings(s.settings, s.current, s.monitors, s.policy);
+    // What is in force: the file's choices under policy.
+    const Settings effective = apply_policy(next, s.policy);
     const auto path = settings_path();
     if (!path) {
         box(s, "설정 파일 경로를 확인하지 못했습니다.");
@@ -115,7 +140,7 @@ void command_save(WindowState& s) {
         return;
     }
     s.settings = next;
-    if (s.saved.background == BackgroundMode::Spotlight && next.background != BackgroundMode::Spotlight) {
+    if (s.saved.background == BackgroundMode::Spotlight && effective.background != BackgroundMode::Spotlight) {
         leave_spotlight_mode();
     }
     (void)ipc::post_refresh_request();
@@ -123,7 +148,7 @@ void command_save(WindowState& s) {
     Status applied;
     if (!ipc::is_service_running()) {
         const auto folder = executable_folder();
-        applied = folder ? apply_background_here(next.background, *folder, no_spotlight_image)
+        applied = folder ? apply_background_here(effective.background, *folder, no_spotlight_image)
                          : Status(make_error("실행 파일 폴더를 확인하지 못했습니다."));
     }
     // What policy fixes is the service's to keep in line, never the window's to write.
@@ -208,7 +233,7 @@ void command_service(WindowState& s) {
 
 // The wallpapers go back first; then the settings say what the desktop now shows. Run on the
 // worker: the restore lock may be held for up to 30 s.
-Status restore_backgrounds(const fs::path& folder, bool backup, bool was_spotlight) {
+Status restore_backgrounds(const fs::path& folder, bool backup, bool was_spotlight, const Policy& policy) {
     if (auto restored = restore_original_wallpapers(folder); !restored) {
         return make_error("합성 이전 바탕화면으로 되돌리지 못했습니다.\n\n" + restored.error().message);
     }
@@ -219,8 +244,9 @@ Status restore_backgrounds(const fs::path& folder, bool backup, bool was_spotlig
     const auto path = settings_path();
     if (!path) return {};
     Settings next = read_settings(*path);
-    next.method = DisplayMethod::TopLevel;
-    next.background = BackgroundMode::Original;
+    // What policy fixes stays the user's own in the file; the service applies policy.
+    if (!policy.method) next.method = DisplayMethod::TopLevel;
+    if (!policy.background) next.background = BackgroundMode::Original;
     if (auto written = write_settings(next, *path); !written) {
         return make_error("복원 후 설정을 저장하지 못했습니다.\n\n" + written.error().message);
     }
@@ -243,7 +269,9 @@ void command_restore(WindowState& s) {
     }
     const bool was_spotlight = s.saved.background == BackgroundMode::Spotlight;
     if (!start_window_work(s, WindowWork::Restore,
-                           [folder = *folder, backup, was_spotlight] { return restore_backgrounds(folder, backup, was_spotlight); },
+                           [folder = *folder, backup, was_spotlight, policy = s.policy] {
+                               return restore_backgrounds(folder, backup, was_spotlight, policy);
+                           },
                            "바탕화면을 되돌리는 중 오류가 발생했습니다.")) {
         box(s, "서비스 작업이 끝난 뒤에 다시 시도해 주세요.", kInfoIcon);
         return;

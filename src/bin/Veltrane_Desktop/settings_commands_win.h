@@ -15,6 +15,11 @@ void show_save(WindowState& s);
 void refresh_service_state(WindowState& s);
 // The update button as the running check and policy allow.
 void show_update_button(WindowState& s);
+// Policy-fixed controls disabled with their note beside them, the others enabled.
+void show_policy(WindowState& s);
+// Policy read again (Group Policy applied while the window is open): what it now fixes is
+// shown with its value, in the choices and the saved ones alike.
+void refresh_policy(WindowState& s);
 // The worker's outcome, once; nothing for a kWorkDone that it did not post.
 std::optional<Status> take_work_outcome();
 void work_done(WindowState& s, const Status& outcome);

@@ -453,16 +453,6 @@ void show_choices(const WindowState& s, const ui::Choices& before) {
     }
 }
 
-void show_policy(const WindowState& s) {
-    for (const auto& [id, h] : s.controls) {
-        if (id >= ui::kPolicyNoteOffset) {
-            ShowWindow(h, ui::fixed_by_policy(s.policy, id - ui::kPolicyNoteOffset) ? SW_SHOWNA : SW_HIDE);
-        } else if (ui::fixed_by_policy(s.policy, id)) {
-            EnableWindow(h, FALSE);
-        }
-    }
-}
-
 void show_service(const WindowState& s) {
     set_text(s.service_text, ui::service_line(s.service, s.sync_note));
     if (s.work != WindowWork::Service) set_text(control(s, ui::kServiceId), ui::service_button_text(s.service));

@@ -35,8 +35,6 @@ void wheel(WindowState& s, short delta);
 void set_text(HWND control, const std::string& text);
 // Repaints the options and toggles whose state differs from `before`, telling screen readers.
 void show_choices(const WindowState& s, const ui::Choices& before);
-// Policy-fixed controls disabled with their note beside them.
-void show_policy(const WindowState& s);
 void show_service(const WindowState& s);
 
 void draw_item(const WindowState& s, const DRAWITEMSTRUCT& d);

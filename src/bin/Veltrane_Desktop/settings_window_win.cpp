@@ -30,7 +30,6 @@ void show_state(WindowState& s) {
     set_text(s.next_sync, next_sync_line());
     EnableWindow(control(s, ui::kSaveId), FALSE);
     show_policy(s);
-    show_update_button(s);
     refresh_service_state(s);
 }
 
@@ -72,6 +71,10 @@ LRESULT CALLBACK settings_procedure(HWND window, UINT message, WPARAM w, LPARAM 
         case WM_CTLCOLORSTATIC:
         case WM_CTLCOLORBTN:
             return reinterpret_cast<LRESULT>(control_colour(*s, reinterpret_cast<HDC>(w), reinterpret_cast<HWND>(l)));
+        case WM_SETTINGCHANGE:
+            // Group Policy applied while the window is open.
+            if (l && lstrcmpiW(reinterpret_cast<const wchar_t*>(l), L"Policy") == 0) refresh_policy(*s);
+            return DefWindowProcW(window, message, w, l);
         case WM_VSCROLL: vertical_scroll(*s, LOWORD(w)); return 0;
         case WM_MOUSEWHEEL: wheel(*s, GET_WHEEL_DELTA_WPARAM(w)); return 0;
         case WM_DPICHANGED:
