@@ -49,7 +49,14 @@ std::string hresult_text(HRESULT hr) {
 }
 
 Error hresult_error(std::string_view what, HRESULT hr) {
-    return Error{std::string(what) + ": " + hresult_text(hr), static_cast<std::uint32_t>(hr)};
+    char hex[32];
+    std::snprintf(hex, sizeof hex, "HRESULT(0x%08lX)", static_cast<unsigned long>(hr));
+    return Error{std::string(what) + ": " + hex, static_cast<std::uint32_t>(hr)};
+}
+
+bool is_reparse_point(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
 bool retry_while_held(const std::function<bool()>& call, DWORD also_held) {

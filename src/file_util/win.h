@@ -34,7 +34,7 @@ Error win32_error(std::string_view what, DWORD code, CodeText at = CodeText::Par
 Error last_win32_error(std::string_view what, CodeText at = CodeText::Parenthesised);
 // The system's description of the HRESULT (when it has one), then its value in hex.
 std::string hresult_text(HRESULT hr);
-// "what: " and the HRESULT's text.
+// "what: HRESULT(0x8007000E)": the value in hex, as the messages show an HRESULT.
 Error hresult_error(std::string_view what, HRESULT hr);
 
 // A file that a process held a moment ago (an ended program's image, a virus scanner, the
@@ -43,6 +43,9 @@ Error hresult_error(std::string_view what, HRESULT hr);
 // sleeps for up to about 2 s while it fails with one of those or with `also_held`; any other
 // failure returns at once. The last error is the last call's.
 bool retry_while_held(const std::function<bool()>& call, DWORD also_held = ERROR_SUCCESS);
+
+// A junction, symbolic link or mount point: listing it would list what it points at.
+bool is_reparse_point(const std::wstring& path);
 
 // The variable's value; nothing when it is not set.
 std::optional<std::wstring> environment_variable(const wchar_t* name);
