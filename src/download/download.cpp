@@ -64,7 +64,9 @@ std::optional<std::string> redirect_target(std::string_view from, std::string_vi
 
 bool is_on_origin(std::string_view url, std::string_view origin) {
     if (origin.empty() || !url.starts_with(origin)) return false;
-    return url.size() == origin.size() || url[origin.size()] == '/' || url[origin.size()] == '?';
+    // Only a path may follow: after "?" or "\\" WinHTTP can still be reading the authority
+    // ("origin?@elsewhere/"), and the identity would go to another host.
+    return url.size() == origin.size() || url[origin.size()] == '/';
 }
 
 std::string download_user_agent() { return "Veltrane_Desktop/" + format_build_version(current_build_version()); }
