@@ -19,6 +19,8 @@
 #include "file_util/file_util.h"
 #include "file_util/text.h"
 #include "file_util/win.h"
+#include "ipc/ipc.h"
+#include "ipc/ipc_win.h"
 #include "wallpaper/desktop_wallpaper.h"
 
 namespace veltrane {
@@ -99,7 +101,7 @@ public:
         try {
             thread_ = std::thread(work, queue_);
             return true;
-        } catch (const std::system_error&) {
+        } catch (...) {
             lock.lock();
             queue_->writes.pop_back();
             queue_->running = false;
@@ -132,7 +134,11 @@ private:
                 queue->writes.pop_front();
                 lock.unlock();
                 try {
-                    write_background(next.file, next.key, next.pixels);
+                    // Never while a restore (of any process) holds its lock: it may be deleting
+                    // the folder. The write is dropped, and the next composition draws again.
+                    if (const auto restoring = ipc::acquire_named_lock(ipc::kWallpaperRestoreName, 0)) {
+                        write_background(next.file, next.key, next.pixels);
+                    }
                 } catch (...) {
                     // A failed allocation inside the write: that file stays as it was.
                 }
@@ -198,6 +204,8 @@ void store_background(const fs::path& file, const std::string& key, Gdiplus::GpB
 bool finish_background_writes(std::chrono::milliseconds limit) { return writer().finish(limit); }
 
 void tidy_background_cache(const fs::path& folder, std::size_t count) {
+    // Listed only where it is a real folder: a link would list, and delete, what it points at.
+    if (win::is_reparse_point(folder.wstring()) || win::is_reparse_point(folder.parent_path().wstring())) return;
     std::vector<fs::path> keep;
     for (std::size_t i = 0; i < count; ++i) keep.push_back(background_cache_file(folder, i));
     std::error_code ec;

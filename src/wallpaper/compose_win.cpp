@@ -8,6 +8,7 @@
 #include <system_error>
 #include <vector>
 
+#include "file_util/win.h"
 #include "file_util/file_util.h"
 #include "file_util/generation.h"
 #include "file_util/text.h"
@@ -58,48 +59,50 @@ bool file_exists(const fs::path& path) {
 // The whole tile grid in one fill with a brush anchored at the first tile, so a 1 × 1 tile
 // costs what a large one does. The tiles are unscaled: nearest-neighbour sampling at pixel
 // centres copies every pixel as it is.
-void draw_tiles(GpGraphics* graphics, Gdiplus::GpImage* image, const PixelRect& first, const MonitorRect& monitor) {
+bool draw_tiles(GpGraphics* graphics, Gdiplus::GpImage* image, const PixelRect& first, const MonitorRect& monitor) {
     Gdiplus::GpTexture* raw = nullptr;
-    if (flat::GdipCreateTexture(image, Gdiplus::WrapModeTile, &raw) != Gdiplus::Ok || !raw) return;
+    if (flat::GdipCreateTexture(image, Gdiplus::WrapModeTile, &raw) != Gdiplus::Ok || !raw) return false;
     const gdiplus::Brush brush(raw);
     if (flat::GdipTranslateTextureTransform(raw, static_cast<Gdiplus::REAL>(first.x),
                                             static_cast<Gdiplus::REAL>(first.y), Gdiplus::MatrixOrderPrepend) != Gdiplus::Ok)
-        return;
+        return false;
     Gdiplus::InterpolationMode interpolation = Gdiplus::InterpolationModeHighQualityBicubic;
     Gdiplus::PixelOffsetMode offset = Gdiplus::PixelOffsetModeDefault;
     flat::GdipGetInterpolationMode(graphics, &interpolation);
     flat::GdipGetPixelOffsetMode(graphics, &offset);
     flat::GdipSetInterpolationMode(graphics, Gdiplus::InterpolationModeNearestNeighbor);
     flat::GdipSetPixelOffsetMode(graphics, Gdiplus::PixelOffsetModeHalf);
-    flat::GdipFillRectangleI(graphics, brush.get(), 0, 0, clamp32(std::int64_t{monitor.right} - monitor.left),
-                             clamp32(std::int64_t{monitor.bottom} - monitor.top));
+    const bool filled = flat::GdipFillRectangleI(graphics, brush.get(), 0, 0, clamp32(std::int64_t{monitor.right} - monitor.left),
+                                                 clamp32(std::int64_t{monitor.bottom} - monitor.top)) == Gdiplus::Ok;
     flat::GdipSetInterpolationMode(graphics, interpolation);
     flat::GdipSetPixelOffsetMode(graphics, offset);
+    return filled;
 }
 
 }  // namespace
 
 // Any failure leaves the background as it is.
-void draw_wallpaper_file(GpGraphics* graphics, const fs::path& path, std::int32_t position, const MonitorRect& monitor,
+bool draw_wallpaper_file(GpGraphics* graphics, const fs::path& path, std::int32_t position, const MonitorRect& monitor,
                          const MonitorRect& bounds) {
-    if (!file_exists(path)) return;
+    if (!file_exists(path)) return false;
     Gdiplus::GpImage* raw = nullptr;
-    if (flat::GdipLoadImageFromFile(path.c_str(), &raw) != Gdiplus::Ok) return;
+    if (flat::GdipLoadImageFromFile(path.c_str(), &raw) != Gdiplus::Ok) return false;
     const gdiplus::Image image(raw);
     UINT iw = 0, ih = 0;
     if (flat::GdipGetImageWidth(image.get(), &iw) != Gdiplus::Ok ||
         flat::GdipGetImageHeight(image.get(), &ih) != Gdiplus::Ok)
-        return;
+        return false;
     const auto placement = place_wallpaper(iw, ih, position, monitor, bounds);
-    if (!placement) return;
+    if (!placement) return false;
     if (position == kPositionTile) return draw_tiles(graphics, image.get(), placement->first, monitor);
     // Scaling samples beyond the image's edges; mirrored edges keep them from fading into
     // a dark seam. Without attributes the picture is still drawn.
     const gdiplus::ImageAttributes edges;
     if (edges.get()) flat::GdipSetImageAttributesWrapMode(edges.get(), Gdiplus::WrapModeTileFlipXY, 0, FALSE);
     const PixelRect& r = placement->first;
-    flat::GdipDrawImageRectRectI(graphics, image.get(), r.x, r.y, r.width, r.height, 0, 0, static_cast<INT>(iw),
-                                 static_cast<INT>(ih), Gdiplus::UnitPixel, edges.get(), nullptr, nullptr);
+    return flat::GdipDrawImageRectRectI(graphics, image.get(), r.x, r.y, r.width, r.height, 0, 0, static_cast<INT>(iw),
+                                        static_cast<INT>(ih), Gdiplus::UnitPixel, edges.get(), nullptr,
+                                        nullptr) == Gdiplus::Ok;
 }
 
 namespace {
@@ -145,18 +148,18 @@ Background background_of(const Composition& c, const WallpaperMonitor& monitor) 
 }
 
 // Graphics of their own, so the bitmap can be locked for the cache once they are gone.
-Status draw_background(Gdiplus::GpBitmap* bitmap, const Background& background, const Composition& c,
-                       const WallpaperMonitor& monitor) {
+// True when the background is whole: no picture, or its picture drawn, so it may be kept.
+Result<bool> draw_background(Gdiplus::GpBitmap* bitmap, const Background& background, const Composition& c,
+                             const WallpaperMonitor& monitor) {
     GpGraphics* raw_graphics = nullptr;
     if (flat::GdipGetImageGraphicsContext(bitmap, &raw_graphics) != Gdiplus::Ok || !raw_graphics)
         return make_error(kGraphicsMessage);
     const gdiplus::Graphics graphics(raw_graphics);
     flat::GdipSetInterpolationMode(graphics.get(), Gdiplus::InterpolationModeHighQualityBicubic);
     flat::GdipGraphicsClear(graphics.get(), background.argb);
-    if (background.picture)
-        draw_wallpaper_file(graphics.get(), background.picture->path, background.picture->position, monitor.rect,
-                            c.bounds);
-    return {};
+    if (!background.picture) return true;
+    return draw_wallpaper_file(graphics.get(), background.picture->path, background.picture->position, monitor.rect,
+                               c.bounds);
 }
 
 // The primary monitor is the one at the virtual screen's origin.
@@ -197,8 +200,11 @@ Status compose_monitor(const Composition& c, const WallpaperMonitor& monitor, co
     std::error_code ec;
     if (!key) fs::remove(cache_file, ec);  // not this monitor's background any more
     if (!key || !load_background(cache_file, *key, bitmap.bitmap(), width, height)) {
-        if (auto drawn = draw_background(bitmap.bitmap(), background, c, monitor); !drawn) return drawn;
-        if (key) store_background(cache_file, *key, bitmap.bitmap(), width, height);
+        const auto drawn = draw_background(bitmap.bitmap(), background, c, monitor);
+        if (!drawn) return drawn.error();
+        // A picture that failed to load this time (held, too large for memory) is not kept
+        // as if the colour alone were its background.
+        if (key && *drawn) store_background(cache_file, *key, bitmap.bitmap(), width, height);
     }
     if (shows_content(c.settings, monitor)) {
         GpGraphics* raw_graphics = nullptr;
@@ -294,11 +300,6 @@ Status apply_wallpapers(DesktopWallpaper& desktop, std::span<const WallpaperMoni
     return {};
 }
 
-bool is_reparse_point(const fs::path& path) {
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-}
-
 void remove_old_outputs(const fs::path& content_folder, const fs::path& published, const OriginalState& state) {
     std::error_code ec;
     std::vector<fs::path> old;
@@ -306,7 +307,7 @@ void remove_old_outputs(const fs::path& content_folder, const fs::path& publishe
         const fs::path& p = it->path();
         if (path_to_utf8(p.filename()).rfind("generation-", 0) != 0 || p == published) continue;
         std::error_code type_ec;
-        if (!it->is_directory(type_ec) || is_reparse_point(p)) continue;
+        if (!it->is_directory(type_ec) || win::is_reparse_point(p.wstring())) continue;
         const bool in_use = std::any_of(state.monitors.begin(), state.monitors.end(), [&](const OriginalEntry& e) {
             return e.composite && path_is_inside(*e.composite, p);
         });

@@ -27,8 +27,9 @@ inline constexpr const char* kOutputPathMessage = "바탕화면 합성 출력 �
 
 // Draws one wallpaper file with a position value (0 centre, 1 tile, 2 stretch, 3 fit,
 // 4 fill, 5 span) onto the bitmap of `monitor`, in monitor coordinates; `bounds` are the
-// virtual bounds. A file that is missing or does not load leaves the bitmap as it is.
-void draw_wallpaper_file(Gdiplus::GpGraphics* graphics, const std::filesystem::path& path, std::int32_t position,
+// virtual bounds. A file that is missing or does not load leaves the bitmap as it is, and
+// the answer is false.
+bool draw_wallpaper_file(Gdiplus::GpGraphics* graphics, const std::filesystem::path& path, std::int32_t position,
                          const MonitorRect& monitor, const MonitorRect& bounds);
 
 // `spotlight_image` is used in the Spotlight mode; without it that mode paints the user's
