@@ -64,8 +64,8 @@ RestoreAction action_for(bool existed) { return existed ? RestoreAction::Restore
 
 // Applying once the service is stopped and the staging folder verified again; an error when
 // the outcome is failed.
-Status replace_and_start(const fs::path& dir, const StagedUpdate& staged,
-                                             const AfterApplyStep& step_done) {
+Status replace_and_start(const fs::path& dir, const StagedUpdate& staged, const AfterApplyStep& step_done,
+                         std::chrono::seconds ready_wait) {
     RestoreAction font_action = RestoreAction::Nothing;
     if (staged.font) {
         const auto replaced = replace_with_backup(*staged.font, dir / kInstalledFontName, dir / kFontBackupName);
@@ -95,7 +95,7 @@ Status replace_and_start(const fs::path& dir, const StagedUpdate& staged,
         error = "업데이트 후 서비스 시작 실패: " + child.error().message;
     } else {
         step_done(ApplyStep::NewServiceStarted);
-        const bool ready = wait_for_ready_event(child->process.get(), event.get());
+        const bool ready = wait_for_ready_event(child->process.get(), event.get(), ready_wait);
         event.reset();
         if (ready) {
             if (auto recorded = set_update_status(dir, UpdateStatus::Updated, staged.version); !recorded) return recorded;
@@ -129,7 +129,7 @@ Status delete_old_backups(const fs::path& dir) {
     return {};
 }
 
-Status apply_in(const fs::path& dir, const AfterApplyStep& step_done) {
+Status apply_in(const fs::path& dir, const AfterApplyStep& step_done, std::chrono::seconds ready_wait) {
     auto staged = verify_staged_update(dir);
     if (!staged) return staged.take_error();
     if (auto deleted = delete_old_backups(dir); !deleted) return deleted;
@@ -147,7 +147,7 @@ Status apply_in(const fs::path& dir, const AfterApplyStep& step_done) {
     staged = verify_staged_update(dir);
     if (!staged) return make_error(restart_previous_service(dir, staged.error().message));
     step_done(ApplyStep::StagingVerifiedAgain);
-    return replace_and_start(dir, *staged, step_done);
+    return replace_and_start(dir, *staged, step_done, ready_wait);
 }
 
 bool updater_runs() {
@@ -250,8 +250,8 @@ Status start_service_and_wait(const fs::path& executable, const fs::path& workin
     return make_error("서비스가 제한 시간 안에 준비되지 않았습니다.");
 }
 
-bool wait_for_ready_event(HANDLE child, HANDLE event) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kServiceReadySeconds);
+bool wait_for_ready_event(HANDLE child, HANDLE event, std::chrono::seconds bound) {
+    const auto deadline = std::chrono::steady_clock::now() + bound;
     while (std::chrono::steady_clock::now() < deadline) {
         const DWORD waited = WaitForSingleObject(event, 200);
         if (waited == WAIT_OBJECT_0) return true;
@@ -310,7 +310,7 @@ void roll_back_unready_update() {
     if (const auto folder = install_folder()) (void)roll_back_unready_in(*folder);
 }
 
-void apply_staged_update(const AfterApplyStep& after_step) {
+void apply_staged_update(const AfterApplyStep& after_step, std::chrono::seconds ready_wait) {
     const auto folder = install_folder();
     if (!folder) return;
     // Held for the whole run and released by Windows however the updater ends.
@@ -318,7 +318,7 @@ void apply_staged_update(const AfterApplyStep& after_step) {
     const AfterApplyStep step_done = after_step ? after_step : [](ApplyStep) {};
     try {
         // Nobody watches the updater: the reason goes into the record for IT.
-        if (auto applied = apply_in(*folder, step_done); !applied) (void)record_failed_apply(*folder, applied.error().message);
+        if (auto applied = apply_in(*folder, step_done, ready_wait); !applied) (void)record_failed_apply(*folder, applied.error().message);
     } catch (...) {
         try {
             (void)set_update_status(*folder, UpdateStatus::Failed);

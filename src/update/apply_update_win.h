@@ -5,6 +5,8 @@
 
 #include <functional>
 
+#include <chrono>
+
 #include "update/apply_update.h"
 
 namespace veltrane {
@@ -23,8 +25,8 @@ std::string restart_previous_service(const std::filesystem::path& install_folder
 // Starts the executable with "--run" and waits for the service-ready event of this build.
 Status start_service_and_wait(const std::filesystem::path& executable, const std::filesystem::path& working_folder);
 
-// True once the event is set within 60 seconds; false as soon as the child has ended.
-bool wait_for_ready_event(HANDLE child, HANDLE event);
+// True once the event is set within `bound`; false as soon as the child has ended.
+bool wait_for_ready_event(HANDLE child, HANDLE event, std::chrono::seconds bound = std::chrono::seconds(kServiceReadySeconds));
 
 enum class ServiceStart { GoOn, HandedOver };
 
@@ -65,7 +67,9 @@ inline constexpr ApplyStep kApplySteps[] = {
 // The program passes none.
 using AfterApplyStep = std::function<void(ApplyStep step)>;
 
-// The "--apply-update" mode.
-void apply_staged_update(const AfterApplyStep& after_step = {});
+// The "--apply-update" mode. The program waits the full minute for the new build; tests of a
+// build that never becomes ready wait less.
+void apply_staged_update(const AfterApplyStep& after_step = {},
+                         std::chrono::seconds ready_wait = std::chrono::seconds(kServiceReadySeconds));
 
 }  // namespace veltrane

@@ -147,9 +147,11 @@ TEST(ApplyUpdate, ANewServiceThatEndsAtOnceIsRolledBack) {
 }
 
 // The update ends rolled back, with the old executable and font in place and the
-// stand-ins' log as given.
+// stand-ins' log as given. A build that is never ready is waited for 5 s, not the program's minute.
 void expect_rolled_back(Installation& install, const char* log) {
+    SetEnvironmentVariableW(L"VELTRANE_TEST_READY_SECONDS", L"5");
     const UpdateState record = install.check_and_apply();
+    SetEnvironmentVariableW(L"VELTRANE_TEST_READY_SECONDS", nullptr);
     EXPECT_EQ(record.status, UpdateStatus::RolledBack);
     EXPECT_TRUE(install.file("Veltrane_Desktop.exe") == install.old_exe);
     EXPECT_EQ(install.file("Veltrane_Desktop.ttf"), "old font");
