@@ -14,6 +14,7 @@ build=${VELTRANE_BUILD_DIR:-$root/build}
 
 # Each phase's time, and every test case that skipped, printed when the run ends however it ends.
 phases=()
+tested=()  # the build folders whose tests ran in this run
 phase_start=$SECONDS
 phase() {
     phases+=("$(printf '%-16s %4d s' "$1" $((SECONDS - phase_start)))")
@@ -25,9 +26,11 @@ report() {
     echo "Phase times:"
     printf '  %s\n' "${phases[@]}"
     printf '  %-16s %4d s\n' total "$SECONDS"
-    local skipped
-    skipped=$(cat "$build"/{host,fuzz,windows}/Testing/Temporary/LastTest.log 2>/dev/null |
-        grep -E '^\[  SKIPPED \] [A-Za-z0-9_]+\.[A-Za-z0-9_/]+$' | sort -u || true)
+    local skipped="" dir
+    for dir in "${tested[@]}"; do
+        skipped+=$(grep -E '^\[  SKIPPED \] [A-Za-z0-9_]+\.[A-Za-z0-9_/]+$' "$dir/Testing/Temporary/LastTest.log" 2>/dev/null || true)$'\n'
+    done
+    skipped=$(printf '%s' "$skipped" | grep -v '^$' | sort -u || true)
     if [ -n "$skipped" ]; then
         echo "Skipped test cases:"
         printf '%s\n' "$skipped" | sed 's/^\[  SKIPPED \] /  /'
@@ -43,6 +46,7 @@ if [ "$what" = all ] || [ "$what" = host ]; then
     cmake -S "$root" -B "$build/host" -G Ninja -DCMAKE_BUILD_TYPE=Debug >/dev/null
     cmake --build "$build/host" -j "$jobs"
     phase "host build"
+    tested+=("$build/host")
     (cd "$build/host" && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j "$jobs" --no-tests=error)
     phase "host tests"
 fi
@@ -52,6 +56,7 @@ if [ "$what" = all ] || [ "$what" = fuzz ]; then
         -DCMAKE_CXX_COMPILER=clang++-14 -DVELTRANE_FUZZ=ON >/dev/null
     cmake --build "$build/fuzz" -j "$jobs"
     phase "fuzz build"
+    tested+=("$build/fuzz")
     (cd "$build/fuzz" && ctest --output-on-failure -j "$jobs" --no-tests=error)
     phase "fuzz runs"
 fi
@@ -62,6 +67,7 @@ if [ "$what" = all ] || [ "$what" = windows ]; then
     cmake --build "$build/windows" -j "$jobs"
     test -f "$build/windows/src/bin/Veltrane_Desktop/Veltrane_Desktop.exe"
     phase "windows build"
+    tested+=("$build/windows")
     (cd "$build/windows" && ctest --output-on-failure -j "$jobs" --no-tests=error)
     phase "windows tests"
 fi
