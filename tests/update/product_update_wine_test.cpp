@@ -239,14 +239,20 @@ protected:
         // Seen once on a loaded machine: the next row's service ended at once, as when
         // another still holds the singleton.
         ASSERT_TRUE(ipc::wait_for_no_service()) << "the singleton is still held after every process ended";
-        fs::remove_all(install);
-        fs::create_directories(install);
+        // The files of a process ended a moment ago may still be held: the row starts only
+        // from the product's own executable and font.
+        ASSERT_TRUE(wait_until([this] {
+            std::error_code ec;
+            fs::remove_all(install, ec);
+            fs::create_directories(install, ec);
+            write_raw(install / kInstalledExecutableName, product_exe);
+            write_raw(install / kInstalledFontName, product_font);
+            return file(kInstalledExecutableName) == product_exe && file(kInstalledFontName) == product_font;
+        }, 20000)) << "the install folder could not be emptied";
         StandinState desktop;
         desktop.wallpapers = {{monitor, path_to_utf8(scratch / "user.png")}};
         write_standin_state(desktop);
         server.set_faults("{}");
-        write_raw(install / kInstalledExecutableName, product_exe);
-        write_raw(install / kInstalledFontName, product_font);
         if (with_content) {
             write_png_file(install / "Veltrane_Desktop.png", 400, 300, kGreen);
             write_raw(install / "Veltrane_Desktop.txt", "R항생제 관리팀\nP김지현팀장 2231\n");
@@ -427,6 +433,18 @@ protected:
         }
         return false;
     }
+    // Which whole build each of the executable and the font comes from, for a failure.
+    std::string program_builds() const {
+        const auto build_of = [this](const char* name, bool exe) {
+            if (!fs::exists(install / name)) return std::string("none");
+            const std::string bytes = file(name);
+            for (std::size_t i = 0; i < builds.size(); ++i) {
+                if ((exe ? builds[i].first : builds[i].second) == bytes) return std::to_string(i);
+            }
+            return std::string("other");
+        };
+        return "executable " + build_of(kInstalledExecutableName, true) + ", font " + build_of(kInstalledFontName, false);
+    }
     // A removal ended part-way may have deleted the settings already; the next one finishes.
     bool settings_kept(bool may_be_removed) const {
         if (!fs::exists(install / "Veltrane_Desktop.config")) return may_be_removed;
@@ -476,10 +494,11 @@ protected:
         if (std::string left = left_after_stop(); !left.empty()) broken.push_back(left.insert(0, "processes"));
         if (!desktop_whole()) broken.push_back("desktop " + standin_wallpaper(monitor));
         const bool whole_at_once = program_whole(row.may_be_removed);
+        const std::string at_once = program_builds();
         if (!settings_kept(row.may_be_removed)) broken.push_back("settings");
         if (!row.next_start()) broken.push_back("next start");
         if (!program_whole(row.may_be_removed) || (!whole_at_once && !row.mended_at_next_start)) {
-            broken.push_back("program");
+            broken.push_back("program (at once " + at_once + "; after the next start " + program_builds() + ")");
         }
         if (const std::string left = leftovers(); !left.empty()) broken.push_back("leftovers" + left);
         if (std::string left = left_after_stop(); !left.empty()) {

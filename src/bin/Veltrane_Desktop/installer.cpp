@@ -4,6 +4,7 @@
 
 #include "file_util/file_util.h"
 #include "file_util/text.h"
+#include "update/update_check.h"
 #include "wallpaper/original_state.h"
 
 namespace veltrane {
@@ -71,9 +72,10 @@ Status empty_install_folder(const fs::path& folder, const std::vector<std::strin
     return {};
 }
 
-// Every file is copied beside its target first and the renames follow back to back, the
-// executable last: an installer ended while copying leaves the old build whole, and the new
-// executable never runs beside the old font for longer than two renames.
+// Every file is copied beside its target first and the renames follow back to back: an
+// installer ended while copying leaves the old build whole. The executable goes first, since
+// only its rename may wait for an ending old process to let go of it; the font follows at
+// once, so the two builds' halves meet for no longer than one rename.
 Status copy_install_files(const fs::path& source, const fs::path& target, const std::vector<std::string>& names) {
     std::error_code ec;
     fs::create_directories(target, ec);
@@ -97,8 +99,12 @@ Status copy_install_files(const fs::path& source, const fs::path& target, const 
         }
         staged.emplace_back(std::move(*temp), to);
     }
-    std::stable_partition(staged.begin(), staged.end(),
-                          [](const auto& entry) { return entry.second.filename() != kInstallFiles[0]; });
+    const auto rank = [](const fs::path& to) {
+        const std::string name = path_to_utf8(to.filename());
+        return name == kExecutableName ? 0 : name == kInstalledFontName ? 1 : 2;
+    };
+    std::stable_sort(staged.begin(), staged.end(),
+                     [&](const auto& a, const auto& b) { return rank(a.second) < rank(b.second); });
     for (std::size_t i = 0; i < staged.size(); ++i) {
         if (auto moved = replace_file(staged[i].first, staged[i].second); !moved) {
             staged.erase(staged.begin(), staged.begin() + static_cast<std::ptrdiff_t>(i));
