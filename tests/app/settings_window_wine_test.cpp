@@ -426,16 +426,37 @@ TEST_F(SettingsWindow, WithoutAServiceBackgroundsApplyHereAndRestoreGivesTheWall
     EXPECT_EQ(read_raw(install / "Veltrane_Desktop.wallpaper-backup").rfind("path=C:\\windows\\user-wallpaper.bmp\n", 0), 0u);
     // ... and the user's own wallpaper is back with "기존 바탕화면 유지". Autostart is written
     // again on every save, changed or not.
+    // The save's wallpapers wait for the restore lock on the worker: the window keeps answering.
     delete_run_value();
     click(child(window, kOriginalId));
-    EXPECT_EQ(answer_to_click(process, save), "설정을 저장하고 적용했습니다.");
+    {
+        const win::UniqueHandle held(CreateMutexW(nullptr, FALSE, ipc::kWallpaperRestoreName));
+        ASSERT_EQ(WaitForSingleObject(held.get(), 0), WAIT_OBJECT_0);
+        PostMessageW(save, BM_CLICK, 0, 0);
+        Sleep(500);
+        DWORD_PTR answered = 0;
+        EXPECT_NE(SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &answered), 0);
+        EXPECT_FALSE(IsWindowEnabled(child(window, kRestoreId)));
+        EXPECT_EQ(desktop_value(L"Wallpaper"), picture.wstring());
+        ReleaseMutex(held.get());
+    }
+    HWND saved = box_of(process);
+    EXPECT_EQ(text_of(saved), "설정을 저장하고 적용했습니다.");
+    press(saved, IDOK);
     EXPECT_EQ(desktop_value(L"Wallpaper"), kUserWallpaper);
     EXPECT_EQ(run_value(), L"\"" + exe.wstring() + L"\" --run");
 }
 
 TEST_F(SettingsWindow, TheServiceButtonStartsAndStopsAndAStopOutlivesTheClosedWindow) {
     write_raw(install / "Veltrane_Desktop.config", "method=top_level\nbackground=original\nspotlight_wallpaper=off\n");
+    // A proxy that wanted a password at the last sync is named beside the service state.
+    write_raw(install / "Veltrane_Desktop.sync-status", "2026.12.08/10:20 실패\n프록시 서버가 인증을 요구합니다: proxy.ward:8080");
     reopen();
+    EXPECT_TRUE(wait_for_text(service_text(window), L"중지됨 · 프록시 서버가 인증을 요구합니다: proxy.ward:8080", 2000));
+    fs::remove(install / "Veltrane_Desktop.sync-status");
+    EXPECT_TRUE(wait_for_text(service_text(window), L"중지됨", 2000));
+    // A work-done message no worker sent changes nothing.
+    PostMessageW(window, WM_APP + 1, 0, 0);
     HWND save = child(window, kSaveId);
     // The service button starts the service (overlay windows appear) and stops it again.
     write_png_file(install / "Veltrane_Desktop.png", 400, 300, kGreen);
@@ -504,8 +525,8 @@ TEST_F(SettingsWindow, RemovalClosesEverySettingsWindowAndRemovesEverything) {
     EXPECT_FALSE(run_value());
 }
 
-// Group Policy fixes the background for this user: the window shows it, disabled, with the
-// administrator's note, and a screen reader hears why.
+// Group Policy fixes the background and forbids the manual update check for this user: the
+// window shows both, disabled, with the administrator's note, and a screen reader hears why.
 struct BackgroundPolicy {
     BackgroundPolicy() {
         HKEY key = nullptr;
@@ -513,6 +534,8 @@ struct BackgroundPolicy {
                         nullptr, &key, nullptr);
         const wchar_t black[] = L"black";
         RegSetValueExW(key, L"Background", 0, REG_SZ, reinterpret_cast<const BYTE*>(black), sizeof black);
+        const DWORD off = 0;
+        RegSetValueExW(key, L"ManualUpdateCheck", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&off), sizeof off);
         RegCloseKey(key);
     }
     ~BackgroundPolicy() { RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Policies\\Veltrane"); }
@@ -535,6 +558,8 @@ TEST(SettingsWindowDpi, LayoutScalesAt144DpiMovesWithTheDpiAndShowsWhatPolicyFix
     EXPECT_TRUE(fixed.state & STATE_SYSTEM_UNAVAILABLE);
     EXPECT_EQ(fixed.description, L"관리자가 설정함");
     EXPECT_FALSE(IsWindowEnabled(child(window, kSpotlightId)));
+    EXPECT_EQ(heard(child(window, kUpdateId)).description, L"관리자가 설정함");
+    EXPECT_FALSE(IsWindowEnabled(child(window, kUpdateId)));
     EXPECT_TRUE(IsWindowVisible(child(window, kPolicyNoteOffset + kOriginalId)));
     EXPECT_FALSE(IsWindowVisible(child(window, kPolicyNoteOffset + kCompositeId)));
     RECT client;

@@ -107,11 +107,11 @@ void command_update(WindowState& s) {
 
 // Applied here only while no service runs; the first error is kept. The composition goes
 // first, so black or Spotlight back up the user's wallpaper and not the program's picture.
-Status apply_background_here(BackgroundMode mode, const fs::path& folder, bool& no_spotlight_image) {
+// Run on the worker: the restore lock may be held for up to 30 s.
+Status apply_background_here(BackgroundMode mode, const fs::path& folder) {
     if (auto restored = restore_original_wallpapers(folder); !restored) return restored.take_error();
     if (mode == BackgroundMode::Spotlight) {
-        no_spotlight_image = !latest_spotlight_image(folder);
-        return no_spotlight_image ? Status{} : apply_spotlight_background(folder);
+        return latest_spotlight_image(folder) ? apply_spotlight_background(folder) : Status{};
     }
     if (mode == BackgroundMode::Black) return apply_black_background(folder);
     return restore_wallpaper_backup(folder);
@@ -124,7 +124,30 @@ Status apply_autostart(bool on) {
     return enable_autostart(*exe);
 }
 
+void save_done(WindowState& s, const Status& applied) {
+    EnableWindow(control(s, ui::kRestoreId), TRUE);
+    EnableWindow(control(s, ui::kRemoveId), TRUE);
+    if (s.save_autostart && applied) s.saved = s.current;
+    show_save(s);
+    if (!s.save_autostart) {
+        box(s, "설정은 저장했지만 Windows 시작 등록을 변경하지 못했습니다.\n\n" + s.save_autostart.error().message);
+    } else if (!applied) {
+        box(s, "설정은 저장했지만 바탕화면을 적용하지 못했습니다.\n\n" + applied.error().message);
+    } else {
+        box(s, s.save_without_spotlight_image
+                   ? "설정을 저장했습니다.\n\nWindows Spotlight는 서비스를 실행하면 내려받아 적용합니다."
+                   : "설정을 저장하고 적용했습니다.",
+            kInfoIcon);
+    }
+}
+
+bool start_window_work(WindowState& s, WindowWork kind, std::function<Status()> job, const char* failure);
+
 void command_save(WindowState& s) {
+    if (s.work != WindowWork::None) {
+        box(s, "서비스 작업이 끝난 뒤에 다시 시도해 주세요.", kInfoIcon);
+        return;
+    }
     // Policy applied since the window opened is neither written nor undone by this save.
     refresh_policy(s);
     const Settings next = ui::collect_settings(s.settings, s.current, s.monitors, s.policy);
@@ -144,26 +167,28 @@ void command_save(WindowState& s) {
         leave_spotlight_mode();
     }
     (void)ipc::post_refresh_request();
-    bool no_spotlight_image = false;
-    Status applied;
-    if (!ipc::is_service_running()) {
-        const auto folder = executable_folder();
-        applied = folder ? apply_background_here(effective.background, *folder, no_spotlight_image)
-                         : Status(make_error("실행 파일 폴더를 확인하지 못했습니다."));
-    }
     // What policy fixes is the service's to keep in line, never the window's to write.
-    const Status autostart = s.policy.autostart ? Status{} : apply_autostart(s.current.autostart);
-    if (!autostart) {
-        box(s, "설정은 저장했지만 Windows 시작 등록을 변경하지 못했습니다.\n\n" + autostart.error().message);
-    } else if (!applied) {
-        box(s, "설정은 저장했지만 바탕화면을 적용하지 못했습니다.\n\n" + applied.error().message);
-    } else {
-        s.saved = s.current;
-        show_save(s);
-        box(s, no_spotlight_image ? "설정을 저장했습니다.\n\nWindows Spotlight는 서비스를 실행하면 내려받아 적용합니다."
-                               : "설정을 저장하고 적용했습니다.",
-            kInfoIcon);
+    s.save_autostart = s.policy.autostart ? Status{} : apply_autostart(s.current.autostart);
+    s.save_without_spotlight_image = false;
+    if (ipc::is_service_running()) {
+        save_done(s, {});
+        return;
     }
+    const auto folder = executable_folder();
+    if (!folder) {
+        save_done(s, make_error("실행 파일 폴더를 확인하지 못했습니다."));
+        return;
+    }
+    s.save_without_spotlight_image =
+        effective.background == BackgroundMode::Spotlight && !latest_spotlight_image(*folder);
+    if (!start_window_work(s, WindowWork::Save,
+                           [mode = effective.background, folder = *folder] { return apply_background_here(mode, folder); },
+                           "바탕화면을 적용하는 중 오류가 발생했습니다.")) {
+        save_done(s, make_error("바탕화면을 적용할 작업을 시작하지 못했습니다."));
+        return;
+    }
+    // Restoring or removing meanwhile would race the save's own wallpapers.
+    for (int id : {ui::kSaveId, ui::kRestoreId, ui::kRemoveId}) disable(s, control(s, id));
 }
 
 Status stop_service() {
@@ -317,6 +342,10 @@ void work_done(WindowState& s, const Status& outcome) {
     }
     if (finished == WindowWork::Restore) {
         restore_done(s, outcome);
+        return;
+    }
+    if (finished == WindowWork::Save) {
+        save_done(s, outcome);
         return;
     }
     EnableWindow(control(s, ui::kServiceId), TRUE);

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "file_util/result.h"
 #include "file_util/win.h"
 #include "settings/monitors.h"
 #include "settings/policy.h"
@@ -31,8 +32,9 @@ constexpr UINT_PTR kSyncTimer = 1, kServiceTimer = 2, kUpdateTimer = 3;
 constexpr UINT kWorkDone = WM_APP + 1;
 
 // Work that can take longer than a window may stop answering (a service start waits up to a
-// minute, a restore up to 30 s for the restore lock) runs on one worker at a time.
-enum class WindowWork { None, Service, Restore };
+// minute, a restore or a save's wallpapers up to 30 s for the restore lock) runs on one
+// worker at a time.
+enum class WindowWork { None, Service, Restore, Save };
 
 enum class FontRole { Normal, Heading };
 
@@ -52,6 +54,9 @@ struct WindowState {
     std::string sync_note;  // why the last sync failed, where IT should look; empty for none
     WindowWork work = WindowWork::None;  // what runs on the window's worker
     bool close_when_done = false;  // closed while it ran: destroyed once it ends
+    // A save whose wallpapers are applied on the worker: what it reports once they are.
+    Status save_autostart;
+    bool save_without_spotlight_image = false;
     HWND focus = nullptr;       // the focused control while the window is inactive
     unsigned dpi = 96;
     std::wstring face;

@@ -33,6 +33,14 @@ void show_state(WindowState& s) {
     refresh_service_state(s);
 }
 
+const char* closing_text(WindowWork work) {
+    switch (work) {
+        case WindowWork::Service: return "서비스 작업이 끝나면 창을 닫습니다.";
+        case WindowWork::Save: return "설정 적용이 끝나면 창을 닫습니다.";
+        default: return "바탕화면 복원이 끝나면 창을 닫습니다.";
+    }
+}
+
 LRESULT CALLBACK settings_procedure(HWND window, UINT message, WPARAM w, LPARAM l) {
     if (message == WM_NCCREATE) {
         auto* s = static_cast<WindowState*>(reinterpret_cast<CREATESTRUCTW*>(l)->lpCreateParams);
@@ -50,12 +58,10 @@ LRESULT CALLBACK settings_procedure(HWND window, UINT message, WPARAM w, LPARAM 
             return 0;
         case WM_CLOSE:
             // What the user asked for is carried out: a stop whose window went with it would
-            // leave the watchdog no sign of the request, a restore could end half-done.
+            // leave the watchdog no sign of the request, a restore or a save could end half-done.
             if (s->work == WindowWork::None) return DefWindowProcW(window, message, w, l);
             s->close_when_done = true;
-            SetWindowTextW(s->service_text, win::to_wide(s->work == WindowWork::Service ? "서비스 작업이 끝나면 창을 닫습니다."
-                                                                     : "바탕화면 복원이 끝나면 창을 닫습니다.")
-                                                .c_str());
+            SetWindowTextW(s->service_text, win::to_wide(closing_text(s->work)).c_str());
             return 0;
         case WM_ACTIVATE:
             // Keeps the focused control across deactivation (a message box, another window).
