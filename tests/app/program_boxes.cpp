@@ -49,8 +49,6 @@ std::filesystem::path unix_file(const char* path) {
     return std::filesystem::path(L"Z:" + p);
 }
 
-std::filesystem::path program_path() { return unix_file(VELTRANE_PROGRAM); }
-
 bool wait_until(const std::function<bool()>& done, int ms) {
     for (int waited = 0; waited < ms; waited += 100) {
         if (done()) return true;
