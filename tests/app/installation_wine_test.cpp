@@ -13,6 +13,7 @@
 #include "composition/composition_fixture.h"
 #include "file_util/text.h"
 #include "ipc/ipc.h"
+#include "ipc/ipc_win.h"
 #include "program_boxes.h"
 #include "settings/settings.h"
 #include "update/apply_update.h"
@@ -421,12 +422,15 @@ TEST_F(Installation, QuietInstallTwiceFromAHangulShareWithABlankThenQuietRemoval
     settings.background = BackgroundMode::Original;
     fs::create_directories(install);
     ASSERT_TRUE(write_settings(settings, install / kSettingsFileName).ok());
-    {
-        const UniqueHandle updater(CreateMutexW(nullptr, TRUE, ipc::kUpdaterRunningName));
+    // Beside an updater, and beside another set-up: 1618 at once, and nothing installed.
+    for (const wchar_t* other : {ipc::kUpdaterRunningName, ipc::kSetupName}) {
+        const UniqueHandle held(CreateMutexW(nullptr, TRUE, other));
         EXPECT_EQ(run_quietly(share / "Veltrane_Desktop.exe", L"--install --quiet"), 1618u);
         EXPECT_FALSE(fs::exists(installed_exe()));
         EXPECT_NE(result_record().find("종료 코드: 1618"), std::string::npos) << result_record();
-        ReleaseMutex(updater.get());
+        const char* why = other == ipc::kSetupName ? ipc::kOtherSetupMessage : ipc::kUpdatingMessage;
+        EXPECT_NE(result_record().find(why), std::string::npos) << result_record();
+        ReleaseMutex(held.get());
     }
     for (int run = 0; run < 2; ++run) {
         EXPECT_EQ(run_quietly(share / "Veltrane_Desktop.exe", L"--install --quiet"), 0u) << result_record();

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <set>
 
 #include "composition/composition_fixture.h"
 #include "image/png_image.h"
@@ -525,7 +526,30 @@ TEST_F(FaultMatrix, EveryProcessEndedAtEveryStepLeavesAWholeProgramAndDesktop) {
     rows.push_back({"service", "ready", [this] { end_service_at([] { return true; }); }, service});
     rows.push_back({"service", "composed", [this] { end_service_at([this] { return composed(); }); }, service});
     rows.push_back({"service", "recomposing", [this] {
-        end_service_at([this] { return composed() && ipc::post_refresh_request(); });
+        // Inside a recomposition after a display change: the new pictures are in place and
+        // the desktop is being pointed at them, held there by the stand-in, when it is ended.
+        install_product();
+        ASSERT_TRUE(start_service());
+        ASSERT_TRUE(wait_until([this] { return composed(); }, 60000));
+        const fs::path content = composite_paths(install).content;
+        const auto generations = [&] {
+            std::set<fs::path> found;
+            std::error_code ec;
+            for (fs::directory_iterator it(content, ec), end; !ec && it != end; it.increment(ec)) {
+                if (fs::exists(it->path() / "monitor-0.png")) found.insert(it->path());
+            }
+            return found;
+        };
+        const std::set<fs::path> before = generations();
+        StandinState desktop = read_standin_state();
+        desktop.extra_lines.push_back(standin_delay("SetWallpaper", 5000));
+        write_standin_state(desktop);
+        PostMessageW(FindWindowW(ipc::kControllerClass, nullptr), WM_DISPLAYCHANGE, 32, MAKELPARAM(1920, 1080));
+        const bool inside = wait_until([&] { return generations() != before; }, 30000);
+        end_process(service_pid());
+        desktop.extra_lines.pop_back();
+        write_standin_state(desktop);
+        ASSERT_TRUE(inside) << "no recomposition after the display change";
     }, service});
     rows.push_back({"watchdog", "watching", [this] {
         install_product();
@@ -539,13 +563,20 @@ TEST_F(FaultMatrix, EveryProcessEndedAtEveryStepLeavesAWholeProgramAndDesktop) {
         install_product();
         ASSERT_TRUE(start_service());
         ASSERT_TRUE(wait_until([this] { return composed() && watchdog_alive(); }, 60000));
-        // Held here so that the watchdog is inside its restore when it is ended.
+        // A stop the user asked for: the watchdog gives the desktop back instead of starting
+        // the service again, and waits inside its restore for the lock held here.
         const UniqueHandle restore_lock(CreateMutexW(nullptr, FALSE, ipc::kWallpaperRestoreName));
         ASSERT_EQ(WaitForSingleObject(restore_lock.get(), 0), WAIT_OBJECT_0);
-        end_process(service_pid());
-        Sleep(1500);
-        for (DWORD pid : program_processes()) end_process(pid);
+        bool restoring = false;
+        {
+            const UniqueHandle stop(CreateEventW(nullptr, TRUE, TRUE, ipc::kStopRequestName));
+            end_process(service_pid());
+            Sleep(1500);
+            restoring = service_pid() == 0 && watchdog_alive();
+            for (DWORD pid : program_processes()) end_process(pid);
+        }
         ReleaseMutex(restore_lock.get());
+        ASSERT_TRUE(restoring) << "the watchdog was not waiting inside its restore";
     }, service});
     rows.push_back({"sync run", "downloading", [this] {
         install_product(false);
