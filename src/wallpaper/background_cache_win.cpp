@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "build_info/build_version.h"
 #include "file_util/file_util.h"
 #include "file_util/text.h"
 #include "file_util/win.h"
@@ -168,6 +169,8 @@ std::optional<std::string> background_key(const BackgroundPicture& picture, std:
     char color[16];
     std::snprintf(color, sizeof color, "%08" PRIX32, argb);
     std::string key = kKeyVersion;
+    // Another build may draw the same background otherwise: a self-update starts afresh.
+    key += "build " + format_build_version(current_build_version()) + "\n";
     key += "monitor " + rect_text(monitor) + "\n";
     if (picture.position == kPositionSpan) key += "bounds " + rect_text(bounds) + "\n";
     key += "color " + std::string(color) + "\nposition " + std::to_string(picture.position) + "\n";
