@@ -305,7 +305,9 @@ struct Handover {
 }  // namespace
 
 // The request runs on a worker so that the caller is free at the deadline whatever WinHTTP is
-// waiting for (Wine ignores the time-outs while it waits for headers). A worker held past it
+// waiting for (Wine ignores the time-outs while it waits for headers, and closing the
+// request's or the session's handle from another thread does not end that wait either:
+// tried with a server sending one header byte every 20 s). A worker held past it
 // by its server fails at its next step and closes its handles then; it shares nothing with
 // the caller but the handover.
 std::optional<Bytes> download_bytes_reporting(std::string_view url, std::uint64_t limit, DownloadReport& report) {
