@@ -8,6 +8,7 @@
 #include <psapi.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -15,8 +16,10 @@
 #include <string>
 
 #include "file_util/text.h"
+#include "file_util/file_util.h"
 #include "image/png_writer.h"
 #include "ipc/ipc.h"
+#include "ipc/process_win.h"
 #include "settings/settings.h"
 #include "standin_control.h"
 #include "wallpaper/com_win.h"
@@ -74,21 +77,6 @@ double working_set_mb(HANDLE process) {
     return static_cast<double>(c.WorkingSetSize) / (1024.0 * 1024.0);
 }
 
-// A photo-sized gradient as the user's wallpaper.
-void write_wallpaper(const fs::path& path) {
-    veltrane::testing::PngPicture picture;
-    picture.width = 1920;
-    picture.height = 1080;
-    picture.color_type = 2;
-    picture.rows.resize(std::size_t(picture.width) * picture.height * 3);
-    for (std::size_t i = 0; i < picture.rows.size(); ++i) picture.rows[i] = static_cast<std::uint8_t>((i / 3 * 7) >> 8);
-    const std::string bytes = veltrane::testing::encode_png(picture);
-    std::FILE* f = _wfopen(path.c_str(), L"wb");
-    if (!f) return;
-    std::fwrite(bytes.data(), 1, bytes.size(), f);
-    std::fclose(f);
-}
-
 // The default Spotlight background would download pictures while the refreshes are measured.
 bool original_background(const fs::path& folder) {
     veltrane::Settings settings;
@@ -128,13 +116,8 @@ double wallpaper_check_ms() {
 }
 
 UniqueHandle start_service(const fs::path& exe) {
-    std::wstring command = L"\"" + exe.wstring() + L"\" --run";
-    STARTUPINFOW si{};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi{};
-    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return {};
-    CloseHandle(pi.hThread);
-    return UniqueHandle(pi.hProcess);
+    auto started = veltrane::ipc::start_program(exe, L"--run", 0, exe.parent_path());
+    return started ? std::move(started->process) : UniqueHandle{};
 }
 
 // Sent, not posted: the call returns once the service has finished the refresh.
@@ -156,7 +139,7 @@ int wmain(int argc, wchar_t** argv) {
     auto folder = veltrane::install_folder();
     if (!folder || !install(*folder, argv[1], argv[2], argv[3])) return fail("cannot install");
     const fs::path user_wallpaper = fs::temp_directory_path() / "bench-user.png";
-    write_wallpaper(user_wallpaper);
+    if (!veltrane::write_file_atomic(user_wallpaper, veltrane::testing::gradient_png(1920, 1080))) std::abort();
     veltrane::testing::StandinState desktop;
     desktop.wallpapers = {{veltrane::testing::standin_default_device_path(0), veltrane::path_to_utf8(user_wallpaper)}};
     veltrane::testing::write_standin_state(desktop);

@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -21,8 +22,10 @@
 #include "file_util/text.h"
 #include "image/content_block.h"
 #include "image/content_render.h"
+#include "file_util/file_util.h"
 #include "image/png_writer.h"
 #include "ipc/ipc.h"
+#include "ipc/process_win.h"
 #include "overlay/text_table.h"
 #include "settings/settings.h"
 #include "standin_control.h"
@@ -46,27 +49,6 @@ int fail(const char* what) {
     std::fprintf(stderr, "bench_startup: %s\n", what);
     (void)veltrane::ipc::stop_running_instances();
     return 1;
-}
-
-// A photo-like gradient, so scaling and encoding work as hard as on a real wallpaper.
-void write_wallpaper(const fs::path& path) {
-    veltrane::testing::PngPicture picture;
-    picture.width = 1920;
-    picture.height = 1080;
-    picture.color_type = 2;
-    picture.rows.reserve(std::size_t{1920} * 1080 * 3);
-    for (std::uint32_t y = 0; y < 1080; ++y) {
-        for (std::uint32_t x = 0; x < 1920; ++x) {
-            picture.rows.insert(picture.rows.end(), {static_cast<std::uint8_t>(x * 255 / 1919),
-                                                     static_cast<std::uint8_t>(y * 255 / 1079),
-                                                     static_cast<std::uint8_t>((x ^ y) & 0x3F)});
-        }
-    }
-    const std::string bytes = veltrane::testing::encode_png(picture);
-    std::FILE* f = _wfopen(path.c_str(), L"wb");
-    if (!f) return;
-    std::fwrite(bytes.data(), 1, bytes.size(), f);
-    std::fclose(f);
 }
 
 std::vector<veltrane::MonitorRect> gdi_monitors() {
@@ -129,13 +111,8 @@ std::size_t expected_layers(const veltrane::RenderedContent& content, const std:
 }
 
 UniqueHandle start_service(const fs::path& exe) {
-    std::wstring command = L"\"" + exe.wstring() + L"\" --run";
-    STARTUPINFOW si{};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi{};
-    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return {};
-    CloseHandle(pi.hThread);
-    return UniqueHandle(pi.hProcess);
+    auto started = veltrane::ipc::start_program(exe, L"--run", 0, exe.parent_path());
+    return started ? std::move(started->process) : UniqueHandle{};
 }
 
 PROCESS_MEMORY_COUNTERS memory_of(HANDLE process) {
@@ -199,7 +176,7 @@ int wmain(int argc, wchar_t** argv) {
     if (monitors.size() != 4) return fail("the runtime does not show four monitors");
 
     const fs::path user_wallpaper = fs::temp_directory_path() / "bench-user.png";
-    write_wallpaper(user_wallpaper);
+    if (!veltrane::write_file_atomic(user_wallpaper, veltrane::testing::gradient_png(1920, 1080))) std::abort();
     veltrane::testing::StandinState desktop;
     for (std::size_t i = 0; i < monitors.size(); ++i) {
         desktop.wallpapers.push_back({veltrane::testing::standin_default_device_path(i), veltrane::path_to_utf8(user_wallpaper)});

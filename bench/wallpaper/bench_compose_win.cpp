@@ -18,6 +18,7 @@
 #include "standin_control.h"
 #include "file_util/text.h"
 #include "image/content_render.h"
+#include "file_util/file_util.h"
 #include "image/png_writer.h"
 #include "overlay/text_table.h"
 #include "wallpaper/background_cache_win.h"
@@ -47,26 +48,6 @@ PROCESS_MEMORY_COUNTERS memory() {
 // Wine fills the working-set fields; the page-file ones stay near zero there.
 std::size_t private_bytes() { return memory().WorkingSetSize; }
 std::size_t peak_private_bytes() { return memory().PeakWorkingSetSize; }
-
-// A smooth photo-like gradient, so PNG encoding works as hard as on a real wallpaper.
-void write_wallpaper(const fs::path& path) {
-    veltrane::testing::PngPicture picture;
-    picture.width = 1920;
-    picture.height = 1080;
-    picture.color_type = 2;  // RGB
-    picture.rows.reserve(std::size_t{1920} * 1080 * 3);
-    for (std::uint32_t y = 0; y < 1080; ++y) {
-        for (std::uint32_t x = 0; x < 1920; ++x) {
-            picture.rows.insert(picture.rows.end(), {static_cast<std::uint8_t>(x * 255 / 1919),
-                                                     static_cast<std::uint8_t>(y * 255 / 1079),
-                                                     static_cast<std::uint8_t>((x ^ y) & 0x3F)});
-        }
-    }
-    const std::string bytes = veltrane::testing::encode_png(picture);
-    std::FILE* f = _wfopen(path.c_str(), L"wb");
-    if (!f || std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size()) std::abort();
-    std::fclose(f);
-}
 
 // Re-encodes a composed picture, decoded beforehand so only the encoder is timed.
 double encode_seconds(const fs::path& png, const fs::path& out) {
@@ -126,7 +107,7 @@ int wmain(int argc, wchar_t** argv) {
     const fs::path work = fs::path(temp) / L"bench-compose";
     fs::remove_all(work);
     fs::create_directories(work / L"Veltrane_Desktop");
-    write_wallpaper(work / L"wallpaper.png");
+    if (!veltrane::write_file_atomic(work / L"wallpaper.png", veltrane::testing::gradient_png(1920, 1080))) std::abort();
 
     veltrane::testing::StandinState desktop;
     desktop.position = 4;

@@ -3,6 +3,7 @@
 #include <png.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <csetjmp>
 
 namespace veltrane::testing {
@@ -90,6 +91,22 @@ std::string png_chunk(const std::string& type, const std::string& data) {
     const std::string body = type + data;
     const auto crc = crc32(0, reinterpret_cast<const Bytef*>(body.data()), static_cast<uInt>(body.size()));
     return be32_bytes(static_cast<std::uint32_t>(data.size())) + body + be32_bytes(static_cast<std::uint32_t>(crc));
+}
+
+std::string gradient_png(std::uint32_t width, std::uint32_t height) {
+    PngPicture picture;
+    picture.width = width;
+    picture.height = height;
+    picture.color_type = 2;  // RGB
+    picture.rows.reserve(std::size_t{width} * height * 3);
+    for (std::uint32_t y = 0; y < height; ++y) {
+        for (std::uint32_t x = 0; x < width; ++x) {
+            picture.rows.insert(picture.rows.end(), {static_cast<std::uint8_t>(x * 255 / std::max(width - 1, 1u)),
+                                                     static_cast<std::uint8_t>(y * 255 / std::max(height - 1, 1u)),
+                                                     static_cast<std::uint8_t>((x ^ y) & 0x3F)});
+        }
+    }
+    return encode_png(picture);
 }
 
 }  // namespace veltrane::testing

@@ -36,4 +36,8 @@ std::string png_chunk(const std::string& type, const std::string& data);
 std::string png_signature();
 std::string be32_bytes(std::uint32_t v);
 
+// An RGB file of a smooth photo-like gradient: scaling and encoding work on it as hard as on
+// a real wallpaper.
+std::string gradient_png(std::uint32_t width, std::uint32_t height);
+
 }  // namespace veltrane::testing
