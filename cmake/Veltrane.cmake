@@ -284,14 +284,6 @@ function(veltrane_test name)
   endif()
 endfunction()
 
-# Runs a registered serial Windows test in the second runtime (tools/wine) instead of the
-# default one: the tests that need no content-server stand-in go there and run beside those
-# that do, since each runtime has its own wineserver and so its own named kernel objects.
-function(veltrane_second_runtime_test name)
-  set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine_b RESOURCE_LOCK wine_b_objects
-                       ENVIRONMENT "VELTRANE_WINE_RUNTIME=wine-b")
-endfunction()
-
 # Runs a registered Windows test in the four-monitor runtime (tools/wine) instead of the
 # default one; GTEST_FILTER picks its cases when the program holds others too.
 function(veltrane_four_monitor_test name filter)
