@@ -461,13 +461,19 @@ TEST_F(SettingsWindow, TheServiceButtonStartsAndStopsAndAStopOutlivesTheClosedWi
     // The service button starts the service (overlay windows appear) and stops it again.
     write_png_file(install / "Veltrane_Desktop.png", 400, 300, kGreen);
     write_raw(install / "Veltrane_Desktop.txt", "R항생제 관리팀\nP김지현팀장 2231\n");
-    // The start runs on a worker: the button is busy and the window keeps answering.
-    click(child(window, kServiceId), 0);
-    EXPECT_TRUE(wait_for_text(child(window, kServiceId), L"시작 중…", 2000));
-    EXPECT_FALSE(IsWindowEnabled(child(window, kServiceId)));
-    DWORD_PTR answer = 0;
-    EXPECT_NE(SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &answer), 0);
-    EXPECT_TRUE(heard(child(window, kServiceId)).state & STATE_SYSTEM_UNAVAILABLE);
+    // The start runs on a worker: the button is busy and the window keeps answering. The
+    // restore lock, which the starting service waits for, holds the start there meanwhile.
+    {
+        const win::UniqueHandle held(CreateMutexW(nullptr, FALSE, ipc::kWallpaperRestoreName));
+        ASSERT_EQ(WaitForSingleObject(held.get(), 0), WAIT_OBJECT_0);
+        click(child(window, kServiceId), 0);
+        EXPECT_TRUE(wait_for_text(child(window, kServiceId), L"시작 중…", 2000));
+        EXPECT_FALSE(IsWindowEnabled(child(window, kServiceId)));
+        DWORD_PTR answer = 0;
+        EXPECT_NE(SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &answer), 0);
+        EXPECT_TRUE(heard(child(window, kServiceId)).state & STATE_SYSTEM_UNAVAILABLE);
+        ReleaseMutex(held.get());
+    }
     EXPECT_TRUE(wait_for_text(child(window, kServiceId), L"서비스 중지"));
     EXPECT_TRUE(IsWindowEnabled(child(window, kServiceId)));
     EXPECT_EQ(window_text(service_text(window)), L"실행중");
