@@ -131,6 +131,41 @@ TEST(Installer, EmptyingKeepsTheSettingsTheWallpaperBackupAndTheFilesToBeReplace
     EXPECT_TRUE(empty_install_folder(target / "missing", {}).ok());
     EXPECT_TRUE(copy_install_files(target / "new", target / "new", {"Veltrane_Desktop.exe"}).ok());
     EXPECT_EQ(testing::read_raw(target / "new" / "Veltrane_Desktop.exe"), "new program");
+    EXPECT_FALSE(fs::exists(target / "new" / kPendingInstallFile));
+}
+
+// An installer ended between its moves: before the executable's, the old build stays; after
+// it, the font follows. A record naming anything else moves nothing.
+TEST(Installer, TheNextStartUndoesOrFinishesAnInstallationEndedBetweenItsMoves) {
+    ScratchDir folder("install-pending");
+    const auto stage = [&](bool executable_moved) {
+        write_raw(folder / "Veltrane_Desktop.exe", executable_moved ? "new program" : "old program");
+        write_raw(folder / "Veltrane_Desktop.ttf", "old font");
+        if (!executable_moved) write_raw(folder / ".Veltrane_Desktop.exe.tmp-7-0", "new program");
+        write_raw(folder / ".Veltrane_Desktop.ttf.tmp-7-1", "new font");
+        write_raw(folder / kPendingInstallFile,
+                  ".Veltrane_Desktop.exe.tmp-7-0\tVeltrane_Desktop.exe\n.Veltrane_Desktop.ttf.tmp-7-1\tVeltrane_Desktop.ttf\n");
+    };
+    stage(false);
+    ASSERT_TRUE(finish_interrupted_install(folder.path()).ok());
+    EXPECT_EQ(testing::read_raw(folder / "Veltrane_Desktop.exe"), "old program");
+    EXPECT_EQ(testing::read_raw(folder / "Veltrane_Desktop.ttf"), "old font");
+    EXPECT_FALSE(fs::exists(folder / ".Veltrane_Desktop.ttf.tmp-7-1"));
+    EXPECT_FALSE(fs::exists(folder / ".Veltrane_Desktop.exe.tmp-7-0"));
+    EXPECT_FALSE(fs::exists(folder / kPendingInstallFile));
+
+    stage(true);
+    ASSERT_TRUE(finish_interrupted_install(folder.path()).ok());
+    EXPECT_EQ(testing::read_raw(folder / "Veltrane_Desktop.exe"), "new program");
+    EXPECT_EQ(testing::read_raw(folder / "Veltrane_Desktop.ttf"), "new font");
+    EXPECT_FALSE(fs::exists(folder / kPendingInstallFile));
+
+    write_raw(folder / ".settings.tmp-7-2", "x");
+    write_raw(folder / kPendingInstallFile, ".settings.tmp-7-2\t../Veltrane_Desktop.config\n");
+    ASSERT_TRUE(finish_interrupted_install(folder.path()).ok());
+    EXPECT_TRUE(fs::exists(folder / ".settings.tmp-7-2"));
+    EXPECT_FALSE(fs::exists(folder / kPendingInstallFile));
+    EXPECT_TRUE(finish_interrupted_install(folder.path()).ok());  // no record: nothing to do
 }
 
 }  // namespace

@@ -105,13 +105,66 @@ Status copy_install_files(const fs::path& source, const fs::path& target, const 
     };
     std::stable_sort(staged.begin(), staged.end(),
                      [&](const auto& a, const auto& b) { return rank(a.second) < rank(b.second); });
+    const fs::path pending = target / kPendingInstallFile;
+    std::string record;
+    for (const auto& [temp, to] : staged) record += path_to_utf8(temp.filename()) + "\t" + path_to_utf8(to.filename()) + "\n";
+    if (auto written = write_file_atomic(pending, std::string_view(record)); !written) {
+        discard_staged();
+        return copy_failure(source, pending, written.error());
+    }
     for (std::size_t i = 0; i < staged.size(); ++i) {
         if (auto moved = replace_file(staged[i].first, staged[i].second); !moved) {
-            staged.erase(staged.begin(), staged.begin() + static_cast<std::ptrdiff_t>(i));
-            discard_staged();
-            return copy_failure(source / staged.front().second.filename(), staged.front().second, moved.error());
+            const fs::path from = source / staged[i].second.filename(), to = staged[i].second;
+            // Before the commit the old build stays whole; after it the record lets the next
+            // start make the remaining moves.
+            if (i == 0) {
+                discard_staged();
+                fs::remove(pending, ec);
+            }
+            return copy_failure(from, to, moved.error());
         }
     }
+    fs::remove(pending, ec);
+    return {};
+}
+
+Status finish_interrupted_install(const fs::path& folder) {
+    const fs::path pending = folder / kPendingInstallFile;
+    auto text = read_text_limited(pending, 4096);
+    if (!text) return is_not_found(text.error()) ? Status{} : text.take_error();
+    std::vector<std::pair<fs::path, fs::path>> moves;
+    bool valid = true;
+    for (std::string_view rest = *text; valid && !rest.empty();) {
+        const std::size_t end = rest.find('\n');
+        const std::string_view line = rest.substr(0, end);
+        rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+        const std::size_t tab = line.find('\t');
+        const std::string_view temp = line.substr(0, tab == std::string_view::npos ? 0 : tab);
+        const std::string_view to = tab == std::string_view::npos ? std::string_view() : line.substr(tab + 1);
+        const bool known = std::any_of(std::begin(kInstallFiles), std::end(kInstallFiles),
+                                       [&](const char* name) { return to == name; });
+        // Appended, not joined with +: GCC 12 at -O3 misreads the join as overlapping copies.
+        std::string expected = ".";
+        expected.append(to).append(".tmp-");
+        valid = known && temp.starts_with(expected) &&
+                temp.find_first_of("/\\:") == std::string_view::npos;
+        moves.emplace_back(folder / utf8_to_path(std::string(temp)), folder / utf8_to_path(std::string(to)));
+    }
+    std::error_code ec;
+    const auto executable = std::find_if(moves.begin(), moves.end(),
+                                         [](const auto& move) { return move.second.filename() == kExecutableName; });
+    const bool committed = executable == moves.end() || !fs::exists(executable->first, ec);
+    if (valid) {
+        for (const auto& [temp, to] : moves) {
+            if (!fs::exists(temp, ec)) continue;
+            if (!committed) {
+                fs::remove(temp, ec);
+            } else if (auto moved = replace_file(temp, to); !moved) {
+                return moved;
+            }
+        }
+    }
+    fs::remove(pending, ec);
     return {};
 }
 

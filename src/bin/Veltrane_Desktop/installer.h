@@ -35,8 +35,17 @@ bool is_kept_file(std::string_view file_name);
 Status empty_install_folder(const std::filesystem::path& folder, const std::vector<std::string>& copied_names);
 
 // Creates the folder, then copies each listed file atomically, skipping a file onto itself.
+// While the copies are moved into place, kPendingInstallFile names them (temporary, tab,
+// target, one per line): the executable's move commits the new build.
 Status copy_install_files(const std::filesystem::path& source, const std::filesystem::path& target,
                           const std::vector<std::string>& names);
+
+inline constexpr const char* kPendingInstallFile = "Veltrane_Desktop.install-pending";
+
+// What an installer ended between its moves left: before the executable's move, the copies
+// are deleted and the old build stays; after it, the remaining moves are made. Run before
+// anything reads the font. A record that names anything else is deleted and nothing moved.
+Status finish_interrupted_install(const std::filesystem::path& folder);
 
 std::string install_failure_text(std::string_view error);
 std::string service_unconfirmed_text(std::string_view error);

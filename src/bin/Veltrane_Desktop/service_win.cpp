@@ -12,6 +12,7 @@
 #include "overlay/layer_windows_win.h"
 #include "overlay/text_table.h"
 #include "autostart_win.h"
+#include "installer.h"
 #include "service.h"
 #include "service_win.h"
 #include "settings/policy.h"
@@ -557,6 +558,7 @@ Status run_service() {
     // First, so that a new build that fails early in its start still gets this far, and
     // before anything reads the font: an updater ended part-way left this build or its font.
     if (const auto folder = executable_folder()) {
+        if (auto installed = finish_interrupted_install(*folder); !installed) write_last_error(installed.error().message);
         auto finished = finish_interrupted_update(*folder);
         if (!finished) write_last_error(finished.error().message);
         else if (*finished == ServiceStart::HandedOver) return {};
