@@ -28,7 +28,7 @@ struct Found {
     HWND window = nullptr;
 };
 
-HWND settings_window_of(DWORD pid, int ms = 20000) {
+HWND settings_window_of(DWORD pid, int ms = 60000) {
     for (int waited = 0; waited <= ms; waited += 100) {
         Found f{pid};
         EnumWindows(
