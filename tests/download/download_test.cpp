@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "../sync/server_fixture.h"
+#include "build_info/build_constants.h"
 
 using namespace veltrane;
 using veltrane::testing::ContentServer;
@@ -103,4 +104,14 @@ TEST(Download, NamesTheBuildInTheUserAgent) {
     ContentServer server;
     server.set_faults(R"({"/api/veltrane/current": {"echo": "User-Agent"}})");
     EXPECT_EQ(download_text(server.origin() + kCurrent, 1000), "Veltrane_Desktop/20261019.230507.0");
+}
+
+// On the stand-in's fixed route, with no ContentServer (which clears the stand-in's
+// files), so it runs beside the tests that set faults.
+TEST(DownloadTrickle, ABodyTricklingInEndsAtTheDeadline) {
+    const auto start = GetTickCount64();
+    EXPECT_FALSE(download_bytes(std::string(build::kContentServerOrigin) + "/fixed/trickle/1/1000", 1000).has_value());
+    const auto took = GetTickCount64() - start;
+    EXPECT_GE(took, download_deadline_ms(1000) - 1000);
+    EXPECT_LT(took, download_deadline_ms(1000) + 5000);
 }

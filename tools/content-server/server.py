@@ -38,7 +38,9 @@ prefixes (without the query) and whose values may hold
     "redirects": N       answer 302 N times (to the same URL) before serving
     "redirect_to": URL   answer 302 to URL unless the request is for URL's host and port
     "body": "text"       serve this text instead of the file
-Every request line is appended to ROOT/requests.log.
+Tests that run beside others, and so must not touch faults.json, use a fixed route instead:
+    /fixed/trickle/S/N   announce N bytes of "x", then send one every S seconds
+Every other request line is appended to ROOT/requests.log.
 """
 import argparse
 import json
@@ -114,12 +116,16 @@ class Handler(BaseHTTPRequestHandler):
         scheme, sep, rest = self.path.partition("://")
         if sep and "/" not in scheme:
             self.path = "/" + rest.partition("/")[2]
-        with self.lock:
-            with open(os.path.join(self.root, "requests.log"), "a", encoding="utf-8") as log:
-                log.write(self.path + "\n")
         path, _, query = self.path.partition("?")
         fault = {}
-        for prefix, value in load_faults(self.root).items():
+        fixed = path.split("/")
+        if len(fixed) == 5 and fixed[1:3] == ["fixed", "trickle"]:
+            fault = {"trickle": float(fixed[3]), "body": "x" * int(fixed[4])}
+        else:
+            with self.lock:
+                with open(os.path.join(self.root, "requests.log"), "a", encoding="utf-8") as log:
+                    log.write(self.path + "\n")
+        for prefix, value in load_faults(self.root).items() if not fault else ():
             if path.startswith(prefix):
                 fault = value
         if fault.get("delay"):
