@@ -21,7 +21,7 @@ set(VELTRANE_TEST_UNTRUSTED_PORT 47444 CACHE STRING "Port of the stand-in's untr
 set(VELTRANE_SPOTLIGHT_ORIGIN "https://fd.api.iris.microsoft.com" CACHE STRING "Windows Spotlight selection service origin (https, no trailing slash)")
 set(VELTRANE_TEST_SPOTLIGHT_PORT 47445 CACHE STRING "Port of the Spotlight stand-in")
 set(VELTRANE_TEST_PROXY_PORT 47470 CACHE STRING "Loopback port of the proxy tests' tinyproxy; the one that asks for a password takes the next port")
-set(VELTRANE_TEST_NGINX_PORT 47463 CACHE STRING "Loopback port of the tests' nginx with the repository's site configuration")
+set(VELTRANE_TEST_NGINX_PORT 47463 CACHE STRING "Loopback port of the tests' nginx with the repository's site configuration; the host build's takes the next")
 # The public key of the tests' fixed signing seed (tests/update/test_signing_key.h).
 set(VELTRANE_TEST_SIGNING_KEY 73276b5c5bae77374a8a156fdfebcda19d104f106722f9e398f501bc170ccd8f)
 
