@@ -98,7 +98,8 @@ case $what in
         echo "Host and fuzz halves, run beside the Wine tests:"
         cat "$beside_log"
         while IFS= read -r line; do [ -z "$line" ] || phases+=("$line (beside)"); done < "$beside_log.phases"
-        [ "$windows_code" = 0 ] && [ "$beside_code" = 0 ]
+        [ "$windows_code" = 0 ] || exit "$windows_code"
+        [ "$beside_code" = 0 ] || exit "$beside_code"
         ;;
     *) echo "test-all: unknown part $what" >&2; exit 2 ;;
 esac
