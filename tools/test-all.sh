@@ -64,9 +64,12 @@ windows_build() {
     test -f "$build/windows/src/bin/Veltrane_Desktop/Veltrane_Desktop.exe"
     phase "windows build"
 }
+# Returns ctest's status itself: called in an || list, where set -e does not act.
 windows_tests() {
-    (cd "$build/windows" && ctest --output-on-failure -j "$jobs" --no-tests=error)
+    local code=0
+    (cd "$build/windows" && ctest --output-on-failure -j "$jobs" --no-tests=error) || code=$?
     phase "windows tests"
+    return "$code"
 }
 
 case $what in
