@@ -4,8 +4,10 @@
 // wallpaper is a composed picture (or every layer window is shown) against one render pass
 // plus one composition of the same monitors done here, and the service's peak working set
 // above the same process held before it renders (behind the watchdog lock) against one 4K
-// monitor bitmap plus the layers (the cache is read straight into the bitmap, so it adds
-// none). Goals: start-up at most 1.5 × render + composition; the peak within that sum.
+// monitor bitmap plus the layers plus, in the wallpaper method, the background cache: a cold
+// start finds none (the last session's restore removed it), so a worker writes it from a copy
+// of one monitor's background. Goals: start-up at most 1.5 × render + composition; the peak
+// within that sum.
 //   bench_startup.exe PROGRAM.exe SAMPLE_FOLDER FONT.ttf   (run through bench/startup/run.sh)
 #include <windows.h>
 #include <psapi.h>
@@ -223,10 +225,11 @@ int wmain(int argc, wchar_t** argv) {
         const char* name;
         veltrane::DisplayMethod method;
         std::function<bool()> presented;
+        double cache_mib;
     };
     const Method methods[] = {
-        {"wallpaper", veltrane::DisplayMethod::Composite, [&] { return all_composed(desktop, *folder); }},
-        {"overlay", veltrane::DisplayMethod::TopLevel, [&] { return visible_layers() == layers; }},
+        {"wallpaper", veltrane::DisplayMethod::Composite, [&] { return all_composed(desktop, *folder); }, bitmap_mib},
+        {"overlay", veltrane::DisplayMethod::TopLevel, [&] { return visible_layers() == layers; }, 0.0},
     };
     bool met = true;
     for (const Method& m : methods) {
@@ -234,11 +237,11 @@ int wmain(int argc, wchar_t** argv) {
         const auto start = measure(*folder, desktop, m.presented);
         if (!start) return fail(m.name);
         const double time_ratio = start->seconds / unavoidable;
-        const double peak_ratio = (start->peak_mib - start->empty_mib) / budget_mib;
+        const double peak_ratio = (start->peak_mib - start->empty_mib) / (budget_mib + m.cache_mib);
         std::printf("%-9s start-up %.0f ms = %.2f x (goal <= 1.5); peak %.1f MiB above the empty process's %.1f MiB "
-                    "= %.2f x (goal <= 1)\n",
+                    "= %.2f x (goal <= 1, with %.1f MiB for the cache)\n",
                     m.name, start->seconds * 1e3, time_ratio, start->peak_mib - start->empty_mib, start->empty_mib,
-                    peak_ratio);
+                    peak_ratio, m.cache_mib);
         met = met && time_ratio <= 1.5 && peak_ratio <= 1.0;
     }
     return met ? 0 : 3;
