@@ -17,7 +17,7 @@ packages=(
     libpng-dev zlib1g-dev libsodium-dev nlohmann-json3-dev libgtest-dev
     clang-14 libclang-rt-14-dev
     wine wine64 xvfb xauth x11-apps
-    fonts-nanum fonts-dejavu-core fontconfig imagemagick openssl nginx tinyproxy osslsigncode
+    fonts-nanum fonts-dejavu-core fontconfig imagemagick openssl ca-certificates nginx tinyproxy osslsigncode
 )
 
 updated=false
