@@ -50,6 +50,8 @@ start)
     cat >"$state/nginx.conf" <<CONF
 pid $state/nginx.pid;
 error_log $state/error.log;
+# Workers as whoever started it: a clone under root's own folder is closed to nobody.
+user $(id -un) $(id -gn);
 worker_processes 1;
 events { worker_connections 64; }
 http {
