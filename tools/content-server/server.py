@@ -125,9 +125,9 @@ class Handler(BaseHTTPRequestHandler):
             with self.lock:
                 with open(os.path.join(self.root, "requests.log"), "a", encoding="utf-8") as log:
                     log.write(self.path + "\n")
-        for prefix, value in load_faults(self.root).items() if not fault else ():
-            if path.startswith(prefix):
-                fault = value
+            for prefix, value in load_faults(self.root).items():
+                if path.startswith(prefix):
+                    fault = value
         if fault.get("delay"):
             time.sleep(float(fault["delay"]))
         if fault.get("header_trickle"):
